@@ -1,0 +1,50 @@
+# Quellcore: `make test` builds everything and runs every test; `make run` runs Quellcore.
+# Both install what is missing first.
+
+BUILD ?= build
+JOBS ?= 2
+CMAKE_TYPE ?= Release
+
+HOST_DIR := $(BUILD)/host
+X86_DIR := $(BUILD)/x86
+X64_DIR := $(BUILD)/x64
+
+.PHONY: all deps build host x86 x64 test run dist bench clean
+
+all: build
+
+deps:
+	@bash tools/install-deps.sh
+
+$(HOST_DIR)/CMakeCache.txt:
+	cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Debug
+
+$(X86_DIR)/CMakeCache.txt:
+	cmake -S . -B $(X86_DIR) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-i686-w64-mingw32.cmake
+
+$(X64_DIR)/CMakeCache.txt:
+	cmake -S . -B $(X64_DIR) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-x86_64-w64-mingw32.cmake
+
+host: deps $(HOST_DIR)/CMakeCache.txt
+	cmake --build $(HOST_DIR) -j $(JOBS)
+
+x86: deps $(X86_DIR)/CMakeCache.txt
+	cmake --build $(X86_DIR) -j $(JOBS)
+
+x64: deps $(X64_DIR)/CMakeCache.txt
+	cmake --build $(X64_DIR) -j $(JOBS)
+
+build: host x86 x64
+
+test: build
+	ctest --test-dir $(HOST_DIR) --output-on-failure
+	ctest --test-dir $(X86_DIR) --output-on-failure
+	ctest --test-dir $(X64_DIR) --output-on-failure
+
+run: x64
+	@bash tools/run.sh $(X64_DIR)
+
+clean:
+	rm -rf $(BUILD) dist

@@ -1,0 +1,81 @@
+// Throttling engine: process usage table, sampling pass with selection, and the
+// duty-cycle throttler. All state is static and touched only by the service's worker thread.
+#pragma once
+
+#include <stdint.h>
+
+const int kUsageTableCapacity = 1023;
+const int kBarsCapacity = 1004;
+const int kTargetCapacity = 128;
+const int kProtectedCapacity = 64;
+const int kDefaultThresholdPercent = 50;
+
+const uint32_t SNAPSHOT_READY = 1u;
+const uint8_t HOG_FLAG = 0x80;
+
+// Exactly 1024 bytes; travels through the shared region, so its layout is fixed.
+struct UsageSnapshot {
+  uint32_t flags;
+  uint32_t active_count;
+  uint8_t reserved[12];
+  uint8_t bars[kBarsCapacity];
+};
+
+static_assert(sizeof(UsageSnapshot) == 1024, "UsageSnapshot must be 1024 bytes");
+static_assert(__builtin_offsetof(UsageSnapshot, flags) == 0, "flags at 0");
+static_assert(__builtin_offsetof(UsageSnapshot, active_count) == 4, "active_count at 4");
+static_assert(__builtin_offsetof(UsageSnapshot, reserved) == 8, "reserved at 8");
+static_assert(__builtin_offsetof(UsageSnapshot, bars) == 20, "bars at 20");
+
+struct ProcessUsageEntry {
+  uint32_t pid;  // 0 marks a free slot
+  uint64_t prev_cpu_time;
+  uint64_t cpu_time;
+  int32_t usage;
+  int32_t generation;
+};
+
+struct ThrottleTargetList {
+  int32_t target_count;
+  int32_t target_slot[kTargetCapacity];
+};
+
+// Entry 0 is the service's own id; every later entry a monitor that announced itself.
+struct ProtectedPidList {
+  int32_t protected_count;
+  uint32_t pids[kProtectedCapacity];
+};
+
+struct EngineState {
+  ProcessUsageEntry table[kUsageTableCapacity];
+  int32_t entry_count;
+  int32_t current_generation;
+  uint32_t pass_tick;
+  uint32_t previous_pass_tick;
+  UsageSnapshot snapshot;  // the working snapshot the service publishes
+  ThrottleTargetList targets;
+  ProtectedPidList protected_pids;
+  int32_t threshold_percent;
+  int32_t logical_cpu_count;
+};
+
+extern EngineState g_engine;
+
+// Puts every engine value back to its start state (threshold 50, one processor).
+void engine_reset();
+
+// Appends a process id to the protected list; when full, the newest monitor replaces
+// the oldest monitor entry and entry 0 (the service itself) never changes.
+void protect_process(uint32_t pid);
+// 1 when the id stands in the protected list, else 0. Id 0 is never protected.
+int is_protected_process(uint32_t pid);
+
+// 0 when the pass completed, -1 when the process list cannot be taken.
+int run_sampling_pass();
+// Slot index of the process's entry, or -1 when it has none and none can be made.
+int find_or_add_process(uint32_t pid, uint64_t cpu_time);
+
+// Suspends the targets, sleeps, resumes them, sleeps out the second, empties the list.
+int run_duty_cycle();
+// 1 when the thread list was walked, 0 when there was none to walk.
+int set_process_suspended(uint32_t process_id, int suspend);

@@ -1,0 +1,9 @@
+// Talks to the service control manager about the one service "QuellcoreSvc".
+// Actions return 0 for success and -1 for failure; queries -1 for yes and 0 for no.
+#pragma once
+
+int install_service();
+int start_service_and_wait();
+void stop_service_and_wait();
+int service_is_start_pending();
+int service_is_running();

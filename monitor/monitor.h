@@ -1,0 +1,7 @@
+// The monitor role: the main window, its graph and status page, the link to the service.
+#pragma once
+
+#include <windows.h>
+
+// Runs the monitor from common-control set-up to shutdown; returns the exit code (0).
+int run_monitor(HINSTANCE instance, int show_command);

@@ -1,0 +1,3 @@
+#include "monitor/monitor.h"
+
+int run_monitor(HINSTANCE, int) { return 0; }

@@ -1,0 +1,18 @@
+// Resource and command ids of the monitor window. Used by C++ and the resource script.
+#pragma once
+
+#define IDS_APP_TITLE 103
+#define IDS_WINDOW_CLASS 109
+
+#define IDD_ABOUTBOX 103
+#define IDI_QUELLCORE 107
+#define IDI_SMALL 108
+#define IDC_QUELLCORE 109  // menu and accelerator table
+#define IDR_HELP_FILE 115  // the compiled help, raw data
+
+#define IDM_ABOUT 104
+#define IDM_EXIT 105
+#define IDM_OPTIONS 110
+#define IDC_STOP_SERVICE 113
+#define IDC_START_SERVICE 114
+#define IDM_HELP 116

@@ -1,0 +1,57 @@
+// The named region through which the service publishes snapshots and the monitor
+// sends its threshold and process id, and the protocol both sides follow over it.
+#pragma once
+
+#include <stdint.h>
+
+#include "engine/engine.h"
+
+const uint32_t CMD_THRESHOLD_CHANGED = 2u;
+const uint32_t CMD_MONITOR_ATTACHED = 4u;
+
+struct SharedControlBlock {
+  UsageSnapshot snapshot;
+  uint32_t command_flags;
+  uint8_t reserved[16];
+  int32_t threshold;
+  uint32_t monitor_pid;
+  uint8_t tail[36];
+};
+
+static_assert(sizeof(SharedControlBlock) == 1088, "SharedControlBlock must be 1088 bytes");
+static_assert(__builtin_offsetof(SharedControlBlock, snapshot) == 0, "snapshot at 0");
+static_assert(__builtin_offsetof(SharedControlBlock, command_flags) == 1024, "command_flags at 1024");
+static_assert(__builtin_offsetof(SharedControlBlock, reserved) == 1028, "reserved at 1028");
+static_assert(__builtin_offsetof(SharedControlBlock, threshold) == 1044, "threshold at 1044");
+static_assert(__builtin_offsetof(SharedControlBlock, monitor_pid) == 1048, "monitor_pid at 1048");
+
+// Opaque kernel handles, so the protocol compiles and is tested on the host.
+typedef void* LinkHandle;
+
+// One side's handles on the region and its two mutexes. A null view or mutex means
+// that piece is missing; no operation writes through a missing view.
+struct SharedLink {
+  LinkHandle region;
+  SharedControlBlock* view;
+  LinkHandle snapshot_mutex;
+  LinkHandle command_mutex;
+};
+
+// Waits with no time-out; an abandoned mutex counts as acquired. Supplied by the
+// Win32 layer, or by a substitute in host tests.
+void link_lock(LinkHandle mutex);
+void link_unlock(LinkHandle mutex);
+
+// --- monitor side ---
+// Opens the region, maps it and opens both mutexes; 0 on success. On any failure
+// closes what it opened, leaves *link all null and returns -1.
+int open_shared_link(SharedLink* link);
+// Closes the mutexes and the region handle (the view goes with the process).
+void close_shared_link(SharedLink* link);
+// Sets both command bits with the threshold and the monitor's id, under the command mutex.
+void announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid);
+// Sets CMD_THRESHOLD_CHANGED with the threshold; does nothing without a view and command mutex.
+void send_threshold(SharedLink* link, int32_t threshold);
+// Takes the newest snapshot into *out when SNAPSHOT_READY is set and clears the flags
+// word. Returns 1 when the flags word was non-zero (the graph has to be told), else 0.
+int take_snapshot(SharedLink* link, UsageSnapshot* out);
