@@ -46,5 +46,14 @@ test: build
 run: x64
 	@bash tools/run.sh $(X64_DIR)
 
+dist: x86 x64
+	@bash tools/dist.sh $(X86_DIR) $(X64_DIR) dist
+
+# Benchmarks run from their own optimised build without sanitizers.
+bench: deps
+	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DQC_SANITIZE=OFF
+	cmake --build $(BUILD)/bench -j $(JOBS) --target qc_bench_engine
+	$(BUILD)/bench/bench/qc_bench_engine
+
 clean:
 	rm -rf $(BUILD) dist
