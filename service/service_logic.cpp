@@ -1,1 +1,114 @@
-// placeholder
+// The service's order of work: setup, the once-per-cycle driver, the control handler
+// and the status reports. Platform calls go through the operations of service.h.
+#include <string.h>
+
+#include "service/service.h"
+
+ServiceState g_service;
+
+namespace {
+
+const uint32_t kNoWaitHint = 0;
+const int32_t kMinThreshold = 1;
+const int32_t kMaxThreshold = 100;
+const uint32_t kFirstCheckpoint = 1;
+
+}  // namespace
+
+void service_reset() {
+  memset(&g_service, 0, sizeof(g_service));
+  g_service.checkpoint_counter = kFirstCheckpoint;
+}
+
+void report_service_status(uint32_t state, uint32_t wait_hint) {
+  status_lock();
+  ServiceStatusRecord* status = &g_service.status;
+  status->dwCurrentState = state;
+  status->dwWin32ExitCode = 0;
+  status->dwWaitHint = wait_hint;
+  if (state == kServiceStartPending) {
+    status->dwControlsAccepted = 0;
+    status->dwCheckPoint = g_service.checkpoint_counter++;
+  } else {
+    status->dwControlsAccepted = kAcceptStop;
+    if (state == kServiceRunning || state == kServiceStopped) {
+      status->dwCheckPoint = 0;
+    } else {
+      status->dwCheckPoint = g_service.checkpoint_counter++;
+    }
+  }
+  // Still under the lock: the manager must see reports in checkpoint order.
+  set_service_status(status);
+  status_unlock();
+}
+
+void handle_service_control(uint32_t control) {
+  if (control == kControlStop) {
+    // The manager sends STOP only after the RUNNING report, which the worker makes
+    // under the status lock after the event exists; this report's lock orders the read.
+    report_service_status(kServiceStopPending, kNoWaitHint);
+    if (g_service.stop_event_ready) signal_stop_event();
+    return;
+  }
+  status_lock();
+  const uint32_t current = g_service.status.dwCurrentState;
+  status_unlock();
+  report_service_status(current, kNoWaitHint);
+}
+
+void run_service_main() {
+  if (register_control_handler() != 0) return;
+  status_lock();
+  g_service.status.dwServiceType = kServiceOwnProcess;
+  g_service.status.dwServiceSpecificExitCode = 0;
+  status_unlock();
+  report_service_status(kServiceStartPending, kStartWaitHintMs);
+  service_worker();
+}
+
+int32_t usable_cpu_count(int32_t reported) { return reported > 0 ? reported : 1; }
+
+void apply_commands(const TakenCommands* commands) {
+  if (commands->flags & CMD_THRESHOLD_CHANGED) {
+    // Any user can write the region; a level outside 1..100 would break the duty cycle.
+    const int32_t threshold = commands->threshold;
+    if (threshold >= kMinThreshold && threshold <= kMaxThreshold) {
+      g_engine.threshold_percent = threshold;
+    }
+  }
+  if (commands->flags & CMD_MONITOR_ATTACHED) protect_process(commands->monitor_pid);
+}
+
+int run_service_cycle() {
+  if (wait_for_stop(kStopCheckMs)) return -1;
+  run_sampling_pass();
+  if (wait_for_stop(kStopCheckMs)) return -1;
+  publish_snapshot(&g_service.link, &g_engine.snapshot);
+  TakenCommands commands;
+  if (take_commands(&g_service.link, &commands)) {
+    apply_commands(&commands);
+    if (wait_for_stop(kStopCheckMs)) return -1;
+  }
+  // Never interrupted: it resumes every thread it suspended before it returns.
+  run_duty_cycle();
+  memset(&g_engine.snapshot, 0, sizeof(g_engine.snapshot));
+  return 0;
+}
+
+void service_worker() {
+  // Missing pieces stay null; publishing and commands are skipped, throttling is not.
+  create_shared_link(&g_service.link);
+  report_service_status(kServiceStartPending, kStartWaitHintMs);
+  if (create_stop_event() != 0) {
+    report_service_status(kServiceStopped, kNoWaitHint);
+    return;
+  }
+  g_service.stop_event_ready = 1;
+  report_service_status(kServiceRunning, kNoWaitHint);
+  g_engine.logical_cpu_count = usable_cpu_count(query_logical_cpu_count());
+  raise_worker_priority();
+  protect_process(current_process_id());
+  while (run_service_cycle() == 0) {
+  }
+  report_service_status(kServiceStopped, kNoWaitHint);
+}

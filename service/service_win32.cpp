@@ -1,1 +1,94 @@
-// placeholder
+// The service role's calls into Windows: dispatcher, handler registration, status
+// reports, the stop event, and the processor count.
+#include <windows.h>
+
+#include "service/service.h"
+
+namespace {
+
+const wchar_t kServiceName[] = L"QuellcoreSvc";
+
+SERVICE_STATUS_HANDLE g_status_handle = nullptr;
+HANDLE g_stop_event = nullptr;
+CRITICAL_SECTION g_status_section;
+
+// ALL_PROCESSOR_GROUPS; spelled out because older headers lack it.
+const WORD kAllProcessorGroups = 0xffff;
+typedef DWORD(WINAPI* ActiveProcessorCountFn)(WORD);
+
+VOID WINAPI service_control_handler(DWORD control) {
+  handle_service_control(static_cast<uint32_t>(control));
+}
+
+VOID WINAPI service_main(DWORD, LPWSTR*) { run_service_main(); }
+
+}  // namespace
+
+static_assert(sizeof(ServiceStatusRecord) == sizeof(SERVICE_STATUS),
+              "ServiceStatusRecord mirrors SERVICE_STATUS");
+
+int register_control_handler() {
+  g_status_handle = RegisterServiceCtrlHandlerW(kServiceName, service_control_handler);
+  return g_status_handle != nullptr ? 0 : -1;
+}
+
+void set_service_status(const ServiceStatusRecord* record) {
+  SERVICE_STATUS status;
+  status.dwServiceType = record->dwServiceType;
+  status.dwCurrentState = record->dwCurrentState;
+  status.dwControlsAccepted = record->dwControlsAccepted;
+  status.dwWin32ExitCode = record->dwWin32ExitCode;
+  status.dwServiceSpecificExitCode = record->dwServiceSpecificExitCode;
+  status.dwCheckPoint = record->dwCheckPoint;
+  status.dwWaitHint = record->dwWaitHint;
+  SetServiceStatus(g_status_handle, &status);
+}
+
+void status_lock() { EnterCriticalSection(&g_status_section); }
+
+void status_unlock() { LeaveCriticalSection(&g_status_section); }
+
+int create_stop_event() {
+  g_stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return g_stop_event != nullptr ? 0 : -1;
+}
+
+void signal_stop_event() { SetEvent(g_stop_event); }
+
+int wait_for_stop(uint32_t timeout_ms) {
+  return WaitForSingleObject(g_stop_event, timeout_ms) == WAIT_OBJECT_0 ? 1 : 0;
+}
+
+int32_t query_logical_cpu_count() {
+  // Every processor group counts; the call is missing before Windows 7.
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  ActiveProcessorCountFn active_count = nullptr;
+  if (kernel != nullptr) {
+    active_count = reinterpret_cast<ActiveProcessorCountFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "GetActiveProcessorCount")));
+  }
+  if (active_count != nullptr) {
+    const DWORD count = active_count(kAllProcessorGroups);
+    if (count != 0) return static_cast<int32_t>(count);
+  }
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return static_cast<int32_t>(info.dwNumberOfProcessors);
+}
+
+void raise_worker_priority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+
+uint32_t current_process_id() { return GetCurrentProcessId(); }
+
+int run_service_dispatcher() {
+  // The handler may run before service_main; the lock must exist before either.
+  InitializeCriticalSection(&g_status_section);
+  service_reset();
+  engine_reset();
+  wchar_t name[sizeof(kServiceName) / sizeof(kServiceName[0])];
+  for (unsigned i = 0; i < sizeof(kServiceName) / sizeof(kServiceName[0]); ++i) {
+    name[i] = kServiceName[i];
+  }
+  SERVICE_TABLE_ENTRYW table[] = {{name, service_main}, {nullptr, nullptr}};
+  return StartServiceCtrlDispatcherW(table) ? 0 : -1;
+}

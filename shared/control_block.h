@@ -55,3 +55,24 @@ void send_threshold(SharedLink* link, int32_t threshold);
 // Takes the newest snapshot into *out when SNAPSHOT_READY is set and clears the flags
 // word. Returns 1 when the flags word was non-zero (the graph has to be told), else 0.
 int take_snapshot(SharedLink* link, UsageSnapshot* out);
+
+// --- service side ---
+// Creates (or takes over by name) the region, its view and both mutexes. Whatever
+// cannot be made stays null and the rest is kept: the service throttles regardless.
+// 0 when all four exist, else -1. Handles stay open for the life of the process.
+int create_shared_link(SharedLink* link);
+// Copies the snapshot over the region's snapshot area, then sets SNAPSHOT_READY, under
+// the snapshot mutex. Does nothing without a view and a snapshot mutex.
+void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot);
+
+// The commands found in one pass; a field is meaningful only when its bit is in `flags`.
+struct TakenCommands {
+  uint32_t flags;
+  int32_t threshold;
+  uint32_t monitor_pid;
+};
+
+// Reads and clears `command_flags` under the command mutex, copying out the values
+// its bits refer to. Returns 1 when the word was non-zero (whatever bits it held), 0
+// when no command waited or the view or command mutex is missing.
+int take_commands(SharedLink* link, TakenCommands* out);

@@ -1,1 +1,91 @@
-// placeholder
+// The protocol over the region: what each side reads and writes, in which order and
+// under which mutex. Kernel objects are reached only through link_lock/link_unlock.
+#include "shared/control_block.h"
+
+namespace {
+
+// The region is shared with any process on the machine, so every access goes through
+// a volatile view: the compiler must neither cache nor re-read a field on its own.
+volatile SharedControlBlock* shared_view(SharedLink* link) { return link->view; }
+
+int has_snapshot_area(const SharedLink* link) {
+  return link != nullptr && link->view != nullptr && link->snapshot_mutex != nullptr;
+}
+
+int has_command_area(const SharedLink* link) {
+  return link != nullptr && link->view != nullptr && link->command_mutex != nullptr;
+}
+
+void copy_to_region(volatile UsageSnapshot* to, const UsageSnapshot* from) {
+  volatile uint8_t* dst = reinterpret_cast<volatile uint8_t*>(to);
+  const uint8_t* src = reinterpret_cast<const uint8_t*>(from);
+  for (unsigned i = 0; i < sizeof(UsageSnapshot); ++i) dst[i] = src[i];
+}
+
+void copy_from_region(UsageSnapshot* to, const volatile UsageSnapshot* from) {
+  uint8_t* dst = reinterpret_cast<uint8_t*>(to);
+  const volatile uint8_t* src = reinterpret_cast<const volatile uint8_t*>(from);
+  for (unsigned i = 0; i < sizeof(UsageSnapshot); ++i) dst[i] = src[i];
+}
+
+}  // namespace
+
+void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot) {
+  if (!has_snapshot_area(link) || snapshot == nullptr) return;
+  volatile SharedControlBlock* block = shared_view(link);
+  link_lock(link->snapshot_mutex);
+  copy_to_region(&block->snapshot, snapshot);
+  // After the copy, so the copied flags word cannot wipe the ready bit.
+  block->snapshot.flags = block->snapshot.flags | SNAPSHOT_READY;
+  link_unlock(link->snapshot_mutex);
+}
+
+int take_commands(SharedLink* link, TakenCommands* out) {
+  out->flags = 0;
+  out->threshold = 0;
+  out->monitor_pid = 0;
+  if (!has_command_area(link)) return 0;
+  volatile SharedControlBlock* block = shared_view(link);
+  link_lock(link->command_mutex);
+  const uint32_t flags = block->command_flags;
+  if (flags != 0) {
+    out->flags = flags;
+    if (flags & CMD_THRESHOLD_CHANGED) out->threshold = block->threshold;
+    if (flags & CMD_MONITOR_ATTACHED) out->monitor_pid = block->monitor_pid;
+    block->command_flags = 0;
+  }
+  link_unlock(link->command_mutex);
+  return flags != 0 ? 1 : 0;
+}
+
+void announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid) {
+  if (!has_command_area(link)) return;
+  volatile SharedControlBlock* block = shared_view(link);
+  link_lock(link->command_mutex);
+  block->command_flags = block->command_flags | CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED;
+  block->threshold = threshold;
+  block->monitor_pid = monitor_pid;
+  link_unlock(link->command_mutex);
+}
+
+void send_threshold(SharedLink* link, int32_t threshold) {
+  if (!has_command_area(link)) return;
+  volatile SharedControlBlock* block = shared_view(link);
+  link_lock(link->command_mutex);
+  block->command_flags = block->command_flags | CMD_THRESHOLD_CHANGED;
+  block->threshold = threshold;
+  link_unlock(link->command_mutex);
+}
+
+int take_snapshot(SharedLink* link, UsageSnapshot* out) {
+  if (!has_snapshot_area(link) || out == nullptr) return 0;
+  volatile SharedControlBlock* block = shared_view(link);
+  link_lock(link->snapshot_mutex);
+  const uint32_t flags = block->snapshot.flags;
+  if (flags != 0) {
+    if (flags & SNAPSHOT_READY) copy_from_region(out, &block->snapshot);
+    block->snapshot.flags = 0;
+  }
+  link_unlock(link->snapshot_mutex);
+  return flags != 0 ? 1 : 0;
+}

@@ -1,0 +1,28 @@
+// The process entry's decision between the two roles, and the rules the service control
+// client's waits follow.
+#pragma once
+
+#include <stdint.h>
+
+enum ProcessRole { ROLE_MONITOR = 0, ROLE_SERVICE = 1 };
+
+// Installs and starts the service as needed and says which role this process takes.
+ProcessRole select_role();
+
+// Exit codes of the service role.
+const int kExitServiceEnded = -2;
+const int kExitNoDispatcher = -1;
+
+const uint32_t kExecutablePathCapacity = 260;
+// Room for the path, two quotes and the terminator.
+const uint32_t kCommandLineCapacity = kExecutablePathCapacity + 3;
+
+// Writes the path as the service's command line, in double quotes when it holds a space,
+// so the manager cannot split it at the space. 0 on success, -1 when it does not fit.
+int build_service_command_line(const wchar_t* path, wchar_t* out, uint32_t capacity);
+// The start wait's pause for a wait hint: a tenth of it, kept within 1 to 10 seconds.
+uint32_t start_wait_pause_ms(uint32_t wait_hint);
+// The stop wait's pause: the wait hint, cut so it ends no later than the cap.
+uint32_t stop_wait_pause_ms(uint32_t wait_hint, uint32_t elapsed_ms);
+
+const uint32_t kStopWaitCapMs = 30000;

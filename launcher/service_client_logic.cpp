@@ -1,0 +1,164 @@
+// The service control client: install, start and wait, stop and wait, and the two state
+// queries. Each operation closes everything it opened before it returns.
+#include "launcher/launcher.h"
+#include "launcher/scm.h"
+#include "launcher/service_client.h"
+
+namespace {
+
+const uint32_t kStateStopped = 1;
+const uint32_t kStatePending = 2;
+const uint32_t kStateStopPending = 3;
+const uint32_t kStateRunning = 4;
+
+const uint32_t kStartPauseDivisor = 10;
+const uint32_t kStartPauseMinMs = 1000;
+const uint32_t kStartPauseMaxMs = 10000;
+
+const int kYes = -1;
+const int kNo = 0;
+
+// -1 yes, 0 no or unknown.
+int service_state_is(uint32_t wanted) {
+  ScmHandle manager = scm_open_manager();
+  if (manager == nullptr) return kNo;
+  ScmHandle service = scm_open_service(manager, kScmAccessAll);
+  if (service == nullptr) {
+    scm_close(manager);
+    return kNo;
+  }
+  ServiceProgress progress;
+  const int queried = scm_query(service, &progress);
+  scm_close(service);
+  scm_close(manager);
+  return queried == 0 && progress.state == wanted ? kYes : kNo;
+}
+
+// Polls until the service leaves STOP_PENDING or the cap has passed; 0 while it is
+// still worth sending STOP, -1 when the stop wait is over.
+int wait_for_pending_stop(ScmHandle service, ServiceProgress* progress, uint32_t begin) {
+  while (progress->state == kStateStopPending) {
+    pause_ms(stop_wait_pause_ms(progress->wait_hint, tick_count() - begin));
+    if (scm_query(service, progress) != 0) return -1;
+    if (progress->state == kStateStopped) return -1;
+    if (tick_count() - begin >= kStopWaitCapMs) return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int build_service_command_line(const wchar_t* path, wchar_t* out, uint32_t capacity) {
+  uint32_t length = 0;
+  int has_space = 0;
+  while (path[length] != L'\0') {
+    if (path[length] == L' ') has_space = 1;
+    ++length;
+  }
+  const uint32_t quotes = has_space ? 2 : 0;
+  if (length == 0 || length + quotes + 1 > capacity) return -1;
+  uint32_t at = 0;
+  if (has_space) out[at++] = L'"';
+  for (uint32_t i = 0; i < length; ++i) out[at++] = path[i];
+  if (has_space) out[at++] = L'"';
+  out[at] = L'\0';
+  return 0;
+}
+
+uint32_t start_wait_pause_ms(uint32_t wait_hint) {
+  const uint32_t pause = wait_hint / kStartPauseDivisor;
+  if (pause < kStartPauseMinMs) return kStartPauseMinMs;
+  if (pause > kStartPauseMaxMs) return kStartPauseMaxMs;
+  return pause;
+}
+
+uint32_t stop_wait_pause_ms(uint32_t wait_hint, uint32_t elapsed_ms) {
+  if (elapsed_ms >= kStopWaitCapMs) return 0;
+  const uint32_t remaining = kStopWaitCapMs - elapsed_ms;
+  return wait_hint < remaining ? wait_hint : remaining;
+}
+
+int install_service() {
+  wchar_t path[kExecutablePathCapacity];
+  const uint32_t length = own_executable_path(path, kExecutablePathCapacity);
+  // A path that filled the buffer was cut short; registering it would start the wrong file.
+  if (length == 0 || length >= kExecutablePathCapacity) return -1;
+  wchar_t command_line[kCommandLineCapacity];
+  if (build_service_command_line(path, command_line, kCommandLineCapacity) != 0) return -1;
+  ScmHandle manager = scm_open_manager();
+  if (manager == nullptr) return -1;
+  ScmHandle probe = scm_open_service(manager, kScmAccessDelete);
+  if (probe != nullptr) {
+    // Already registered: left exactly as it is.
+    scm_close(probe);
+    scm_close(manager);
+    return -1;
+  }
+  ScmHandle created = scm_create_service(manager, command_line);
+  if (created == nullptr) {
+    scm_close(manager);
+    return -1;
+  }
+  scm_close(created);
+  scm_close(manager);
+  return 0;
+}
+
+int start_service_and_wait() {
+  ScmHandle manager = scm_open_manager();
+  if (manager == nullptr) return -1;
+  ScmHandle service = scm_open_service(manager, kScmAccessAll);
+  if (service == nullptr) {
+    scm_close(manager);
+    return -1;
+  }
+  ServiceProgress progress;
+  int result = -1;
+  if (scm_query(service, &progress) == 0 && progress.state != kStateRunning &&
+      scm_start(service) == 0 && scm_query(service, &progress) == 0) {
+    result = 0;
+    uint32_t clock_start = tick_count();
+    uint32_t last_checkpoint = progress.checkpoint;
+    while (progress.state == kStatePending) {
+      pause_ms(start_wait_pause_ms(progress.wait_hint));
+      if (scm_query(service, &progress) != 0) break;
+      if (progress.checkpoint > last_checkpoint) {
+        clock_start = tick_count();
+        last_checkpoint = progress.checkpoint;
+      } else if (tick_count() - clock_start > progress.wait_hint) {
+        break;
+      }
+    }
+  }
+  scm_close(service);
+  scm_close(manager);
+  return result;
+}
+
+void stop_service_and_wait() {
+  const uint32_t begin = tick_count();
+  ScmHandle manager = scm_open_manager();
+  if (manager == nullptr) return;
+  ScmHandle service = scm_open_service(manager, kScmAccessStop);
+  if (service == nullptr) {
+    scm_close(manager);
+    return;
+  }
+  ServiceProgress progress;
+  if (scm_query(service, &progress) == 0 && progress.state != kStateStopped &&
+      wait_for_pending_stop(service, &progress, begin) == 0 &&
+      scm_send_stop(service, &progress) == 0 && progress.state != kStateStopped) {
+    for (;;) {
+      pause_ms(stop_wait_pause_ms(progress.wait_hint, tick_count() - begin));
+      if (scm_query(service, &progress) != 0) break;
+      if (progress.state == kStateStopped) break;
+      if (tick_count() - begin >= kStopWaitCapMs) break;
+    }
+  }
+  scm_close(service);
+  scm_close(manager);
+}
+
+int service_is_start_pending() { return service_state_is(kStatePending); }
+
+int service_is_running() { return service_state_is(kStateRunning); }

@@ -1,0 +1,76 @@
+// The service role: the worker's setup and cycle, the control handler and the status
+// reports to the service control manager.
+#pragma once
+
+#include <stdint.h>
+
+#include "shared/control_block.h"
+
+// Service states and control codes, as the service control manager numbers them.
+const uint32_t kServiceStopped = 1;
+const uint32_t kServiceStartPending = 2;
+const uint32_t kServiceStopPending = 3;
+const uint32_t kServiceRunning = 4;
+const uint32_t kServiceOwnProcess = 0x10;
+const uint32_t kAcceptStop = 1;
+const uint32_t kControlStop = 1;
+
+const uint32_t kStartWaitHintMs = 3000;
+const uint32_t kStopCheckMs = 100;
+
+// Field for field the platform's SERVICE_STATUS.
+struct ServiceStatusRecord {
+  uint32_t dwServiceType;
+  uint32_t dwCurrentState;
+  uint32_t dwControlsAccepted;
+  uint32_t dwWin32ExitCode;
+  uint32_t dwServiceSpecificExitCode;
+  uint32_t dwCheckPoint;
+  uint32_t dwWaitHint;
+};
+
+struct ServiceState {
+  ServiceStatusRecord status;  // written by both threads, only under the status lock
+  uint32_t checkpoint_counter;
+  SharedLink link;
+  int stop_event_ready;
+};
+
+extern ServiceState g_service;
+
+// Back to the state of a fresh process: checkpoint counter 1, nothing created.
+void service_reset();
+
+// Fills the status record for `state` and hands it to the manager, all under the
+// status lock so the two threads never interleave a report.
+void report_service_status(uint32_t state, uint32_t wait_hint);
+// Setup, then the cycle until the stop event is seen, then STOPPED.
+void service_worker();
+// One cycle; -1 when a stop check saw the stop event, else 0.
+int run_service_cycle();
+// The body of service_main: registers the handler, reports, runs the worker.
+void run_service_main();
+// The body of service_control_handler.
+void handle_service_control(uint32_t control);
+// The processor count to use, from the operating system's count.
+int32_t usable_cpu_count(int32_t reported);
+// Applies one pass of commands: the threshold first, then the monitor's id.
+void apply_commands(const TakenCommands* commands);
+
+// --- supplied by the Win32 layer (or by substitutes in host tests) ---
+// 0 when the handler is registered.
+int register_control_handler();
+void set_service_status(const ServiceStatusRecord* status);
+void status_lock();
+void status_unlock();
+// 0 when the manual-reset stop event exists.
+int create_stop_event();
+void signal_stop_event();
+// Waits up to timeout_ms; 1 when the stop event is set, 0 otherwise.
+int wait_for_stop(uint32_t timeout_ms);
+int32_t query_logical_cpu_count();
+void raise_worker_priority();
+uint32_t current_process_id();
+// Hands the main thread to the service dispatcher; 0 when it returned normally,
+// -1 when it could not start (the process was not started by the manager).
+int run_service_dispatcher();
