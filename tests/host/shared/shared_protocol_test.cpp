@@ -1,0 +1,249 @@
+// The control block's layout and both sides' protocol over a plain buffer, with the
+// mutexes replaced by recorders.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "shared/control_block.h"
+
+namespace {
+
+int g_snapshot_mutex_tag;
+int g_command_mutex_tag;
+LinkHandle const kSnapshotMutex = &g_snapshot_mutex_tag;
+LinkHandle const kCommandMutex = &g_command_mutex_tag;
+
+std::vector<std::string> g_events;
+int g_held = 0;
+
+std::string mutex_name(LinkHandle mutex) {
+  return mutex == kSnapshotMutex ? "snapshot" : mutex == kCommandMutex ? "command" : "?";
+}
+
+}  // namespace
+
+void link_lock(LinkHandle mutex) {
+  // No thread ever holds both mutexes.
+  EXPECT_EQ(g_held, 0) << "second mutex taken while one is held";
+  ++g_held;
+  g_events.push_back("lock " + mutex_name(mutex));
+}
+
+void link_unlock(LinkHandle mutex) {
+  --g_held;
+  g_events.push_back("unlock " + mutex_name(mutex));
+}
+
+namespace {
+
+const uint8_t kFill = 0xA5;
+
+class SharedProtocolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_events.clear();
+    g_held = 0;
+    std::memset(&block_, 0, sizeof(block_));
+    std::memset(block_.reserved, kFill, sizeof(block_.reserved));
+    std::memset(block_.tail, kFill, sizeof(block_.tail));
+    link_ = {nullptr, &block_, kSnapshotMutex, kCommandMutex};
+  }
+  void TearDown() override {
+    EXPECT_EQ(g_held, 0);
+    for (uint8_t b : block_.reserved) EXPECT_EQ(b, kFill);
+    for (uint8_t b : block_.tail) EXPECT_EQ(b, kFill);
+  }
+  SharedControlBlock block_;
+  SharedLink link_;
+};
+
+UsageSnapshot make_snapshot(uint32_t flags, uint32_t active, uint8_t first_bar) {
+  UsageSnapshot s;
+  std::memset(&s, 0, sizeof(s));
+  s.flags = flags;
+  s.active_count = active;
+  for (int i = 0; i < kBarsCapacity; ++i) s.bars[i] = static_cast<uint8_t>(first_bar + i);
+  return s;
+}
+
+TEST(SharedLayoutTest, FieldsSitAtTheirByteOffsets) {
+  struct Case {
+    const char* field;
+    size_t offset;
+    void (*write)(SharedControlBlock*);
+  };
+  const Case cases[] = {
+      {"snapshot.flags", 0, [](SharedControlBlock* b) { b->snapshot.flags = 0x11223344; }},
+      {"snapshot.active_count", 4, [](SharedControlBlock* b) { b->snapshot.active_count = 0x11223344; }},
+      {"command_flags", 1024, [](SharedControlBlock* b) { b->command_flags = 0x11223344; }},
+      {"threshold", 1044, [](SharedControlBlock* b) { b->threshold = 0x11223344; }},
+      {"monitor_pid", 1048, [](SharedControlBlock* b) { b->monitor_pid = 0x11223344; }},
+  };
+  EXPECT_EQ(sizeof(SharedControlBlock), 1088u);
+  for (const Case& c : cases) {
+    unsigned char raw[sizeof(SharedControlBlock)] = {};
+    SharedControlBlock block;
+    std::memset(&block, 0, sizeof(block));
+    c.write(&block);
+    std::memcpy(raw, &block, sizeof(raw));
+    // The region is little-endian 32-bit words.
+    const unsigned char expected[4] = {0x44, 0x33, 0x22, 0x11};
+    EXPECT_EQ(std::memcmp(raw + c.offset, expected, 4), 0) << c.field;
+  }
+}
+
+TEST_F(SharedProtocolTest, PublishCopiesThenSetsReadyUnderSnapshotMutex) {
+  struct Case {
+    const char* name;
+    uint32_t region_flags_before;
+    uint32_t snapshot_flags;
+  };
+  const Case cases[] = {
+      {"first publish", 0, 0},
+      {"untaken snapshot is overwritten and stays ready", SNAPSHOT_READY, 0},
+      {"copied flags word does not wipe the ready bit", 0, 0x40},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    block_.snapshot = make_snapshot(c.region_flags_before, 99, 200);
+    block_.command_flags = CMD_THRESHOLD_CHANGED;
+    const UsageSnapshot source = make_snapshot(c.snapshot_flags, 7, 1);
+    publish_snapshot(&link_, &source);
+    EXPECT_EQ(block_.snapshot.flags, c.snapshot_flags | SNAPSHOT_READY) << c.name;
+    EXPECT_EQ(block_.snapshot.active_count, 7u) << c.name;
+    EXPECT_EQ(std::memcmp(block_.snapshot.bars, source.bars, sizeof(source.bars)), 0) << c.name;
+    EXPECT_EQ(block_.command_flags, CMD_THRESHOLD_CHANGED) << c.name;
+    EXPECT_EQ(g_events, (std::vector<std::string>{"lock snapshot", "unlock snapshot"})) << c.name;
+  }
+}
+
+TEST_F(SharedProtocolTest, TakeCommandsConsumesEveryBitInOnePass) {
+  struct Case {
+    const char* name;
+    uint32_t flags;
+    int expect_result;
+    int32_t expect_threshold;
+    uint32_t expect_pid;
+  };
+  const Case cases[] = {
+      {"no command", 0, 0, 0, 0},
+      {"threshold only", CMD_THRESHOLD_CHANGED, 1, 70, 0},
+      {"monitor only", CMD_MONITOR_ATTACHED, 1, 0, 4321},
+      {"both bits in one pass", CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED, 1, 70, 4321},
+      {"unknown bits only", 0x80000001u, 1, 0, 0},
+      {"every bit", 0xFFFFFFFFu, 1, 70, 4321},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    block_.command_flags = c.flags;
+    block_.threshold = 70;
+    block_.monitor_pid = 4321;
+    TakenCommands taken;
+    EXPECT_EQ(take_commands(&link_, &taken), c.expect_result) << c.name;
+    EXPECT_EQ(taken.flags, c.flags) << c.name;
+    EXPECT_EQ(taken.threshold, c.expect_threshold) << c.name;
+    EXPECT_EQ(taken.monitor_pid, c.expect_pid) << c.name;
+    EXPECT_EQ(block_.command_flags, 0u) << c.name;
+    // The values stay in the region; only the word is the service's to clear.
+    EXPECT_EQ(block_.threshold, 70) << c.name;
+    EXPECT_EQ(g_events, (std::vector<std::string>{"lock command", "unlock command"})) << c.name;
+  }
+}
+
+TEST_F(SharedProtocolTest, LastWriterWinsAndBitsMerge) {
+  send_threshold(&link_, 40);
+  send_threshold(&link_, 60);
+  send_threshold(&link_, 90);
+  EXPECT_EQ(block_.command_flags, CMD_THRESHOLD_CHANGED);
+  EXPECT_EQ(block_.threshold, 90);
+
+  announce_monitor(&link_, 40, 111);
+  announce_monitor(&link_, 55, 222);
+  EXPECT_EQ(block_.command_flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED);
+  EXPECT_EQ(block_.threshold, 55);
+  EXPECT_EQ(block_.monitor_pid, 222u);
+
+  // A slider move after the announcement keeps the attach bit waiting.
+  send_threshold(&link_, 80);
+  TakenCommands taken;
+  EXPECT_EQ(take_commands(&link_, &taken), 1);
+  EXPECT_EQ(taken.flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED);
+  EXPECT_EQ(taken.threshold, 80);
+  EXPECT_EQ(taken.monitor_pid, 222u);
+  EXPECT_EQ(take_commands(&link_, &taken), 0);
+  for (size_t i = 0; i < g_events.size(); i += 2) {
+    EXPECT_EQ(g_events[i], "lock command");
+    EXPECT_EQ(g_events[i + 1], "unlock command");
+  }
+}
+
+TEST_F(SharedProtocolTest, TakeSnapshotCopiesOnlyReadyAndAlwaysClearsTheWord) {
+  struct Case {
+    const char* name;
+    uint32_t region_flags;
+    int expect_result;
+    bool expect_copy;
+  };
+  const Case cases[] = {
+      {"nothing published", 0, 0, false},
+      {"ready", SNAPSHOT_READY, 1, true},
+      {"other bits without ready", 0x6, 1, false},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    block_.snapshot = make_snapshot(c.region_flags, 12, 3);
+    UsageSnapshot out = make_snapshot(0, 0, 0);
+    EXPECT_EQ(take_snapshot(&link_, &out), c.expect_result) << c.name;
+    EXPECT_EQ(out.active_count, c.expect_copy ? 12u : 0u) << c.name;
+    if (c.expect_copy) {
+      EXPECT_EQ(out.flags, c.region_flags) << c.name;
+      EXPECT_EQ(out.bars[0], 3) << c.name;
+    }
+    EXPECT_EQ(block_.snapshot.flags, 0u) << c.name;
+    EXPECT_EQ(block_.snapshot.active_count, 12u) << c.name;
+    EXPECT_EQ(g_events, (std::vector<std::string>{"lock snapshot", "unlock snapshot"})) << c.name;
+  }
+}
+
+TEST_F(SharedProtocolTest, MissingPiecesMakeEveryOperationANoOp) {
+  struct Case {
+    const char* name;
+    bool view;
+    bool snapshot_mutex;
+    bool command_mutex;
+    bool snapshot_ops_run;
+    bool command_ops_run;
+  };
+  const Case cases[] = {
+      {"no view", false, true, true, false, false},
+      {"no snapshot mutex", true, false, true, false, true},
+      {"no command mutex", true, true, false, true, false},
+      {"nothing", false, false, false, false, false},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    block_.command_flags = CMD_MONITOR_ATTACHED;
+    link_.view = c.view ? &block_ : nullptr;
+    link_.snapshot_mutex = c.snapshot_mutex ? kSnapshotMutex : nullptr;
+    link_.command_mutex = c.command_mutex ? kCommandMutex : nullptr;
+    const UsageSnapshot source = make_snapshot(0, 5, 9);
+    UsageSnapshot out = make_snapshot(0, 0, 0);
+    TakenCommands taken;
+
+    publish_snapshot(&link_, &source);
+    EXPECT_EQ(block_.snapshot.flags, c.snapshot_ops_run ? SNAPSHOT_READY : 0u) << c.name;
+    EXPECT_EQ(take_snapshot(&link_, &out), c.snapshot_ops_run ? 1 : 0) << c.name;
+    EXPECT_EQ(take_commands(&link_, &taken), c.command_ops_run ? 1 : 0) << c.name;
+    EXPECT_EQ(taken.flags, c.command_ops_run ? CMD_MONITOR_ATTACHED : 0u) << c.name;
+    send_threshold(&link_, 77);
+    announce_monitor(&link_, 78, 9);
+    EXPECT_EQ(block_.threshold, c.command_ops_run ? 78 : 0) << c.name;
+    const size_t expected_events = (c.snapshot_ops_run ? 4 : 0) + (c.command_ops_run ? 6 : 0);
+    EXPECT_EQ(g_events.size(), expected_events) << c.name;
+  }
+}
+
+}  // namespace
