@@ -1,0 +1,412 @@
+// The service's setup, cycle and status reports, with the platform, the sampling pass
+// and the duty cycle replaced by recorders. A "trigger" plays the control handler's
+// thread: it delivers controls when the worker reaches a given step.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/service.h"
+
+namespace {
+
+const uint32_t kOwnPid = 4242;
+const uint32_t kControlInterrogate = 4;
+
+struct Fake {
+  std::vector<std::string> events;
+  std::vector<ServiceStatusRecord> reports;
+  std::function<void(const std::string&)> hook;
+  bool stop = false;
+  bool lock_held = false;
+  bool record_reports_as_events = true;
+  int register_result = 0;
+  int event_result = 0;
+  int32_t cpu_count = 12;
+  bool view = true, snapshot_mutex = true, command_mutex = true;
+  SharedControlBlock block;
+};
+
+Fake g;
+std::mutex g_status_mutex;
+int g_snapshot_tag, g_command_tag, g_region_tag;
+
+void record(const std::string& event) {
+  g.events.push_back(event);
+  if (g.hook) g.hook(event);
+}
+
+}  // namespace
+
+int register_control_handler() {
+  record("register");
+  return g.register_result;
+}
+void set_service_status(const ServiceStatusRecord* status) {
+  EXPECT_TRUE(g.lock_held) << "status reported outside the status lock";
+  g.reports.push_back(*status);
+  if (g.record_reports_as_events) record("report " + std::to_string(status->dwCurrentState));
+}
+void status_lock() {
+  g_status_mutex.lock();
+  g.lock_held = true;
+}
+void status_unlock() {
+  g.lock_held = false;
+  g_status_mutex.unlock();
+}
+int create_stop_event() {
+  record("event");
+  return g.event_result;
+}
+void signal_stop_event() {
+  g.stop = true;
+  record("signal");
+}
+int wait_for_stop(uint32_t timeout_ms) {
+  EXPECT_EQ(timeout_ms, kStopCheckMs);
+  record("check");
+  return g.stop ? 1 : 0;
+}
+int32_t query_logical_cpu_count() { return g.cpu_count; }
+void raise_worker_priority() { record("priority"); }
+uint32_t current_process_id() { return kOwnPid; }
+int run_sampling_pass() {
+  record("sample");
+  g_engine.snapshot.active_count = 3;
+  g_engine.snapshot.bars[0] = 77;
+  return 0;
+}
+int run_duty_cycle() {
+  record("duty begin");
+  record("duty end");
+  return 0;
+}
+int create_shared_link(SharedLink* link) {
+  record("create link");
+  link->region = g.view ? &g_region_tag : nullptr;
+  link->view = g.view ? &g.block : nullptr;
+  link->snapshot_mutex = g.snapshot_mutex ? &g_snapshot_tag : nullptr;
+  link->command_mutex = g.command_mutex ? &g_command_tag : nullptr;
+  return g.view && g.snapshot_mutex && g.command_mutex ? 0 : -1;
+}
+void link_lock(LinkHandle mutex) { record(mutex == &g_snapshot_tag ? "lock snapshot" : "lock command"); }
+void link_unlock(LinkHandle mutex) {
+  record(mutex == &g_snapshot_tag ? "unlock snapshot" : "unlock command");
+}
+
+namespace {
+
+typedef std::vector<std::string> Events;
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reset(); }
+  static void reset() {
+    g.events.clear();
+    g.reports.clear();
+    g.hook = nullptr;
+    g.stop = false;
+    g.lock_held = false;
+    g.record_reports_as_events = true;
+    g.register_result = 0;
+    g.event_result = 0;
+    g.cpu_count = 12;
+    g.view = g.snapshot_mutex = g.command_mutex = true;
+    std::memset(&g.block, 0, sizeof(g.block));
+    service_reset();
+    engine_reset();
+  }
+  // Delivers `controls` when the n-th occurrence of `event` is recorded.
+  static void trigger(const std::string& event, int nth, std::vector<uint32_t> controls) {
+    auto seen = std::make_shared<int>(0);
+    g.hook = [=](const std::string& e) {
+      if (e == event && ++*seen == nth) {
+        for (uint32_t c : controls) handle_service_control(c);
+      }
+    };
+  }
+  // The events from the first cycle's first stop check on.
+  static Events cycle_events() {
+    for (size_t i = 0; i < g.events.size(); ++i) {
+      if (g.events[i] == "check") return Events(g.events.begin() + i, g.events.end());
+    }
+    return Events();
+  }
+};
+
+struct Report {
+  uint32_t state, checkpoint, wait_hint, accepted;
+};
+
+void expect_reports(const std::vector<Report>& expected, const char* name) {
+  ASSERT_EQ(g.reports.size(), expected.size()) << name;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const ServiceStatusRecord& r = g.reports[i];
+    EXPECT_EQ(r.dwCurrentState, expected[i].state) << name << " report " << i + 1;
+    EXPECT_EQ(r.dwCheckPoint, expected[i].checkpoint) << name << " report " << i + 1;
+    EXPECT_EQ(r.dwWaitHint, expected[i].wait_hint) << name << " report " << i + 1;
+    EXPECT_EQ(r.dwControlsAccepted, expected[i].accepted) << name << " report " << i + 1;
+    EXPECT_EQ(r.dwServiceType, kServiceOwnProcess) << name;
+    EXPECT_EQ(r.dwWin32ExitCode, 0u) << name;
+    EXPECT_EQ(r.dwServiceSpecificExitCode, 0u) << name;
+  }
+}
+
+const uint32_t SP = kServiceStartPending, RUN = kServiceRunning, XP = kServiceStopPending,
+               STOPPED = kServiceStopped;
+
+TEST_F(ServiceTest, ReportSequenceWithControlsAtEachStage) {
+  struct Case {
+    const char* name;
+    const char* event;
+    int nth;
+    std::vector<uint32_t> controls;
+    std::vector<Report> expected;
+  };
+  const std::vector<Case> cases = {
+      {"one plain run: 1, 2, 0, 3, 0", "duty begin", 1, {kControlStop},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 0, 1}, {STOPPED, 0, 0, 1}}},
+      {"interrogate during start-up uses up a checkpoint", "create link", 1,
+       {kControlInterrogate},
+       {{SP, 1, 3000, 0}, {SP, 2, 0, 0}, {SP, 3, 3000, 0}, {RUN, 0, 0, 1}}},
+      {"interrogate while running", "sample", 1, {kControlInterrogate, kControlStop},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {RUN, 0, 0, 1}, {XP, 3, 0, 1},
+        {STOPPED, 0, 0, 1}}},
+      {"interrogate during stop-pending", "duty begin", 1, {kControlStop, kControlInterrogate},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 0, 1}, {XP, 4, 0, 1},
+        {STOPPED, 0, 0, 1}}},
+      {"second stop during stop-pending", "duty begin", 1, {kControlStop, kControlStop},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 0, 1}, {XP, 4, 0, 1},
+        {STOPPED, 0, 0, 1}}},
+  };
+  for (const Case& c : cases) {
+    reset();
+    trigger(c.event, c.nth, c.controls);
+    // A start-up interrogate alone never stops the service; stop it after one cycle.
+    if (c.controls == std::vector<uint32_t>{kControlInterrogate}) {
+      auto first = g.hook;
+      g.hook = [first](const std::string& e) {
+        first(e);
+        if (e == "duty end") handle_service_control(kControlStop);
+      };
+      run_service_main();
+      g.reports.resize(4);
+    } else {
+      run_service_main();
+    }
+    expect_reports(c.expected, c.name);
+  }
+}
+
+TEST_F(ServiceTest, SetupOrderAndItsResults) {
+  trigger("check", 1, {kControlStop});
+  run_service_main();
+  const Events setup(g.events.begin(), g.events.begin() + 8);
+  EXPECT_EQ(setup, (Events{"register", "report 2", "create link", "report 2", "event", "report 4",
+                           "priority", "check"}));
+  EXPECT_EQ(g_engine.logical_cpu_count, 12);
+  EXPECT_EQ(g_engine.protected_pids.protected_count, 1);
+  EXPECT_EQ(g_engine.protected_pids.pids[0], kOwnPid);
+  EXPECT_EQ(g_engine.threshold_percent, kDefaultThresholdPercent);
+}
+
+TEST_F(ServiceTest, StartUpFailures) {
+  struct Case {
+    const char* name;
+    int register_result;
+    int event_result;
+    std::vector<Report> expected;
+  };
+  const Case cases[] = {
+      {"handler cannot be registered: silence", -1, 0, {}},
+      {"no stop event: stopped without a cycle", 0, -1,
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {STOPPED, 0, 0, 1}}},
+  };
+  for (const Case& c : cases) {
+    reset();
+    g.register_result = c.register_result;
+    g.event_result = c.event_result;
+    run_service_main();
+    if (c.register_result != 0) {
+      EXPECT_EQ(g.reports.size(), 0u) << c.name;
+    } else {
+      expect_reports(c.expected, c.name);
+    }
+    EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "check"), 0) << c.name;
+    EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "sample"), 0) << c.name;
+  }
+}
+
+TEST_F(ServiceTest, StopPointsOfTheCycle) {
+  const Events publish = {"lock snapshot", "unlock snapshot"};
+  struct Case {
+    const char* name;
+    uint32_t command_flags;
+    const char* event;
+    int nth;
+    Events expected;
+  };
+  const std::vector<Case> cases = {
+      {"stop during the first check ends at once", 0, "check", 1,
+       {"check", "report 3", "signal", "report 1"}},
+      {"stop during sampling ends right after it", 0, "sample", 1,
+       {"check", "sample", "report 3", "signal", "check", "report 1"}},
+      {"stop after the second check waits a full duty cycle", 0, "lock snapshot", 1,
+       {"check", "sample", "check", "lock snapshot", "report 3", "signal", "unlock snapshot",
+        "lock command", "unlock command", "duty begin", "duty end", "check", "report 1"}},
+      {"stop before the extra check after a command ends there", CMD_THRESHOLD_CHANGED,
+       "lock snapshot", 1,
+       {"check", "sample", "check", "lock snapshot", "report 3", "signal", "unlock snapshot",
+        "lock command", "unlock command", "check", "report 1"}},
+      {"stop during the duty cycle lets it finish", 0, "duty begin", 1,
+       {"check", "sample", "check", "lock snapshot", "unlock snapshot", "lock command",
+        "unlock command", "duty begin", "report 3", "signal", "duty end", "check", "report 1"}},
+      {"unknown command bits still add the extra check", 0x100, "duty begin", 1,
+       {"check", "sample", "check", "lock snapshot", "unlock snapshot", "lock command",
+        "unlock command", "check", "duty begin", "report 3", "signal", "duty end", "check",
+        "report 1"}},
+  };
+  for (const Case& c : cases) {
+    reset();
+    g.block.command_flags = c.command_flags;
+    g.block.threshold = 70;
+    trigger(c.event, c.nth, {kControlStop});
+    run_service_main();
+    EXPECT_EQ(cycle_events(), c.expected) << c.name;
+    EXPECT_EQ(g.block.command_flags, 0u) << c.name;
+    EXPECT_EQ(g_engine.threshold_percent, c.command_flags == CMD_THRESHOLD_CHANGED ? 70 : 50)
+        << c.name;
+    EXPECT_EQ(g.reports.back().dwCurrentState, kServiceStopped) << c.name;
+  }
+}
+
+TEST_F(ServiceTest, CyclePublishesTheSnapshotThenClearsItsOwn) {
+  trigger("duty begin", 2, {kControlStop});
+  g.hook = [hook = g.hook](const std::string& e) {
+    // The published snapshot is the one the pass built.
+    if (e == "duty begin") {
+      EXPECT_EQ(g.block.snapshot.flags, SNAPSHOT_READY);
+      EXPECT_EQ(g.block.snapshot.active_count, 3u);
+      EXPECT_EQ(g.block.snapshot.bars[0], 77);
+      g.block.snapshot.flags = 0;
+    }
+    hook(e);
+  };
+  run_service_main();
+  EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "duty end"), 2);
+  EXPECT_EQ(g_engine.snapshot.active_count, 0u);
+  EXPECT_EQ(g_engine.snapshot.bars[0], 0);
+}
+
+TEST_F(ServiceTest, ThresholdsOutsideOneToHundredAreIgnored) {
+  struct Case {
+    uint32_t flags;
+    int32_t threshold;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {CMD_THRESHOLD_CHANGED, 0, 50},       {CMD_THRESHOLD_CHANGED, -1, 50},
+      {CMD_THRESHOLD_CHANGED, 1000, 50},    {CMD_THRESHOLD_CHANGED, 101, 50},
+      {CMD_THRESHOLD_CHANGED, INT_MIN, 50}, {CMD_THRESHOLD_CHANGED, INT_MAX, 50},
+      {CMD_THRESHOLD_CHANGED, 1, 1},        {CMD_THRESHOLD_CHANGED, 100, 100},
+      {CMD_THRESHOLD_CHANGED, 40, 40},      {0xFFFFFFFFu, 1000, 50},
+      {0xFFFFFFFFu, 60, 60},                {CMD_MONITOR_ATTACHED, 60, 50},
+  };
+  for (const Case& c : cases) {
+    reset();
+    g.block.command_flags = c.flags;
+    g.block.threshold = c.threshold;
+    g.block.monitor_pid = 777;
+    trigger("duty begin", 1, {kControlStop});
+    run_service_main();
+    EXPECT_EQ(g_engine.threshold_percent, c.expected) << c.threshold << " flags " << c.flags;
+    EXPECT_EQ(g.block.command_flags, 0u);
+    EXPECT_EQ(is_protected_process(777) != 0, (c.flags & CMD_MONITOR_ATTACHED) != 0);
+  }
+}
+
+TEST_F(ServiceTest, EveryAnnouncedMonitorIsProtectedAndTheListNeverOverflows) {
+  const int kAnnouncements = 70;
+  const uint32_t kFirstMonitor = 1000;
+  int cycle = 0;
+  g.hook = [&](const std::string& e) {
+    if (e == "lock command" && cycle < kAnnouncements) {
+      g.block.command_flags = CMD_MONITOR_ATTACHED;
+      g.block.monitor_pid = kFirstMonitor + cycle++;
+    }
+    if (e == "duty end" && cycle == kAnnouncements) handle_service_control(kControlStop);
+  };
+  run_service_main();
+  const ProtectedPidList& list = g_engine.protected_pids;
+  ASSERT_LE(list.protected_count, kProtectedCapacity);
+  EXPECT_EQ(list.pids[0], kOwnPid);
+  // The newest monitors fill every slot but the service's own.
+  for (int i = 0; i < kAnnouncements; ++i) {
+    const bool newest = i >= kAnnouncements - (kProtectedCapacity - 1);
+    EXPECT_EQ(is_protected_process(kFirstMonitor + i) != 0, newest) << "monitor " << i;
+  }
+}
+
+TEST_F(ServiceTest, MissingSharedObjectsStillThrottleEveryCycle) {
+  struct Case {
+    const char* name;
+    bool view, snapshot_mutex, command_mutex;
+    long publishes, takes;
+  };
+  const Case cases[] = {
+      {"everything", true, true, true, 2, 2},
+      {"no region or view", false, true, true, 0, 0},
+      {"no snapshot mutex", true, false, true, 0, 2},
+      {"no command mutex", true, true, false, 2, 0},
+      {"nothing", false, false, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    reset();
+    g.view = c.view;
+    g.snapshot_mutex = c.snapshot_mutex;
+    g.command_mutex = c.command_mutex;
+    trigger("duty end", 2, {kControlStop});
+    run_service_main();
+    const Events& e = g.events;
+    EXPECT_EQ(std::count(e.begin(), e.end(), "sample"), 2) << c.name;
+    EXPECT_EQ(std::count(e.begin(), e.end(), "duty end"), 2) << c.name;
+    EXPECT_EQ(std::count(e.begin(), e.end(), "lock snapshot"), c.publishes) << c.name;
+    EXPECT_EQ(std::count(e.begin(), e.end(), "lock command"), c.takes) << c.name;
+    EXPECT_EQ(g.reports.back().dwCurrentState, kServiceStopped) << c.name;
+  }
+}
+
+TEST_F(ServiceTest, ProcessorCountIsNeverBelowOne) {
+  const int32_t cases[][2] = {{0, 1}, {-3, 1}, {1, 1}, {12, 12}, {254, 254}};
+  for (const auto& c : cases) EXPECT_EQ(usable_cpu_count(c[0]), c[1]) << c[0];
+}
+
+TEST_F(ServiceTest, ConcurrentReportsKeepCheckpointsInOrder) {
+  g.record_reports_as_events = false;
+  const int kReports = 2000;
+  report_service_status(kServiceStartPending, 3000);
+  std::thread worker([&] {
+    for (int i = 0; i < kReports; ++i) report_service_status(kServiceStartPending, 3000);
+  });
+  std::thread handler([&] {
+    for (int i = 0; i < kReports; ++i) handle_service_control(kControlInterrogate);
+  });
+  worker.join();
+  handler.join();
+  ASSERT_EQ(g.reports.size(), 2u * kReports + 1);
+  for (size_t i = 0; i < g.reports.size(); ++i) {
+    EXPECT_EQ(g.reports[i].dwCheckPoint, i + 1) << "report " << i;
+    EXPECT_EQ(g.reports[i].dwCurrentState, kServiceStartPending);
+    EXPECT_EQ(g.reports[i].dwControlsAccepted, 0u);
+  }
+}
+
+}  // namespace
