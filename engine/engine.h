@@ -9,6 +9,8 @@ const int kBarsCapacity = 1004;
 const int kTargetCapacity = 128;
 const int kProtectedCapacity = 64;
 const int kDefaultThresholdPercent = 50;
+// One counter per share a signed 8-bit value can hold without going negative.
+const int kHistogramBuckets = 128;
 
 const uint32_t SNAPSHOT_READY = 1u;
 const uint8_t HOG_FLAG = 0x80;
@@ -35,6 +37,14 @@ struct ProcessUsageEntry {
   int32_t generation;
 };
 
+// Scratch of one pass: how many active entries hold each share. 16-bit counters cannot
+// wrap, since the table holds fewer entries than a counter can count.
+struct UsageHistogram {
+  uint16_t counts[kHistogramBuckets];
+};
+
+static_assert(kUsageTableCapacity <= 0xFFFF, "histogram counters must not wrap");
+
 struct ThrottleTargetList {
   int32_t target_count;
   int32_t target_slot[kTargetCapacity];
@@ -44,6 +54,7 @@ struct ThrottleTargetList {
 struct ProtectedPidList {
   int32_t protected_count;
   uint32_t pids[kProtectedCapacity];
+  int32_t next_replaced;  // the monitor entry a newcomer replaces once the list is full
 };
 
 struct EngineState {
@@ -53,6 +64,7 @@ struct EngineState {
   uint32_t pass_tick;
   uint32_t previous_pass_tick;
   UsageSnapshot snapshot;  // the working snapshot the service publishes
+  UsageHistogram histogram;
   ThrottleTargetList targets;
   ProtectedPidList protected_pids;
   int32_t threshold_percent;

@@ -1,1 +1,53 @@
-// placeholder
+// The engine's one state record and the protected-process list. Nothing here touches
+// the platform, so the service's host tests can link it with their own pass and cycle.
+#include <string.h>
+
+#include "engine/engine.h"
+
+namespace {
+
+const uint32_t kNoProcess = 0;
+const int32_t kServiceEntry = 0;  // the service's own id; never replaced
+const int32_t kFirstMonitorEntry = 1;
+const int32_t kSingleProcessor = 1;
+
+}  // namespace
+
+// Starts in its start state, so a service that never calls engine_reset still works.
+EngineState g_engine = {
+    {}, 0, 0, 0, 0, {}, {}, {}, {0, {}, kFirstMonitorEntry},
+    kDefaultThresholdPercent, kSingleProcessor};
+
+void engine_reset() {
+  memset(&g_engine, 0, sizeof(g_engine));
+  g_engine.threshold_percent = kDefaultThresholdPercent;
+  g_engine.logical_cpu_count = kSingleProcessor;
+  g_engine.protected_pids.next_replaced = kFirstMonitorEntry;
+}
+
+int is_protected_process(uint32_t pid) {
+  if (pid == kNoProcess) return 0;
+  const ProtectedPidList* list = &g_engine.protected_pids;
+  int32_t count = list->protected_count;
+  if (count > kProtectedCapacity) count = kProtectedCapacity;
+  for (int32_t i = 0; i < count; ++i) {
+    if (list->pids[i] == pid) return 1;
+  }
+  return 0;
+}
+
+void protect_process(uint32_t pid) {
+  // A monitor that announces itself again needs no second entry.
+  if (pid == kNoProcess || is_protected_process(pid)) return;
+  ProtectedPidList* list = &g_engine.protected_pids;
+  if (list->protected_count >= 0 && list->protected_count < kProtectedCapacity) {
+    list->pids[list->protected_count++] = pid;
+    return;
+  }
+  // Full: the newest monitor takes the place of the oldest, round-robin over the
+  // monitor entries, so the service's entry stays and recent monitors stay protected.
+  int32_t victim = list->next_replaced;
+  if (victim <= kServiceEntry || victim >= kProtectedCapacity) victim = kFirstMonitorEntry;
+  list->pids[victim] = pid;
+  list->next_replaced = victim + 1 < kProtectedCapacity ? victim + 1 : kFirstMonitorEntry;
+}

@@ -1,0 +1,52 @@
+// The operating-system operations the engine uses, and nothing else. The Windows build
+// implements them in platform_win32.cpp; host tests link a scripted substitute.
+#pragma once
+
+#include <stdint.h>
+
+// An open process, thread or list; 0 means none (every failed open yields 0).
+typedef void* PlatformHandle;
+
+// A 64-bit count of 100-ns units in two 32-bit halves, as the system hands it over.
+struct PlatformTime {
+  uint32_t low;
+  uint32_t high;
+};
+
+struct PlatformThreadEntry {
+  uint32_t thread_id;
+  uint32_t owner_process_id;
+};
+
+// Returned by suspend/resume when the call failed.
+const uint32_t kPlatformSuspendFailed = 0xFFFFFFFFu;
+
+// A list of every process at one moment; 0 on failure.
+PlatformHandle platform_open_process_list();
+// 0 and the id of the first/next process; -1 at the end of the list or on failure.
+int platform_first_process(PlatformHandle list, uint32_t* process_id);
+int platform_next_process(PlatformHandle list, uint32_t* process_id);
+
+// A handle that can query the process's times; 0 when it cannot be opened.
+PlatformHandle platform_open_process(uint32_t process_id);
+// 0 with the cumulative kernel and user times; -1 (outputs untouched) on failure.
+int platform_process_times(PlatformHandle process, PlatformTime* kernel, PlatformTime* user);
+
+// Milliseconds since start, wrapping at 2^32.
+uint32_t platform_tick_count();
+
+// A list of every thread at one moment; 0 on failure.
+PlatformHandle platform_open_thread_list();
+// 0 and the first/next entry; -1 at the end of the list or on failure.
+int platform_first_thread(PlatformHandle list, PlatformThreadEntry* entry);
+int platform_next_thread(PlatformHandle list, PlatformThreadEntry* entry);
+
+// A handle that can suspend and resume the thread; 0 when it cannot be opened.
+PlatformHandle platform_open_thread(uint32_t thread_id);
+// The previous suspend count, or kPlatformSuspendFailed.
+uint32_t platform_suspend_thread(PlatformHandle thread);
+uint32_t platform_resume_thread(PlatformHandle thread);
+
+// Releases any handle above; 0 is ignored.
+void platform_close(PlatformHandle handle);
+void platform_sleep(uint32_t ms);

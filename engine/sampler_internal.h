@@ -1,0 +1,13 @@
+// Pieces of the sampling pass that benchmarks and tests reach on their own.
+#pragma once
+
+#include <stdint.h>
+
+#include "engine/platform.h"
+
+// The second half of run_sampling_pass: frees stale entries, fills the working
+// snapshot and the target list from the usages, flips the generation.
+void run_selection_phase();
+
+// Kernel plus user time as one 64-bit count, carrying from the low halves.
+uint64_t sum_process_times(PlatformTime kernel, PlatformTime user);

@@ -1,0 +1,48 @@
+// A scripted stand-in for the engine's platform operations: tests describe the
+// processes, threads, ticks and failures, then read back the calls the engine made.
+#pragma once
+
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct FakeProcess {
+  uint32_t pid;
+  uint64_t kernel_time;
+  uint64_t user_time;
+  bool opens = true;
+  bool times_fail = false;
+};
+
+struct FakeThread {
+  uint32_t tid;
+  uint32_t owner_pid;
+  bool opens = true;
+  bool suspend_fails = false;
+  uint32_t suspend_count = 0;
+};
+
+struct FakePlatform {
+  std::vector<FakeProcess> processes;
+  std::vector<FakeThread> threads;
+  uint32_t tick = 0;
+  bool process_list_fails = false;
+  int thread_list_failures = 0;  // so many next thread lists fail
+  // Calls as text ("suspend 11", "sleep 499"); off for benchmarks.
+  bool record = true;
+  std::vector<std::string> calls;
+  int open_handles = 0;
+  int bad_closes = 0;  // closes of handles that were not open
+  std::function<void(uint32_t ms)> on_sleep;
+  std::vector<uint32_t> sleeps;
+};
+
+extern FakePlatform g_fake;
+
+// Empties the script, the call log and the handle table.
+void fake_reset();
+FakeThread* fake_thread(uint32_t tid);
+// The calls recorded whose text starts with `prefix`.
+std::vector<std::string> fake_calls_starting(const std::string& prefix);
