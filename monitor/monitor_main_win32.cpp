@@ -1,3 +1,59 @@
-#include "monitor/monitor.h"
+// The monitor role from common-control set-up to shutdown.
+#include <windows.h>
+#include <commctrl.h>
 
-int run_monitor(HINSTANCE, int) { return 0; }
+#include "monitor/monitor.h"
+#include "monitor/monitor_state.h"
+#include "monitor/monitor_win32.h"
+#include "monitor/resource.h"
+
+namespace {
+
+const int32_t kStopAll = -1;
+
+// Used when the string table cannot be read, so the window still has its names.
+const wchar_t kDefaultTitle[] = L"Quellcore";
+const wchar_t kDefaultClass[] = L"KESTO";
+
+void load_text(HINSTANCE instance, UINT id, wchar_t* buffer, const wchar_t* fallback) {
+  if (LoadStringW(instance, id, buffer, kTextBufferLength) > 0) return;
+  lstrcpynW(buffer, fallback, kTextBufferLength);
+}
+
+void close_instance_mutex() {
+  if (g_windows.instance_mutex == nullptr) return;
+  CloseHandle(g_windows.instance_mutex);
+  g_windows.instance_mutex = nullptr;
+}
+
+}  // namespace
+
+int run_monitor(HINSTANCE instance, int show_command) {
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  load_text(instance, IDS_APP_TITLE, g_window_title, kDefaultTitle);
+  load_text(instance, IDS_WINDOW_CLASS, g_window_class, kDefaultClass);
+  register_main_window_class(instance);
+  if (!init_instance(instance, show_command)) {
+    close_instance_mutex();
+    return 0;
+  }
+  HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_QUELLCORE));
+  HANDLE link_thread = CreateThread(nullptr, 0, monitor_link_thread, nullptr, 0, nullptr);
+  MSG message = {};
+  // GetMessageW returns -1 on failure; that ends the loop like WM_QUIT.
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  flag_store(&g_monitor.stop_requested, kStopAll);
+  if (link_thread != nullptr) {
+    WaitForSingleObject(link_thread, INFINITE);
+    CloseHandle(link_thread);
+  }
+  close_instance_mutex();
+  close_shared_link(&g_monitor.link);
+  return static_cast<int>(message.wParam);
+}

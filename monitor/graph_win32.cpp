@@ -1,0 +1,113 @@
+// The usage graph: columns drawn once into a back buffer that scrolls left, and the
+// Graph page that shows the buffer over a grid with the threshold line.
+#include <windows.h>
+
+#include "monitor/layout.h"
+#include "monitor/monitor_state.h"
+#include "monitor/monitor_win32.h"
+
+namespace {
+
+const COLORREF kOrdinaryBarColour = RGB(0, 255, 0);
+const COLORREF kHogBarColour = RGB(255, 0, 0);
+const COLORREF kGridColour = RGB(0, 128, 0);
+const COLORREF kThresholdLineColour = RGB(240, 0, 0);
+const int kThinPen = 0;
+
+void scroll_back_buffer(HDC buffer) {
+  // x 590-599 keep their content: they only ever hold never-drawn black.
+  BitBlt(buffer, 0, 0, kBufferWidth - kScrollStep, kBufferHeight, buffer, kScrollStep, 0, SRCCOPY);
+}
+
+RECT graph_client_rect() {
+  RECT rect = {0, 0, 0, 0};
+  GetClientRect(g_windows.graph_area, &rect);
+  return rect;
+}
+
+}  // namespace
+
+HWND create_graph_area() {
+  HWND area = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_BITMAP, 0, 25,
+                              kBufferWidth, kBufferHeight, g_windows.main, nullptr,
+                              g_windows.instance, nullptr);
+  HDC area_dc = GetDC(area);
+  g_windows.back_buffer = CreateCompatibleDC(area_dc);
+  g_windows.back_bitmap = CreateCompatibleBitmap(area_dc, kBufferWidth, kBufferHeight);
+  SelectObject(g_windows.back_buffer, g_windows.back_bitmap);
+  // Black means empty to the page paint, so the buffer must start black.
+  PatBlt(g_windows.back_buffer, 0, 0, kBufferWidth, kBufferHeight, BLACKNESS);
+  ReleaseDC(area, area_dc);
+  return area;
+}
+
+void draw_column_into(HDC buffer, const UsageSnapshot* snapshot, int scroll) {
+  HBRUSH ordinary = CreateSolidBrush(kOrdinaryBarColour);
+  HBRUSH hog = CreateSolidBrush(kHogBarColour);
+  HGDIOBJ previous = SelectObject(buffer, ordinary);
+  const uint32_t count = drawable_bar_count(snapshot->active_count);
+  int32_t bottom = kBufferHeight;
+  for (uint32_t i = 0; i < count; ++i) {
+    const ColumnBar bar = column_bar(snapshot->bars[i], bottom);
+    if (bar.hog) SelectObject(buffer, hog);
+    Rectangle(buffer, bar.rect.left, bar.rect.top, bar.rect.right, bar.rect.bottom);
+    if (bar.hog) SelectObject(buffer, ordinary);
+    bottom = bar.rect.top;
+  }
+  SelectObject(buffer, previous);
+  if (scroll) scroll_back_buffer(buffer);
+  DeleteObject(ordinary);
+  DeleteObject(hog);
+}
+
+int draw_graph_column() {
+  // Taken before the copy, so a snapshot stored meanwhile asks for its own column.
+  flag_take(&g_monitor.column_pending);
+  static UsageSnapshot drawn;  // one whole record, never the live copy
+  load_snapshot_copy(&drawn);
+  const int scroll = flag_take(&g_monitor.scroll_pending) != 0;
+  draw_column_into(g_windows.back_buffer, &drawn, scroll);
+  return 0;
+}
+
+void paint_graph_background(HDC dc) {
+  ShowWindow(g_windows.stop_button, SW_HIDE);
+  ShowWindow(g_windows.start_button, SW_HIDE);
+  const RECT graph = graph_client_rect();
+  const int32_t width = graph.right;
+  const int32_t page_bottom = graph.bottom + kTabStripHeight;
+  RECT page = {0, kTabStripHeight, width, page_bottom};
+  FillRect(dc, &page, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  HPEN grid = CreatePen(PS_SOLID, kThinPen, kGridColour);
+  HGDIOBJ previous = SelectObject(dc, grid);
+  const int32_t columns = vertical_grid_line_count(width);
+  for (int32_t i = 0; i < columns; ++i) {
+    const int32_t x = kGridFirstX + i * kGridPitch;
+    MoveToEx(dc, x, kTabStripHeight, nullptr);
+    LineTo(dc, x, page_bottom);
+  }
+  const int32_t rows = horizontal_grid_line_count(page_bottom);
+  for (int32_t i = 0; i < rows; ++i) {
+    const int32_t y = kGridFirstY + i * kGridPitch;
+    MoveToEx(dc, 0, y, nullptr);
+    LineTo(dc, width, y);
+  }
+  SelectObject(dc, previous);
+  DeleteObject(grid);
+}
+
+void paint_graph_image(HDC dc) {
+  const RECT graph = graph_client_rect();
+  // From y 0, not from the page top: the strip of tabs covers the image's top rows.
+  StretchBlt(dc, 0, 0, graph.right, graph.bottom + kTabStripHeight, g_windows.back_buffer, 0, 0,
+             kBufferWidth, kBufferHeight, SRCPAINT);
+  HPEN line = CreatePen(PS_SOLID, kThinPen, kThresholdLineColour);
+  HGDIOBJ previous = SelectObject(dc, line);
+  const int32_t y = g_monitor.threshold_line_y;
+  MoveToEx(dc, graph.right, y, nullptr);
+  LineTo(dc, 0, y);
+  MoveToEx(dc, graph.right, y + 1, nullptr);
+  LineTo(dc, 0, y + 1);
+  SelectObject(dc, previous);
+  DeleteObject(line);
+}

@@ -1,0 +1,286 @@
+// The main window: class, one instance per machine, children, layout, tab switch,
+// threshold slider and commands.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "launcher/service_client.h"
+#include "monitor/help.h"
+#include "monitor/layout.h"
+#include "monitor/link.h"
+#include "monitor/monitor_state.h"
+#include "monitor/monitor_win32.h"
+#include "monitor/resource.h"
+
+namespace {
+
+const wchar_t kInstanceMutexName[] = L"Global\\QuellcoreMutex3";
+const int kWindowWidth = 600;
+const int kWindowHeight = 420;
+const int kMinTrackWidth = 350;
+const int kMinTrackHeight = 250;
+
+// Created 40 px wider than the client and 400 high; WM_SIZE sizes it properly.
+const int kTabExtraWidth = 40;
+const int kTabInitialHeight = 400;
+const int kSliderX = 600;
+const int kSliderY = 30;
+const int kSliderWidth = 50;
+const int kSliderHeight = 408;
+const int kButtonX = 203;
+const int kButtonY = 38;
+const int kButtonWidth = 100;
+const int kButtonHeight = 20;
+const int kDeferredWindows = 2;
+const LRESULT kNotifyHandled = 1;
+const UINT kRepaintNow = RDW_INVALIDATE | RDW_UPDATENOW;
+
+void repaint_main_window() { RedrawWindow(g_windows.main, nullptr, nullptr, kRepaintNow); }
+
+RECT graph_client_rect() {
+  RECT rect = {0, 0, 0, 0};
+  GetClientRect(g_windows.graph_area, &rect);
+  return rect;
+}
+
+void run_layout_pass(RECT graph) {
+  EnumChildWindows(g_windows.main, layout_child, reinterpret_cast<LPARAM>(&graph));
+}
+
+int insert_tab(HWND tab_control, int index, const wchar_t* text) {
+  TCITEMW item = {};
+  item.mask = TCIF_TEXT | TCIF_IMAGE;
+  item.iImage = -1;
+  item.pszText = const_cast<wchar_t*>(text);
+  return static_cast<int>(SendMessageW(tab_control, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item)));
+}
+
+HWND create_service_button(const wchar_t* text, int id) {
+  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD, kButtonX, kButtonY, kButtonWidth, kButtonHeight,
+                         g_windows.main, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr,
+                         nullptr);
+}
+
+void move_box(HWND window, WindowBox box) { MoveWindow(window, box.x, box.y, box.width, box.height, TRUE); }
+
+LRESULT on_create(HWND window) {
+  EnableMenuItem(GetMenu(window), IDM_OPTIONS, MF_BYCOMMAND | MF_GRAYED);
+  return 0;
+}
+
+LRESULT on_size(LPARAM lparam) {
+  // During the main window's own creation there is nothing to lay out or measure yet,
+  // and threshold_line_y keeps its value.
+  if (g_windows.graph_area == nullptr || g_windows.slider == nullptr) return 0;
+  const int width = static_cast<short>(LOWORD(lparam));
+  const int height = static_cast<short>(HIWORD(lparam));
+  RECT display = {0, 0, width, height};
+  if (g_windows.tab_control != nullptr) {
+    SendMessageW(g_windows.tab_control, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+  }
+  const SizeLayout layout =
+      size_layout(LayoutRect{display.left, display.top, display.right, display.bottom});
+  HDWP batch = BeginDeferWindowPos(kDeferredWindows);
+  if (batch != nullptr && g_windows.tab_control != nullptr) {
+    batch = DeferWindowPos(batch, g_windows.tab_control, nullptr, 0, 0, width, height,
+                           SWP_NOMOVE | SWP_NOZORDER);
+  }
+  if (batch != nullptr) {
+    batch = DeferWindowPos(batch, g_windows.graph_area, HWND_TOP, layout.graph_area.x, layout.graph_area.y,
+                           layout.graph_area.width, layout.graph_area.height, 0);
+  }
+  if (batch != nullptr) {
+    batch = DeferWindowPos(batch, g_windows.slider, HWND_TOP, layout.slider.x, layout.slider.y,
+                           layout.slider.width, layout.slider.height, 0);
+  }
+  if (batch != nullptr) EndDeferWindowPos(batch);
+  const RECT graph = graph_client_rect();
+  g_monitor.threshold_line_y = threshold_line_y(flag_read(&g_monitor.slider_threshold), graph.bottom);
+  run_layout_pass(graph);
+  return 0;
+}
+
+LRESULT on_paint(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  if (g_monitor.selected_tab == kTabGraph) paint_graph_background(dc);
+  // On either page, so the history keeps moving while Status is shown.
+  if (flag_read(&g_monitor.column_pending) != 0) draw_graph_column();
+  if (g_monitor.selected_tab == kTabGraph) paint_graph_image(dc);
+  if (g_monitor.selected_tab == kTabStatus) paint_status_page(dc);
+  EndPaint(window, &paint);
+  return 0;
+}
+
+LRESULT on_get_min_max_info(LPARAM lparam) {
+  MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lparam);
+  info->ptMinTrackSize.x = kMinTrackWidth;
+  info->ptMinTrackSize.y = kMinTrackHeight;
+  return 0;
+}
+
+void switch_tab() {
+  const int current = static_cast<int>(SendMessageW(g_windows.tab_control, TCM_GETCURSEL, 0, 0));
+  const int32_t selected = next_tab(current);
+  g_monitor.selected_tab = selected;
+  SendMessageW(g_windows.tab_control, TCM_SETCURSEL, selected, 0);
+  ShowWindow(g_windows.slider, selected == kTabStatus ? SW_HIDE : SW_SHOW);
+  repaint_main_window();
+}
+
+LRESULT on_notify(LPARAM lparam) {
+  const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
+  // Answering 1 keeps the tab control from switching by itself; switch_tab decides.
+  if (header != nullptr && header->code == static_cast<UINT>(TCN_SELCHANGING)) switch_tab();
+  return kNotifyHandled;
+}
+
+LRESULT on_vscroll(LPARAM lparam) {
+  HWND slider = reinterpret_cast<HWND>(lparam);
+  if (slider == nullptr || slider != g_windows.slider) return 0;
+  const int32_t position = static_cast<int32_t>(SendMessageW(slider, TBM_GETPOS, 0, 0));
+  const int32_t sel_start = static_cast<int32_t>(SendMessageW(slider, TBM_GETSELSTART, 0, 0));
+  const int32_t sel_end = static_cast<int32_t>(SendMessageW(slider, TBM_GETSELEND, 0, 0));
+  const int32_t threshold = clamp_slider_position(position, sel_start, sel_end);
+  if (threshold != position) SendMessageW(slider, TBM_SETPOS, TRUE, threshold);
+  flag_store(&g_monitor.slider_threshold, threshold);
+  g_monitor.threshold_line_y = threshold_line_y(threshold, graph_client_rect().bottom);
+  // The same snapshot drawn again as the newest column, without a scroll.
+  flag_store(&g_monitor.column_pending, 1);
+  repaint_main_window();
+  send_slider_threshold(threshold);
+  return 0;
+}
+
+LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (LOWORD(wparam)) {
+    case IDM_ABOUT:
+      show_about_box(g_windows.instance, window);
+      return 0;
+    case IDM_EXIT:
+      DestroyWindow(window);
+      return 0;
+    case IDC_STOP_SERVICE:
+      stop_service_and_wait();
+      return 0;
+    case IDC_START_SERVICE:
+      start_service_and_wait();
+      return 0;
+    case IDM_HELP:
+      show_help_file(window);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+LRESULT on_destroy() {
+  PostQuitMessage(0);
+  return 0;
+}
+
+}  // namespace
+
+void register_main_window_class(HINSTANCE instance) {
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof(window_class);
+  window_class.style = CS_HREDRAW | CS_VREDRAW;
+  window_class.lpfnWndProc = main_window_proc;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_QUELLCORE));
+  window_class.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+  window_class.lpszMenuName = MAKEINTRESOURCEW(IDC_QUELLCORE);
+  window_class.lpszClassName = g_window_class;
+  RegisterClassExW(&window_class);
+}
+
+int init_instance(HINSTANCE instance, int show_command) {
+  HANDLE other = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kInstanceMutexName);
+  if (other != nullptr) {
+    CloseHandle(other);
+    HWND first = FindWindowW(nullptr, g_window_title);
+    if (first != nullptr) SetForegroundWindow(first);
+    return 0;
+  }
+  g_windows.instance_mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  g_windows.instance = instance;
+  g_windows.main = CreateWindowExW(0, g_window_class, g_window_title, WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr,
+                                   nullptr, instance, nullptr);
+  if (g_windows.main == nullptr) return 0;
+  g_windows.tab_control = create_tab_control();
+  g_windows.slider = create_threshold_slider();
+  g_windows.graph_area = create_graph_area();
+  g_windows.stop_button = create_service_button(L"Stop Service", IDC_STOP_SERVICE);
+  g_windows.start_button = create_service_button(L"Start Service", IDC_START_SERVICE);
+  const RECT graph = graph_client_rect();
+  flag_store(&g_monitor.slider_threshold, kSliderStart);
+  run_layout_pass(graph);
+  ShowWindow(g_windows.main, show_command);
+  UpdateWindow(g_windows.main);
+  return 1;
+}
+
+HWND create_tab_control() {
+  RECT client = {0, 0, 0, 0};
+  GetClientRect(g_windows.main, &client);
+  InitCommonControls();
+  HWND tab_control = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
+                                     client.right + kTabExtraWidth, kTabInitialHeight, g_windows.main,
+                                     nullptr, g_windows.instance, nullptr);
+  if (tab_control == nullptr) return nullptr;
+  if (insert_tab(tab_control, kTabGraph, L"Graph") == -1 ||
+      insert_tab(tab_control, kTabStatus, L"Status") == -1) {
+    DestroyWindow(tab_control);
+    return nullptr;
+  }
+  return tab_control;
+}
+
+HWND create_threshold_slider() {
+  HWND slider = CreateWindowExW(0, TRACKBAR_CLASSW, nullptr,
+                                WS_CHILD | WS_VISIBLE | TBS_VERT | TBS_AUTOTICKS | TBS_ENABLESELRANGE, kSliderX,
+                                kSliderY, kSliderWidth, kSliderHeight, g_windows.main, nullptr,
+                                g_windows.instance, nullptr);
+  SendMessageW(slider, TBM_SETRANGE, TRUE, MAKELPARAM(kSliderMin, kSliderMax));
+  SendMessageW(slider, TBM_SETPAGESIZE, 0, kSliderPageSize);
+  SendMessageW(slider, TBM_SETSEL, FALSE, MAKELPARAM(kSliderSelStart, kSliderSelEnd));
+  SendMessageW(slider, TBM_SETPOS, TRUE, kSliderStart);
+  SetFocus(slider);
+  return slider;
+}
+
+BOOL CALLBACK layout_child(HWND child, LPARAM rect) {
+  const RECT* graph = reinterpret_cast<const RECT*>(rect);
+  const ChildLayout layout = child_layout(graph->right, graph->bottom);
+  if (child == g_windows.graph_area) move_box(child, layout.graph_area);
+  if (g_monitor.selected_tab == kTabGraph && child == g_windows.slider) move_box(child, layout.slider);
+  if (child == g_windows.tab_control) move_box(child, layout.tab_strip);
+  // Shows both service buttons too; the next paint hides the one (or two) not wanted.
+  if (!(g_monitor.selected_tab == kTabStatus && child == g_windows.slider)) ShowWindow(child, SW_SHOW);
+  return TRUE;
+}
+
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE:
+      return on_create(window);
+    case WM_DESTROY:
+      return on_destroy();
+    case WM_SIZE:
+      return on_size(lparam);
+    case WM_PAINT:
+      return on_paint(window);
+    case WM_GETMINMAXINFO:
+      return on_get_min_max_info(lparam);
+    case WM_NOTIFY:
+      return on_notify(lparam);
+    case WM_VSCROLL:
+      return on_vscroll(lparam);
+    case WM_COMMAND:
+      return on_command(window, message, wparam, lparam);
+    default:
+      return DefWindowProcW(window, message, wparam, lparam);
+  }
+}

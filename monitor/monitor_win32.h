@@ -1,0 +1,51 @@
+// What the monitor's Win32 files share: window handles, the back buffer and the
+// operations one file calls in another.
+#pragma once
+
+#include <windows.h>
+
+#include "engine/engine.h"
+
+const int kTextBufferLength = 100;
+
+struct MonitorWindows {
+  HINSTANCE instance;
+  HWND main;
+  HWND tab_control;
+  HWND slider;
+  HWND graph_area;
+  HWND stop_button;
+  HWND start_button;
+  HANDLE instance_mutex;
+  // The 600 x 400 back buffer: a memory DC with its bitmap selected, kept for the process.
+  HDC back_buffer;
+  HBITMAP back_bitmap;
+};
+
+extern MonitorWindows g_windows;
+extern wchar_t g_window_title[kTextBufferLength];
+extern wchar_t g_window_class[kTextBufferLength];
+
+// Main window.
+void register_main_window_class(HINSTANCE instance);
+int init_instance(HINSTANCE instance, int show_command);
+HWND create_tab_control();
+HWND create_threshold_slider();
+BOOL CALLBACK layout_child(HWND child, LPARAM rect);
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Usage graph.
+HWND create_graph_area();
+// Draws the pending column from the snapshot copy into the back buffer; returns 0.
+int draw_graph_column();
+// Draws one column of `snapshot` at x 560-569 of `buffer`, then shifts the buffer 10
+// pixels left when `scroll` is non-zero.
+void draw_column_into(HDC buffer, const UsageSnapshot* snapshot, int scroll);
+void paint_graph_background(HDC dc);
+void paint_graph_image(HDC dc);
+
+// Status page.
+void paint_status_page(HDC dc);
+
+// Link thread entry for CreateThread.
+DWORD WINAPI monitor_link_thread(LPVOID parameter);
