@@ -1,0 +1,353 @@
+// Drives the real quellcore.exe under Wine as a user and as the other process on the
+// region would: installs it through its own role selection, watches the service come
+// up, reads its registration, talks to it through the region, and stops it.
+//
+//   service_probe lifecycle <quellcore.exe>   install, run, region, hostile writer, stop
+//   service_probe pending <quellcore.exe>     a user start while the service is start-pending
+//   service_probe stall                       (as a service) stays start-pending for good
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "launcher/service_client.h"
+#include "shared/control_block.h"
+#include "tests/wine/common/check.h"
+
+namespace {
+
+const wchar_t kServiceName[] = L"QuellcoreSvc";
+const wchar_t kInstallDir[] = L"C:\\Program Files\\Quellcore";
+const wchar_t kInstalledExe[] = L"C:\\Program Files\\Quellcore\\quellcore.exe";
+const DWORD kStartLimitMs = 30000;
+const DWORD kPollMs = 20;
+const DWORD kCycleLimitMs = 3000;  // one cycle is about 1.2 s; this is a hang, not a slow run
+const int kCyclesWatched = 5;
+
+// A Linux path handed over by CTest, reached through Wine's Z: drive.
+void to_windows_path(const char* in, wchar_t* out, size_t capacity) {
+  size_t at = 0;
+  if (in[0] == '/') {
+    out[at++] = L'Z';
+    out[at++] = L':';
+  }
+  for (size_t i = 0; in[i] != '\0' && at + 1 < capacity; ++i) {
+    out[at++] = in[i] == '/' ? L'\\' : static_cast<wchar_t>(in[i]);
+  }
+  out[at] = L'\0';
+}
+
+DWORD query_state(SC_HANDLE service, SERVICE_STATUS_PROCESS* status) {
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(status),
+                            sizeof(*status), &needed)) {
+    return 0;
+  }
+  return status->dwCurrentState;
+}
+
+HANDLE launch(const wchar_t* exe, DWORD* pid) {
+  wchar_t command_line[MAX_PATH + 3];
+  swprintf(command_line, MAX_PATH + 3, L"\"%ls\"", exe);
+  STARTUPINFOW startup;
+  memset(&startup, 0, sizeof(startup));
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info;
+  if (!CreateProcessW(exe, command_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info)) {
+    return nullptr;
+  }
+  CloseHandle(info.hThread);
+  *pid = info.dwProcessId;
+  return info.hProcess;
+}
+
+// Waits for the next SNAPSHOT_READY, taking it the way the monitor does; the tick of
+// the take, or 0 when none came within the limit.
+DWORD wait_for_publication(SharedLink* link, UsageSnapshot* out) {
+  const DWORD begin = GetTickCount();
+  while (GetTickCount() - begin < kCycleLimitMs) {
+    memset(out, 0, sizeof(*out));
+    if (take_snapshot(link, out) && (out->flags & SNAPSHOT_READY)) return GetTickCount();
+    Sleep(kPollMs);
+  }
+  return 0;
+}
+
+uint32_t read_command_flags(SharedLink* link) {
+  link_lock(link->command_mutex);
+  const uint32_t flags = *static_cast<volatile uint32_t*>(&link->view->command_flags);
+  link_unlock(link->command_mutex);
+  return flags;
+}
+
+int wait_for_commands_taken(SharedLink* link) {
+  const DWORD begin = GetTickCount();
+  while (GetTickCount() - begin < kCycleLimitMs) {
+    if (read_command_flags(link) == 0) return 1;
+    Sleep(kPollMs);
+  }
+  return 0;
+}
+
+void write_commands(SharedLink* link, uint32_t flags, int32_t threshold) {
+  link_lock(link->command_mutex);
+  link->view->command_flags = flags;
+  link->view->threshold = threshold;
+  link_unlock(link->command_mutex);
+}
+
+void check_registration(SC_HANDLE service) {
+  BYTE buffer[8192];
+  QUERY_SERVICE_CONFIGW* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
+  DWORD needed = 0;
+  CHECK(QueryServiceConfigW(service, config, sizeof(buffer), &needed));
+  CHECK_EQ(config->dwServiceType, SERVICE_WIN32_OWN_PROCESS);
+  CHECK_EQ(config->dwStartType, SERVICE_DEMAND_START);
+  CHECK_EQ(config->dwErrorControl, SERVICE_ERROR_NORMAL);
+  wchar_t quoted[MAX_PATH + 3];
+  swprintf(quoted, MAX_PATH + 3, L"\"%ls\"", kInstalledExe);
+  CHECK(config->lpBinaryPathName != nullptr && wcscmp(config->lpBinaryPathName, quoted) == 0);
+  CHECK(config->lpServiceStartName != nullptr &&
+        _wcsicmp(config->lpServiceStartName, L"LocalSystem") == 0);
+  printf("registered path: %ls, account: %ls\n",
+         config->lpBinaryPathName ? config->lpBinaryPathName : L"(none)",
+         config->lpServiceStartName ? config->lpServiceStartName : L"(none)");
+}
+
+// Watches the state from the moment the service exists until it runs.
+void watch_start(SC_HANDLE manager, int* saw_pending, int* saw_running) {
+  const DWORD begin = GetTickCount();
+  SC_HANDLE service = nullptr;
+  DWORD last = 0;
+  while (GetTickCount() - begin < kStartLimitMs && !*saw_running) {
+    if (service == nullptr) service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS);
+    if (service != nullptr) {
+      SERVICE_STATUS_PROCESS status;
+      const DWORD state = query_state(service, &status);
+      if (state != last) printf("state %lu at %lu ms\n", state, GetTickCount() - begin);
+      last = state;
+      if (state == SERVICE_START_PENDING) *saw_pending = 1;
+      if (state == SERVICE_RUNNING) *saw_running = 1;
+    }
+    Sleep(1);
+  }
+  if (service != nullptr) CloseServiceHandle(service);
+}
+
+void talk_through_region(SharedLink* link) {
+  // Every cycle publishes, whether or not the last snapshot was taken.
+  UsageSnapshot snapshot;
+  DWORD previous = wait_for_publication(link, &snapshot);
+  CHECK(previous != 0);
+  DWORD longest = 0, total = 0;
+  for (int i = 0; i < kCyclesWatched && previous != 0; ++i) {
+    const DWORD now = wait_for_publication(link, &snapshot);
+    CHECK(now != 0);
+    if (now == 0) break;
+    CHECK(snapshot.active_count <= static_cast<uint32_t>(kBarsCapacity));
+    const DWORD interval = now - previous;
+    total += interval;
+    if (interval > longest) longest = interval;
+    previous = now;
+  }
+  printf("service cycle: mean %lu ms, longest %lu ms over %d cycles; active_count %u\n",
+         total / kCyclesWatched, longest, kCyclesWatched, snapshot.active_count);
+
+  // Announcing sets both bits; the service takes both within a cycle.
+  announce_monitor(link, 40, GetCurrentProcessId());
+  CHECK(wait_for_commands_taken(link));
+
+  // A hostile writer: levels the duty cycle cannot use, bits nobody defined, and a
+  // snapshot area full of rubbish. The service goes on cycling and overwrites it.
+  struct Hostile {
+    uint32_t flags;
+    int32_t threshold;
+  };
+  const Hostile hostile[] = {{CMD_THRESHOLD_CHANGED, 0},       {CMD_THRESHOLD_CHANGED, -1},
+                             {CMD_THRESHOLD_CHANGED, 1000},    {0xFFFFFFFFu, 1000},
+                             {0x12345678u, 0x7FFFFFFF},        {CMD_MONITOR_ATTACHED, 0}};
+  for (const Hostile& h : hostile) {
+    write_commands(link, h.flags, h.threshold);
+    CHECK(wait_for_commands_taken(link));
+    link_lock(link->snapshot_mutex);
+    memset(&link->view->snapshot, 0xEE, sizeof(link->view->snapshot));
+    link_unlock(link->snapshot_mutex);
+    const DWORD published = wait_for_publication(link, &snapshot);
+    CHECK(published != 0);
+    // The publish copies its own snapshot over everything, then adds the ready bit.
+    CHECK_EQ(snapshot.flags, SNAPSHOT_READY);
+    CHECK(snapshot.active_count <= static_cast<uint32_t>(kBarsCapacity));
+  }
+  for (uint8_t b : link->view->reserved) CHECK_EQ(b, 0);
+  for (uint8_t b : link->view->tail) CHECK_EQ(b, 0);
+}
+
+int run_lifecycle(const char* exe_arg) {
+  wchar_t source[MAX_PATH];
+  to_windows_path(exe_arg, source, MAX_PATH);
+  CreateDirectoryW(L"C:\\Program Files", nullptr);
+  CreateDirectoryW(kInstallDir, nullptr);
+  CHECK(CopyFileW(source, kInstalledExe, FALSE));
+
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  CHECK(manager != nullptr);
+  if (manager == nullptr) return check_summary("service lifecycle");
+
+  // A user's start: it installs the service by its own role selection and starts it.
+  DWORD user_pid = 0;
+  HANDLE user = launch(kInstalledExe, &user_pid);
+  CHECK(user != nullptr);
+  int saw_pending = 0, saw_running = 0;
+  watch_start(manager, &saw_pending, &saw_running);
+  CHECK(saw_pending);
+  CHECK(saw_running);
+
+  SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_ALL_ACCESS);
+  CHECK(service != nullptr);
+  if (service == nullptr) return check_summary("service lifecycle");
+  check_registration(service);
+
+  SERVICE_STATUS_PROCESS status;
+  CHECK_EQ(query_state(service, &status), SERVICE_RUNNING);
+  HANDLE service_process =
+      OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, status.dwProcessId);
+  CHECK(service_process != nullptr);
+  CHECK(status.dwProcessId != user_pid);
+
+  SharedLink link;
+  CHECK_EQ(open_shared_link(&link), 0);
+  if (link.view != nullptr) talk_through_region(&link);
+  CHECK_EQ(service_is_running(), -1);
+
+  const DWORD stop_begin = GetTickCount();
+  stop_service_and_wait();
+  const DWORD stop_ms = GetTickCount() - stop_begin;
+  printf("stop: %lu ms from the stop request to STOPPED\n", stop_ms);
+  CHECK_EQ(query_state(service, &status), SERVICE_STOPPED);
+  CHECK_EQ(status.dwWin32ExitCode, NO_ERROR);
+  CHECK(stop_ms < kCycleLimitMs);
+  DWORD exit_code = 0;
+  if (service_process != nullptr) {
+    CHECK_EQ(WaitForSingleObject(service_process, kCycleLimitMs), WAIT_OBJECT_0);
+    CHECK(GetExitCodeProcess(service_process, &exit_code));
+    CHECK_EQ(static_cast<int>(exit_code), -2);
+    CloseHandle(service_process);
+  }
+  // Until the window exists, the user's process ends once the service runs.
+  if (user != nullptr) {
+    if (WaitForSingleObject(user, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(user, &exit_code)) {
+      CHECK_EQ(exit_code, 0);
+    } else {
+      TerminateProcess(user, 0);
+    }
+    CloseHandle(user);
+  }
+  close_shared_link(&link);
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return check_summary("service lifecycle");
+}
+
+// --- a service that never gets past start-pending ---
+
+SERVICE_STATUS_HANDLE g_stall_handle;
+const DWORD kStallHintMs = 120000;
+
+VOID WINAPI stall_handler(DWORD) {}
+
+VOID WINAPI stall_main(DWORD, LPWSTR*) {
+  g_stall_handle = RegisterServiceCtrlHandlerW(kServiceName, stall_handler);
+  SERVICE_STATUS status;
+  memset(&status, 0, sizeof(status));
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = SERVICE_START_PENDING;
+  status.dwCheckPoint = 1;
+  status.dwWaitHint = kStallHintMs;
+  SetServiceStatus(g_stall_handle, &status);
+  Sleep(kStallHintMs);
+}
+
+int run_stall() {
+  wchar_t name[sizeof(kServiceName) / sizeof(wchar_t)];
+  wcscpy(name, kServiceName);
+  SERVICE_TABLE_ENTRYW table[] = {{name, stall_main}, {nullptr, nullptr}};
+  return StartServiceCtrlDispatcherW(table) ? 0 : 1;
+}
+
+struct WindowSearch {
+  DWORD pid;
+  int found;
+};
+
+BOOL CALLBACK find_window_of(HWND window, LPARAM param) {
+  WindowSearch* search = reinterpret_cast<WindowSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == search->pid) search->found = 1;
+  return TRUE;
+}
+
+int run_pending(const char* exe_arg) {
+  wchar_t exe[MAX_PATH];
+  to_windows_path(exe_arg, exe, MAX_PATH);
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  wchar_t stall_command[2 * MAX_PATH];
+  swprintf(stall_command, 2 * MAX_PATH, L"\"%ls\" stall", self);
+
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  CHECK(manager != nullptr);
+  if (manager == nullptr) return check_summary("start-pending user start");
+  SC_HANDLE service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                     SERVICE_ERROR_NORMAL, stall_command, nullptr, nullptr,
+                                     nullptr, nullptr, nullptr);
+  CHECK(service != nullptr);
+  if (service == nullptr) return check_summary("start-pending user start");
+  CHECK(StartServiceW(service, 0, nullptr));
+  SERVICE_STATUS_PROCESS status;
+  CHECK_EQ(query_state(service, &status), SERVICE_START_PENDING);
+
+  // A user's start now: it finds the service start-pending and takes the service role,
+  // but the manager did not start it, so the dispatcher fails: exit -1, no window.
+  DWORD pid = 0;
+  HANDLE user = launch(exe, &pid);
+  CHECK(user != nullptr);
+  if (user != nullptr) {
+    WindowSearch search = {pid, 0};
+    const DWORD begin = GetTickCount();
+    while (WaitForSingleObject(user, kPollMs) == WAIT_TIMEOUT &&
+           GetTickCount() - begin < kStartLimitMs) {
+      EnumWindows(find_window_of, reinterpret_cast<LPARAM>(&search));
+    }
+    DWORD exit_code = 0;
+    CHECK(GetExitCodeProcess(user, &exit_code));
+    CHECK_EQ(static_cast<int>(exit_code), -1);
+    CHECK_EQ(search.found, 0);
+    printf("user start while start-pending: exit code %ld after %lu ms\n",
+           static_cast<long>(exit_code), GetTickCount() - begin);
+    if (exit_code == STILL_ACTIVE) TerminateProcess(user, 0);
+    CloseHandle(user);
+  }
+  // The registration it found is left as it was.
+  BYTE buffer[8192];
+  QUERY_SERVICE_CONFIGW* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
+  DWORD needed = 0;
+  CHECK(QueryServiceConfigW(service, config, sizeof(buffer), &needed));
+  CHECK(wcscmp(config->lpBinaryPathName, stall_command) == 0);
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return check_summary("start-pending user start");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && strcmp(argv[1], "stall") == 0) return run_stall();
+  if (argc >= 3 && strcmp(argv[1], "lifecycle") == 0) return run_lifecycle(argv[2]);
+  if (argc >= 3 && strcmp(argv[1], "pending") == 0) return run_pending(argv[2]);
+  printf("usage: service_probe lifecycle|pending <quellcore.exe> | stall\n");
+  return 2;
+}
