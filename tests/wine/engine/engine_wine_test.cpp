@@ -1,0 +1,217 @@
+// The engine over the real platform: a sampling pass sees the running processes, and
+// a duty cycle stops a busy helper process while its threads are suspended.
+#include <windows.h>
+
+#include <stdio.h>
+#include <wchar.h>
+
+#include "engine/engine.h"
+#include "tests/wine/common/check.h"
+#include "tests/wine/engine/busy_counter.h"
+
+namespace {
+
+const DWORD kObserveEveryMs = 5;
+const int kMaxSamples = 4000;
+const DWORD kSettleMs = 50;   // suspension of another process's thread is asynchronous
+const DWORD kWatchMs = 300;
+// A duty cycle at threshold 100 holds its targets for 999 ms; allow for a late observer.
+const ULONGLONG kMinStallMs = 700;
+
+struct Helper {
+  HANDLE job;
+  HANDLE mapping;
+  BusyCounter* counter;
+  PROCESS_INFORMATION info;
+};
+
+struct Observer {
+  volatile LONG done;
+  int samples;
+  ULONGLONG at_ms[kMaxSamples];
+  LONG count[kMaxSamples];
+};
+
+Helper g_helper;
+Observer g_observer;
+
+LONG counter_now() { return g_helper.counter->count; }
+
+// Starts the helper in a job that ends it should this test die first.
+bool start_helper() {
+  wchar_t name[64];
+  swprintf(name, 64, L"Local\\qc-engine-test-%lu", GetCurrentProcessId());
+  g_helper.mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(BusyCounter), name);
+  if (g_helper.mapping == nullptr) return false;
+  g_helper.counter = static_cast<BusyCounter*>(
+      MapViewOfFile(g_helper.mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(BusyCounter)));
+  if (g_helper.counter == nullptr) return false;
+
+  g_helper.job = CreateJobObjectW(nullptr, nullptr);
+  if (g_helper.job != nullptr) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(g_helper.job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  }
+
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  wchar_t* slash = wcsrchr(path, L'\\');
+  if (slash == nullptr) return false;
+  wcscpy(slash + 1, L"qc_engine_busy_helper.exe");
+  wchar_t command[MAX_PATH + 80];
+  swprintf(command, MAX_PATH + 80, L"\"%ls\" %ls", path, name);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (!CreateProcessW(path, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &g_helper.info)) {
+    return false;
+  }
+  if (g_helper.job != nullptr) AssignProcessToJobObject(g_helper.job, g_helper.info.hProcess);
+  // Running once its count moves.
+  for (int i = 0; i < 100 && counter_now() == 0; ++i) Sleep(50);
+  return counter_now() != 0;
+}
+
+void stop_helper() {
+  if (g_helper.info.hProcess != nullptr) {
+    if (g_helper.counter != nullptr) g_helper.counter->stop = 1;
+    ResumeThread(g_helper.info.hThread);  // in case a check left it suspended
+    TerminateProcess(g_helper.info.hProcess, 0);
+    WaitForSingleObject(g_helper.info.hProcess, 5000);
+    CloseHandle(g_helper.info.hThread);
+    CloseHandle(g_helper.info.hProcess);
+  }
+  if (g_helper.counter != nullptr) UnmapViewOfFile(g_helper.counter);
+  if (g_helper.mapping != nullptr) CloseHandle(g_helper.mapping);
+  if (g_helper.job != nullptr) CloseHandle(g_helper.job);
+}
+
+bool advances_over(DWORD ms) {
+  const LONG before = counter_now();
+  Sleep(ms);
+  return counter_now() != before;
+}
+
+DWORD WINAPI observe(void*) {
+  while (!g_observer.done && g_observer.samples < kMaxSamples) {
+    g_observer.at_ms[g_observer.samples] = GetTickCount64();
+    g_observer.count[g_observer.samples] = counter_now();
+    ++g_observer.samples;
+    Sleep(kObserveEveryMs);
+  }
+  return 0;
+}
+
+// The longest time the observer saw the count stand still.
+ULONGLONG longest_stall_ms() {
+  ULONGLONG longest = 0;
+  int run_start = 0;
+  for (int i = 1; i < g_observer.samples; ++i) {
+    if (g_observer.count[i] != g_observer.count[run_start]) run_start = i;
+    const ULONGLONG span = g_observer.at_ms[i] - g_observer.at_ms[run_start];
+    if (span > longest) longest = span;
+  }
+  return longest;
+}
+
+int slot_of(uint32_t pid) {
+  for (int i = 0; i < g_engine.entry_count; ++i) {
+    if (g_engine.table[i].pid == pid) return i;
+  }
+  return -1;
+}
+
+void check_sampling_pass(uint32_t own_pid, uint32_t helper_pid) {
+  CHECK_EQ(run_sampling_pass(), 0);
+  CHECK(g_engine.entry_count >= 2);
+  const int own_slot = slot_of(own_pid);
+  CHECK(own_slot >= 0);
+  CHECK(slot_of(helper_pid) >= 0);
+  int duplicates = 0;
+  for (int i = 0; i < g_engine.entry_count; ++i) {
+    CHECK(g_engine.table[i].pid != 0);
+    for (int j = i + 1; j < g_engine.entry_count; ++j) duplicates += g_engine.table[i].pid == g_engine.table[j].pid;
+  }
+  CHECK_EQ(duplicates, 0);
+  CHECK_EQ(g_engine.snapshot.active_count, 0u);  // no usage in a first pass
+  Sleep(100);
+  CHECK_EQ(run_sampling_pass(), 0);
+  CHECK_EQ(slot_of(own_pid), own_slot);
+  printf("sampling pass: %d processes entered\n", g_engine.entry_count);
+}
+
+// Threshold 100: suspended 999 ms, then 1 ms of rest.
+void check_duty_cycle_stops_helper(int helper_slot) {
+  g_engine.threshold_percent = 100;
+  g_engine.targets.target_slot[0] = helper_slot;
+  g_engine.targets.target_count = 1;
+  CHECK(advances_over(200));
+  HANDLE observer = CreateThread(nullptr, 0, observe, nullptr, 0, nullptr);
+  CHECK(observer != nullptr);
+  const ULONGLONG started = GetTickCount64();
+  CHECK_EQ(run_duty_cycle(), 0);
+  const ULONGLONG took = GetTickCount64() - started;
+  Sleep(kWatchMs);
+  g_observer.done = 1;
+  if (observer != nullptr) {
+    WaitForSingleObject(observer, INFINITE);
+    CloseHandle(observer);
+  }
+  const ULONGLONG stall = longest_stall_ms();
+  printf("duty cycle at 100: %llu ms, helper stood still for %llu ms\n", took, stall);
+  CHECK(took >= 1000);
+  CHECK(stall >= kMinStallMs);
+  CHECK_EQ(g_engine.targets.target_count, 0);
+  CHECK(advances_over(kWatchMs));  // resumed
+}
+
+// set_process_suspended on its own: the count stands exactly still, then moves again.
+void check_suspend_and_resume(uint32_t helper_pid) {
+  CHECK_EQ(set_process_suspended(helper_pid, 1), 1);
+  Sleep(kSettleMs);
+  const LONG held = counter_now();
+  Sleep(kWatchMs);
+  CHECK_EQ(counter_now(), held);
+  CHECK_EQ(set_process_suspended(helper_pid, 0), 1);
+  CHECK(advances_over(kWatchMs));
+}
+
+// A thread suspended by someone else before the cycle is still suspended after it.
+void check_outside_suspension_survives(int helper_slot) {
+  CHECK(SuspendThread(g_helper.info.hThread) != static_cast<DWORD>(-1));
+  g_engine.threshold_percent = 1;
+  g_engine.targets.target_slot[0] = helper_slot;
+  g_engine.targets.target_count = 1;
+  run_duty_cycle();
+  Sleep(kSettleMs);
+  CHECK(!advances_over(kWatchMs));
+  ResumeThread(g_helper.info.hThread);
+  CHECK(advances_over(kWatchMs));
+}
+
+}  // namespace
+
+int main() {
+  engine_reset();
+  const uint32_t own_pid = GetCurrentProcessId();
+  protect_process(own_pid);  // never a target, whatever the measurements say
+  const bool started = start_helper();
+  CHECK(started);
+  if (started) {
+    const uint32_t helper_pid = g_helper.info.dwProcessId;
+    check_sampling_pass(own_pid, helper_pid);
+    g_engine.targets.target_count = 0;  // the targets are chosen by hand below
+    const int helper_slot = slot_of(helper_pid);
+    CHECK(helper_slot >= 0);
+    if (helper_slot >= 0) {
+      check_suspend_and_resume(helper_pid);
+      check_duty_cycle_stops_helper(helper_slot);
+      check_outside_suspension_survives(helper_slot);
+    }
+  }
+  stop_helper();
+  return check_summary("engine_wine_test");
+}
