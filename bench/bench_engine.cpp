@@ -1,0 +1,68 @@
+// Cost of one sampling pass at several process counts, and of the selection alone.
+#include <benchmark/benchmark.h>
+
+#include <string.h>
+
+#include "engine/engine.h"
+#include "engine/sampler_internal.h"
+#include "tests/host/engine/fake_platform.h"
+
+namespace {
+
+const uint64_t kUnitsPerMs = 10000;
+const uint32_t kPassGapMs = 1200;
+
+// Spread of per-pass processor time so the shares fill many buckets and some qualify.
+uint64_t busy_units(size_t i) { return (i * 37 % 4800) * kUnitsPerMs; }
+
+void set_up_processes(size_t n) {
+  engine_reset();
+  fake_reset();
+  g_fake.record = false;
+  g_engine.logical_cpu_count = 4;
+  for (size_t i = 0; i < n; ++i) {
+    g_fake.processes.push_back({static_cast<uint32_t>(4 * (i + 1)), 1, 1});
+  }
+}
+
+void BM_SamplingPass(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  set_up_processes(n);
+  run_sampling_pass();  // enters every process
+  for (auto _ : state) {
+    g_fake.tick += kPassGapMs;
+    for (size_t i = 0; i < n; ++i) g_fake.processes[i].kernel_time += busy_units(i);
+    benchmark::DoNotOptimize(run_sampling_pass());
+    // What the duty cycle and the service cycle do before the next pass.
+    g_engine.targets.target_count = 0;
+    memset(&g_engine.snapshot, 0, sizeof(g_engine.snapshot));
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
+}
+BENCHMARK(BM_SamplingPass)->Arg(100)->Arg(500)->Arg(1023)->Unit(benchmark::kMicrosecond);
+
+void BM_SelectionPhase(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  set_up_processes(n);
+  run_sampling_pass();
+  g_fake.tick += kPassGapMs;
+  for (size_t i = 0; i < n; ++i) g_fake.processes[i].kernel_time += busy_units(i);
+  run_sampling_pass();  // every entry now holds a usage
+  const int32_t generation = 1 - g_engine.current_generation;
+  for (auto _ : state) {
+    // Back to the state right after the measurement phase: the same entries fresh.
+    g_engine.current_generation = generation;
+    g_engine.targets.target_count = 0;
+    memset(&g_engine.histogram, 0, sizeof(g_engine.histogram));
+    run_selection_phase();
+    benchmark::DoNotOptimize(g_engine.snapshot.bars[0]);
+  }
+  state.counters["active"] = g_engine.snapshot.active_count;
+  state.counters["targets"] = g_engine.targets.target_count;
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
+}
+BENCHMARK(BM_SelectionPhase)->Arg(1023)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
