@@ -13,15 +13,8 @@ const int32_t kMinThreshold = 1;
 const int32_t kMaxThreshold = 100;
 const uint32_t kFirstCheckpoint = 1;
 
-}  // namespace
-
-void service_reset() {
-  memset(&g_service, 0, sizeof(g_service));
-  g_service.checkpoint_counter = kFirstCheckpoint;
-}
-
-void report_service_status(uint32_t state, uint32_t wait_hint) {
-  status_lock();
+// The status lock is held by the caller.
+void report_locked(uint32_t state, uint32_t wait_hint) {
   ServiceStatusRecord* status = &g_service.status;
   status->dwCurrentState = state;
   status->dwWin32ExitCode = 0;
@@ -39,6 +32,18 @@ void report_service_status(uint32_t state, uint32_t wait_hint) {
   }
   // Still under the lock: the manager must see reports in checkpoint order.
   set_service_status(status);
+}
+
+}  // namespace
+
+void service_reset() {
+  memset(&g_service, 0, sizeof(g_service));
+  g_service.checkpoint_counter = kFirstCheckpoint;
+}
+
+void report_service_status(uint32_t state, uint32_t wait_hint) {
+  status_lock();
+  report_locked(state, wait_hint);
   status_unlock();
 }
 
@@ -50,10 +55,11 @@ void handle_service_control(uint32_t control) {
     if (g_service.stop_event_ready) signal_stop_event();
     return;
   }
+  // One hold for the read and the report, so a state the worker reports in between
+  // is never followed by the stale one.
   status_lock();
-  const uint32_t current = g_service.status.dwCurrentState;
+  report_locked(g_service.status.dwCurrentState, kNoWaitHint);
   status_unlock();
-  report_service_status(current, kNoWaitHint);
 }
 
 void run_service_main() {
