@@ -1,0 +1,357 @@
+// Runs the Help menu's commands against real files, the real HTML Help control and real
+// dialogs. With --no-control the run expects no HTML Help control on the system.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "monitor/help.h"
+#include "monitor/help_path.h"
+#include "monitor/help_win32.h"
+#include "monitor/resource.h"
+#include "tests/wine/common/check.h"
+
+namespace {
+
+std::wstring g_base;  // a private folder under the real temporary folder
+constexpr UINT kCloseAllHelpWindows = 0x12;  // HH_CLOSE_ALL: reaches the control, shows nothing
+
+std::wstring make_folder(const std::wstring& name) {
+  const std::wstring path = g_base + L"\\" + name;
+  CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
+  return path;
+}
+
+void use_temp_folder(const std::wstring& folder) {
+  SetEnvironmentVariableW(L"TMP", (folder + L"\\").c_str());
+  SetEnvironmentVariableW(L"TEMP", (folder + L"\\").c_str());
+}
+
+std::vector<std::wstring> files_in(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return names;
+}
+
+std::string read_file(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+std::string help_resource() {
+  HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_HELP_FILE), RT_RCDATA);
+  if (!found) return std::string();
+  return std::string(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
+                     SizeofResource(nullptr, found));
+}
+
+BOOL CALLBACK destroy_window(HWND window, LPARAM) {
+  DestroyWindow(window);
+  return TRUE;
+}
+
+// Whatever the help viewer opened belongs to this thread; close it so the run can end.
+void close_viewer_windows() {
+  for (int round = 0; round < 10; ++round) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(20);
+  }
+  EnumThreadWindows(GetCurrentThreadId(), destroy_window, 0);
+}
+
+// Two help commands leave two distinct .chm copies of the resource and two empty .tmp files.
+void check_help_writes_two_copies(const wchar_t* folder_name) {
+  const std::wstring folder = make_folder(folder_name);
+  use_temp_folder(folder);
+  const std::string resource = help_resource();
+  CHECK(resource.size() > 1024);
+  CHECK(resource.compare(0, 4, "ITSF") == 0);
+  for (int i = 0; i < 2; ++i) {
+    show_help_file(nullptr);
+    close_viewer_windows();
+  }
+  int chm = 0, tmp = 0;
+  for (const std::wstring& name : files_in(folder)) {
+    const std::wstring extension = name.size() > 4 ? name.substr(name.size() - 4) : L"";
+    CHECK(name.compare(0, 3, L"NEW") == 0);
+    if (extension == L".tmp") {
+      ++tmp;
+      CHECK(read_file(folder + L"\\" + name).empty());
+    } else if (extension == L".chm") {
+      ++chm;
+      CHECK(read_file(folder + L"\\" + name) == resource);
+      const std::wstring partner = name.substr(0, name.size() - 4) + L".tmp";
+      CHECK(GetFileAttributesW((folder + L"\\" + partner).c_str()) != INVALID_FILE_ATTRIBUTES);
+    }
+  }
+  CHECK_EQ(chm, 2);
+  CHECK_EQ(tmp, 2);
+}
+
+// A temporary folder whose path does not fit the 256-character buffer (with its trailing
+// backslash) makes the command do nothing, though the folder exists and is writable.
+void check_long_temp_folders_write_nothing() {
+  const size_t lengths[] = {kTempPathCapacity + 20, kTempPathCapacity};
+  for (size_t length : lengths) {
+    const std::wstring name(length - g_base.size() - 1, L'L');
+    const std::wstring folder = make_folder(name);
+    CHECK_EQ(folder.size(), length);
+    use_temp_folder(folder);
+    show_help_file(nullptr);
+    close_viewer_windows();
+    CHECK_EQ(files_in(folder).size(), 0);
+  }
+}
+
+void check_loader_reached_the_control() {
+  HMODULE control = GetModuleHandleW(L"hhctrl.ocx");
+  CHECK(control != nullptr);
+  CHECK_EQ(g_html_help.state, HELP_CONTROL_LOADED);
+  CHECK_EQ(g_html_help.load_attempts, 1);
+  CHECK(g_html_help.library == control);
+  CHECK(reinterpret_cast<void*>(g_html_help.entry) ==
+        reinterpret_cast<void*>(GetProcAddress(control, "HtmlHelpW")));
+}
+
+// The registered library wins, environment strings in it are expanded, and a registration
+// that names no loadable library falls back to the control by name. The private prefix's
+// registration is rewritten for this and put back afterwards.
+void check_loader_follows_the_registration() {
+  const wchar_t* key_name = L"CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
+  wchar_t system[MAX_PATH], original[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring copy_folder = make_folder(L"control");
+  const std::wstring copy = copy_folder + L"\\help-control-copy.ocx";
+  CHECK(CopyFileW((std::wstring(system) + L"\\hhctrl.ocx").c_str(), copy.c_str(), FALSE));
+  SetEnvironmentVariableW(L"QC_CONTROL_FOLDER", copy_folder.c_str());
+  HKEY key = nullptr;
+  CHECK_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, key_name, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key),
+           ERROR_SUCCESS);
+  DWORD bytes = sizeof(original);
+  RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(original), &bytes);
+  const struct { DWORD type; const wchar_t* value; std::wstring loaded; } cases[] = {
+      {REG_EXPAND_SZ, L"%QC_CONTROL_FOLDER%\\help-control-copy.ocx", copy},
+      {REG_SZ, L"C:\\nowhere\\missing.ocx", std::wstring(system) + L"\\hhctrl.ocx"},
+      {REG_SZ, copy.c_str(), copy}};
+  for (const auto& c : cases) {
+    RegSetValueExW(key, nullptr, 0, c.type, reinterpret_cast<const BYTE*>(c.value),
+                   static_cast<DWORD>((wcslen(c.value) + 1) * sizeof(wchar_t)));
+    g_html_help = HtmlHelpLoader{};
+    html_help(nullptr, nullptr, kCloseAllHelpWindows, 0);
+    wchar_t loaded[MAX_PATH] = {};
+    GetModuleFileNameW(g_html_help.library, loaded, MAX_PATH);
+    CHECK_EQ(g_html_help.state, HELP_CONTROL_LOADED);
+    CHECK(lstrcmpiW(loaded, c.loaded.c_str()) == 0);
+    if (g_html_help.library) FreeLibrary(g_html_help.library);
+  }
+  RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(original),
+                 static_cast<DWORD>((wcslen(original) + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  g_html_help = HtmlHelpLoader{};
+}
+
+void check_menu_and_keys() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  HMENU menu = LoadMenuW(instance, MAKEINTRESOURCEW(IDC_QUELLCORE));
+  CHECK(menu != nullptr);
+  if (!menu) return;
+  const struct { int popup, position; UINT id; const wchar_t* text; } items[] = {
+      {0, 0, IDM_OPTIONS, L"&Options ..."}, {0, 1, IDM_EXIT, L"E&xit"},
+      {1, 0, IDM_HELP, L"&Help"}, {1, 1, IDM_ABOUT, L"&About ..."}};
+  wchar_t text[64];
+  CHECK_EQ(GetMenuItemCount(menu), 2);
+  GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+  CHECK(wcscmp(text, L"&File") == 0);
+  GetMenuStringW(menu, 1, text, 64, MF_BYPOSITION);
+  CHECK(wcscmp(text, L"&Help") == 0);
+  for (const auto& item : items) {
+    HMENU popup = GetSubMenu(menu, item.popup);
+    CHECK_EQ(GetMenuItemCount(popup), 2);
+    CHECK_EQ(GetMenuItemID(popup, item.position), item.id);
+    GetMenuStringW(popup, item.position, text, 64, MF_BYPOSITION);
+    CHECK(wcscmp(text, item.text) == 0);
+  }
+  DestroyMenu(menu);
+
+  ACCEL keys[8] = {};
+  HACCEL table = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_QUELLCORE));
+  CHECK(table != nullptr);
+  CHECK_EQ(CopyAcceleratorTableW(table, keys, 8), 2);
+  const WORD characters[] = {'?', '/'};
+  for (int i = 0; i < 2; ++i) {
+    CHECK_EQ(keys[i].key, characters[i]);
+    CHECK_EQ(keys[i].cmd, IDM_ABOUT);
+    CHECK_EQ(keys[i].fVirt & (FALT | FVIRTKEY | FCONTROL | FSHIFT), FALT);  // character key
+  }
+  const struct { UINT id; const wchar_t* text; } strings[] = {
+      {IDS_APP_TITLE, L"Quellcore"}, {IDS_WINDOW_CLASS, L"KESTO"}};
+  for (const auto& s : strings) {
+    CHECK(LoadStringW(instance, s.id, text, 64) > 0);
+    CHECK(wcscmp(text, s.text) == 0);
+  }
+}
+
+#pragma pack(push, 2)
+struct IconGroupEntry { BYTE width, height, colours, reserved; WORD planes, bits; DWORD bytes; WORD id; };
+struct IconGroup { WORD reserved, type, count; IconGroupEntry entries[1]; };
+#pragma pack(pop)
+
+void check_icons() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  const struct { WORD id; int count; int sizes[3]; } groups[] = {
+      {IDI_QUELLCORE, 3, {16, 32, 48}}, {IDI_SMALL, 1, {16}}};
+  for (const auto& group : groups) {
+    HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(group.id), RT_GROUP_ICON);
+    CHECK(found != nullptr);
+    if (!found) continue;
+    const IconGroup* icons = static_cast<const IconGroup*>(LockResource(LoadResource(instance, found)));
+    CHECK_EQ(icons->count, group.count);
+    for (int i = 0; i < group.count && i < icons->count; ++i) {
+      CHECK_EQ(icons->entries[i].width, group.sizes[i]);
+      HICON icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(group.id), IMAGE_ICON,
+                                                 group.sizes[i], group.sizes[i], 0));
+      CHECK(icon != nullptr);
+      if (icon) DestroyIcon(icon);
+    }
+  }
+}
+
+// The template is read back through a live, modeless copy of the box.
+void check_about_template() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(IDD_ABOUTBOX), RT_DIALOG);
+  CHECK(found != nullptr);
+  if (!found) return;
+  const WORD* header = static_cast<const WORD*>(LockResource(LoadResource(instance, found)));
+  CHECK_EQ(header[0], 1);       // extended template
+  CHECK_EQ(header[1], 0xFFFF);
+  const DWORD style = *reinterpret_cast<const DWORD*>(header + 6);
+  const DWORD wanted = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+  CHECK_EQ(style & wanted, wanted);
+
+  HWND box = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_ABOUTBOX), nullptr,
+                                about_dialog_proc, 0);
+  CHECK(box != nullptr);
+  if (!box) return;
+  wchar_t text[64];
+  GetWindowTextW(box, text, 64);
+  CHECK(wcscmp(text, L"About Quellcore") == 0);
+  RECT expected = {0, 0, 146, 45}, client;
+  MapDialogRect(box, &expected);
+  GetClientRect(box, &client);
+  CHECK_EQ(client.right, expected.right);
+  CHECK_EQ(client.bottom, expected.bottom);
+  HWND ok = GetDlgItem(box, IDOK);
+  CHECK(ok != nullptr);
+  GetWindowTextW(ok, text, 64);
+  CHECK(wcscmp(text, L"OK") == 0);
+  const LONG button_style = GetWindowLongW(ok, GWL_STYLE);
+  CHECK_EQ(button_style & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+  CHECK((button_style & (WS_TABSTOP | WS_GROUP)) == (WS_TABSTOP | WS_GROUP));
+  RECT place = {92, 28, 92 + 50, 28 + 14}, actual;
+  MapDialogRect(box, &place);
+  GetWindowRect(ok, &actual);
+  MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&actual), 2);
+  CHECK(EqualRect(&place, &actual));
+  DestroyWindow(box);
+}
+
+enum CloseBy { CLOSE_BY_OK, CLOSE_BY_ESCAPE, CLOSE_BY_CLOSE_BOX };
+CloseBy g_close_by;
+HWND g_owner;
+bool g_owner_was_disabled;
+int g_polls;
+constexpr int kGiveUpPolls = 100;
+constexpr INT_PTR kGaveUp = 99;
+
+void CALLBACK close_about_box(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowW(L"#32770", L"About Quellcore");
+  if (!box) return;
+  if (++g_polls > kGiveUpPolls) {
+    KillTimer(nullptr, timer);
+    EndDialog(box, kGaveUp);
+    return;
+  }
+  KillTimer(nullptr, timer);
+  g_owner_was_disabled = !IsWindowEnabled(g_owner);
+  HWND focus = GetFocus();
+  switch (g_close_by) {
+    case CLOSE_BY_OK:
+      SendMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+      break;
+    case CLOSE_BY_ESCAPE:
+      PostMessageW(focus && IsChild(box, focus) ? focus : box, WM_KEYDOWN, VK_ESCAPE, 0);
+      break;
+    case CLOSE_BY_CLOSE_BOX:
+      PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+      break;
+  }
+}
+
+void check_about_box_closes() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  g_owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
+                            200, nullptr, nullptr, instance, nullptr);
+  const struct { CloseBy by; INT_PTR result; } cases[] = {
+      {CLOSE_BY_OK, IDOK}, {CLOSE_BY_ESCAPE, IDCANCEL}, {CLOSE_BY_CLOSE_BOX, IDCANCEL}};
+  for (const auto& c : cases) {
+    g_close_by = c.by;
+    g_polls = 0;
+    g_owner_was_disabled = false;
+    SetTimer(nullptr, 0, 200, close_about_box);
+    CHECK_EQ(run_about_box(instance, g_owner), c.result);
+    CHECK(g_owner_was_disabled);
+    CHECK(IsWindowEnabled(g_owner));
+  }
+  // The menu command's entry point returns once the box is closed.
+  g_close_by = CLOSE_BY_OK;
+  SetTimer(nullptr, 0, 200, close_about_box);
+  show_about_box(instance, g_owner);
+  CHECK(FindWindowW(L"#32770", L"About Quellcore") == nullptr);
+  DestroyWindow(g_owner);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool no_control = argc > 1 && strcmp(argv[1], "--no-control") == 0;
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  g_base = std::wstring(temp) + L"qc-help";
+  CreateDirectoryW(g_base.c_str(), nullptr);
+
+  if (no_control) {
+    check_help_writes_two_copies(L"no-control");
+    CHECK_EQ(g_html_help.state, HELP_CONTROL_UNAVAILABLE);
+    CHECK_EQ(g_html_help.load_attempts, 1);  // the second command did not try again
+    CHECK(GetModuleHandleW(L"hhctrl.ocx") == nullptr);
+    return check_summary("help_wine_no_control");
+  }
+  check_menu_and_keys();
+  check_icons();
+  check_about_template();
+  check_about_box_closes();
+  check_long_temp_folders_write_nothing();
+  CHECK_EQ(g_html_help.load_attempts, 0);  // nothing was written, so no viewer was asked
+  check_help_writes_two_copies(L"two");
+  check_loader_reached_the_control();
+  check_loader_follows_the_registration();
+  return check_summary("help_wine");
+}
