@@ -5,6 +5,9 @@
 
 #include "engine/platform.h"
 
+// The access the times query asks for; older headers give a smaller mask.
+static_assert(PROCESS_ALL_ACCESS == 0x1FFFFF, "PROCESS_ALL_ACCESS must be 0x1FFFFF");
+
 namespace {
 
 const DWORD kAllProcesses = 0;  // tool-help takes 0 to mean every process
