@@ -76,8 +76,9 @@ extern EngineState g_engine;
 // Puts every engine value back to its start state (threshold 50, one processor).
 void engine_reset();
 
-// Appends a process id to the protected list; when full, the newest monitor replaces
-// the oldest monitor entry and entry 0 (the service itself) never changes.
+// Appends a process id to the protected list (id 0 and ids already listed are ignored);
+// when full, the newest monitor replaces the oldest monitor entry, round-robin over
+// entries 1 to 63, and entry 0 (the service itself) never changes.
 void protect_process(uint32_t pid);
 // 1 when the id stands in the protected list, else 0. Id 0 is never protected.
 int is_protected_process(uint32_t pid);
