@@ -173,6 +173,15 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   }
 }
 
+LRESULT on_ctl_color_static(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  // The graph area only holds the page's place: given a brush it would paint over the
+  // graph that the main window draws beneath it.
+  if (reinterpret_cast<HWND>(lparam) == g_windows.graph_area && g_windows.graph_area != nullptr) {
+    return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
 LRESULT on_destroy() {
   PostQuitMessage(0);
   return 0;
@@ -280,6 +289,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_vscroll(lparam);
     case WM_COMMAND:
       return on_command(window, message, wparam, lparam);
+    case WM_CTLCOLORSTATIC:
+      return on_ctl_color_static(window, message, wparam, lparam);
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }
