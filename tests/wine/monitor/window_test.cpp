@@ -1,0 +1,344 @@
+// The main window under Wine with real USER, common controls and GDI; the service
+// client and the Help menu are replaced by counters.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string.h>
+
+#include "monitor/help.h"
+#include "monitor/layout.h"
+#include "monitor/monitor_state.h"
+#include "monitor/monitor_win32.h"
+#include "monitor/resource.h"
+#include "tests/wine/common/check.h"
+
+namespace {
+int g_running_answer = -1;
+int g_starts = 0;
+int g_stops = 0;
+int g_abouts = 0;
+int g_helps = 0;
+}  // namespace
+
+int service_is_running() { return g_running_answer; }
+int start_service_and_wait() {
+  ++g_starts;
+  return 0;
+}
+void stop_service_and_wait() { ++g_stops; }
+void show_about_box(HINSTANCE, HWND) { ++g_abouts; }
+void show_help_file(HWND) { ++g_helps; }
+
+namespace {
+
+const int kYes = -1;
+const int kNo = 0;
+
+struct ChildRect {
+  int x;
+  int y;
+  int width;
+  int height;
+};
+
+ChildRect child_rect(HWND child) {
+  RECT rect = {};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(HWND_DESKTOP, g_windows.main, reinterpret_cast<POINT*>(&rect), 2);
+  return ChildRect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void check_child(const char* name, HWND child, int x, int y, int width, int height) {
+  const ChildRect r = child_rect(child);
+  if (r.x != x || r.y != y || r.width != width || r.height != height) {
+    printf("%s at (%d, %d) %d x %d, expected (%d, %d) %d x %d\n", name, r.x, r.y, r.width, r.height, x, y,
+           width, height);
+  }
+  CHECK(r.x == x && r.y == y && r.width == width && r.height == height);
+}
+
+int class_is(HWND window, const wchar_t* name) {
+  wchar_t seen[64] = {};
+  GetClassNameW(window, seen, 64);
+  return lstrcmpiW(seen, name) == 0;
+}
+
+int graph_height() {
+  RECT rect = {};
+  GetClientRect(g_windows.graph_area, &rect);
+  return rect.bottom;
+}
+
+void pump_messages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+void slide_to(int position) {
+  SendMessageW(g_windows.slider, TBM_SETPOS, TRUE, position);
+  SendMessageW(g_windows.main, WM_VSCROLL, SB_THUMBTRACK, reinterpret_cast<LPARAM>(g_windows.slider));
+}
+
+LRESULT notify(UINT code) {
+  NMHDR header = {g_windows.tab_control, 0, code};
+  return SendMessageW(g_windows.main, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header));
+}
+
+void test_window_and_children_as_created() {
+  CHECK(g_windows.main != nullptr);
+  CHECK(class_is(g_windows.tab_control, L"SysTabControl32"));
+  CHECK(class_is(g_windows.slider, L"msctls_trackbar32"));
+  CHECK(class_is(g_windows.graph_area, L"Static"));
+  CHECK(class_is(g_windows.stop_button, L"Button"));
+  CHECK(class_is(g_windows.start_button, L"Button"));
+  CHECK_EQ(GetDlgCtrlID(g_windows.stop_button), IDC_STOP_SERVICE);
+  CHECK_EQ(GetDlgCtrlID(g_windows.start_button), IDC_START_SERVICE);
+  RECT outer = {};
+  GetWindowRect(g_windows.main, &outer);
+  CHECK_EQ(outer.right - outer.left, 600);
+  CHECK_EQ(outer.bottom - outer.top, 420);
+
+  CHECK_EQ(SendMessageW(g_windows.tab_control, TCM_GETITEMCOUNT, 0, 0), 2);
+  const wchar_t* names[] = {L"Graph", L"Status"};
+  for (int i = 0; i < 2; ++i) {
+    wchar_t text[32] = {};
+    TCITEMW item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = text;
+    item.cchTextMax = 32;
+    SendMessageW(g_windows.tab_control, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(&item));
+    CHECK(lstrcmpW(text, names[i]) == 0);
+  }
+
+  CHECK_EQ(SendMessageW(g_windows.slider, TBM_GETRANGEMIN, 0, 0), 0);
+  CHECK_EQ(SendMessageW(g_windows.slider, TBM_GETRANGEMAX, 0, 0), 100);
+  CHECK_EQ(SendMessageW(g_windows.slider, TBM_GETSELSTART, 0, 0), 40);
+  CHECK_EQ(SendMessageW(g_windows.slider, TBM_GETSELEND, 0, 0), 100);
+  CHECK_EQ(SendMessageW(g_windows.slider, TBM_GETPAGESIZE, 0, 0), 4);
+  CHECK_EQ(SendMessageW(g_windows.slider, TBM_GETPOS, 0, 0), 40);
+  CHECK(GetFocus() == g_windows.slider);
+  CHECK_EQ(g_monitor.slider_threshold, 40);
+  // The size message of the window's own creation came before the graph area existed.
+  const int line = g_monitor.threshold_line_y;
+  CHECK(line == kThresholdLineStart || line == threshold_line_y(40, graph_height()));
+  // On the Graph page the first paint hid the buttons that the layout pass had shown.
+  CHECK(!IsWindowVisible(g_windows.stop_button));
+  CHECK(!IsWindowVisible(g_windows.start_button));
+  CHECK(IsWindowVisible(g_windows.slider));
+}
+
+void test_second_instance_brings_first_forward_and_stops() {
+  HWND before = g_windows.main;
+  MonitorWindows saved = g_windows;
+  CHECK_EQ(init_instance(GetModuleHandleW(nullptr), SW_SHOWNORMAL), 0);
+  g_windows = saved;
+  CHECK(FindWindowW(nullptr, g_window_title) == before);
+}
+
+void test_size_message_lays_out_children() {
+  struct Case {
+    int width;
+    int height;
+  } cases[] = {{584, 362}, {500, 300}, {900, 600}};
+  for (const Case& c : cases) {
+    RECT display = {0, 0, c.width, c.height};
+    SendMessageW(g_windows.tab_control, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+    const int gw = display.right - display.left - 40;
+    const int gh = display.bottom - display.top + 10;
+    SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(c.width, c.height));
+    check_child("graph area", g_windows.graph_area, 0, 20, gw, gh);
+    check_child("slider", g_windows.slider, gw, 20, 50, gh + 5);
+    check_child("tab strip", g_windows.tab_control, 0, 0, gw + 50, 20);
+    check_child("stop button", g_windows.stop_button, 203, 38, 100, 20);
+    CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(40, gh));
+  }
+  SendMessageW(g_windows.main, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0));
+  CHECK_EQ(g_monitor.threshold_line_y, 30);
+}
+
+void test_size_message_before_children_keeps_threshold_line() {
+  MonitorWindows saved = g_windows;
+  g_windows.tab_control = nullptr;
+  g_windows.slider = nullptr;
+  g_windows.graph_area = nullptr;
+  g_monitor.threshold_line_y = kThresholdLineStart;
+  SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(584, 362));
+  CHECK_EQ(g_monitor.threshold_line_y, kThresholdLineStart);
+  g_windows = saved;
+}
+
+void test_minimum_tracking_size() {
+  MINMAXINFO info = {};
+  info.ptMaxSize = {1234, 987};
+  info.ptMinTrackSize = {1, 2};
+  CHECK_EQ(SendMessageW(g_windows.main, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info)), 0);
+  CHECK_EQ(info.ptMinTrackSize.x, 350);
+  CHECK_EQ(info.ptMinTrackSize.y, 250);
+  CHECK_EQ(info.ptMaxSize.x, 1234);
+  CHECK_EQ(info.ptMaxSize.y, 987);
+}
+
+void test_slider_clamps_and_sends_once_linked() {
+  SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(584, 362));
+  static SharedControlBlock region;
+  memset(&region, 0, sizeof(region));
+  slide_to(10);  // no link yet: kept for the announcement, nothing written
+  CHECK_EQ(SendMessageW(g_windows.slider, TBM_GETPOS, 0, 0), 40);
+  CHECK_EQ(g_monitor.slider_threshold, 40);
+  CHECK_EQ(region.command_flags, 0);
+
+  HANDLE command_mutex = CreateMutexW(nullptr, FALSE, nullptr);
+  g_monitor.link.view = &region;
+  g_monitor.link.command_mutex = command_mutex;
+  flag_store(&g_monitor.link_ready, 1);
+  struct Case {
+    int dragged_to;
+    int kept;
+  } cases[] = {{10, 40}, {0, 40}, {39, 40}, {70, 70}, {100, 100}, {41, 41}};
+  for (const Case& c : cases) {
+    region.command_flags = CMD_MONITOR_ATTACHED;
+    region.threshold = 0;
+    slide_to(c.dragged_to);
+    CHECK_EQ(SendMessageW(g_windows.slider, TBM_GETPOS, 0, 0), c.kept);
+    CHECK_EQ(g_monitor.slider_threshold, c.kept);
+    CHECK_EQ(region.command_flags, CMD_MONITOR_ATTACHED | CMD_THRESHOLD_CHANGED);
+    CHECK_EQ(region.threshold, c.kept);
+    CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(c.kept, graph_height()));
+  }
+  slide_to(40);
+  flag_store(&g_monitor.link_ready, 0);
+  g_monitor.link = SharedLink{};
+  CloseHandle(command_mutex);
+}
+
+void test_tab_switch_shows_status_page_and_back() {
+  CHECK_EQ(notify(NM_CLICK), 1);  // answered, but no switch
+  CHECK_EQ(g_monitor.selected_tab, 0);
+
+  g_running_answer = kYes;
+  CHECK_EQ(notify(TCN_SELCHANGING), 1);
+  CHECK_EQ(g_monitor.selected_tab, 1);
+  CHECK_EQ(SendMessageW(g_windows.tab_control, TCM_GETCURSEL, 0, 0), 1);
+  CHECK(!IsWindowVisible(g_windows.slider));
+  CHECK(IsWindowVisible(g_windows.stop_button));
+  CHECK(!IsWindowVisible(g_windows.start_button));
+
+  // A resize on the Status page neither shows nor moves the slider in the layout pass.
+  SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(500, 300));
+  CHECK(!IsWindowVisible(g_windows.slider));
+
+  g_running_answer = kNo;
+  RedrawWindow(g_windows.main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  CHECK(!IsWindowVisible(g_windows.stop_button));
+  CHECK(IsWindowVisible(g_windows.start_button));
+
+  CHECK_EQ(notify(TCN_SELCHANGING), 1);
+  CHECK_EQ(g_monitor.selected_tab, 0);
+  CHECK_EQ(SendMessageW(g_windows.tab_control, TCM_GETCURSEL, 0, 0), 0);
+  CHECK(IsWindowVisible(g_windows.slider));
+  CHECK(!IsWindowVisible(g_windows.stop_button));
+  CHECK(!IsWindowVisible(g_windows.start_button));
+  SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(584, 362));
+}
+
+void test_click_on_status_tab_switches_through_selchanging() {
+  RECT item = {};
+  SendMessageW(g_windows.tab_control, TCM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&item));
+  const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+  SendMessageW(g_windows.tab_control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageW(g_windows.tab_control, WM_LBUTTONUP, 0, at);
+  pump_messages();
+  CHECK_EQ(g_monitor.selected_tab, 1);
+  CHECK_EQ(SendMessageW(g_windows.tab_control, TCM_GETCURSEL, 0, 0), 1);
+  notify(TCN_SELCHANGING);
+  CHECK_EQ(g_monitor.selected_tab, 0);
+}
+
+void test_graph_page_pixels() {
+  static UsageSnapshot snapshot;
+  memset(&snapshot, 0, sizeof(snapshot));
+  snapshot.active_count = 1;
+  snapshot.bars[0] = 0x80 | 50;  // a hog at half the machine
+  store_snapshot_copy(&snapshot);
+  flag_store(&g_monitor.column_pending, 1);
+  flag_store(&g_monitor.scroll_pending, 1);
+  RedrawWindow(g_windows.main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  CHECK_EQ(g_monitor.column_pending, 0);
+
+  RECT graph = {};
+  GetClientRect(g_windows.graph_area, &graph);
+  HDC dc = GetDC(g_windows.main);
+  const int line = g_monitor.threshold_line_y;
+  CHECK(GetPixel(dc, 10, line) == RGB(240, 0, 0));
+  CHECK(GetPixel(dc, 10, line + 1) == RGB(240, 0, 0));
+  CHECK(GetPixel(dc, 4, line + 7) == RGB(0, 128, 0));  // a vertical grid line
+  CHECK(GetPixel(dc, 10, 48) == RGB(0, 128, 0));       // a horizontal grid line
+  CHECK(GetPixel(dc, 10, line + 7) == RGB(0, 0, 0));
+  // The newest column sits at buffer x 550-559 and covers the lower half.
+  const int page_height = graph.bottom + kTabStripHeight;
+  const int x = 555 * graph.right / kBufferWidth;
+  const int y = 350 * page_height / kBufferHeight;
+  const COLORREF column = GetPixel(dc, x, y);
+  CHECK_EQ(GetRValue(column), 255);
+  CHECK_EQ(GetBValue(column), 0);
+  CHECK(GetPixel(dc, 565 * graph.right / kBufferWidth, y) != column);
+  ReleaseDC(g_windows.main, dc);
+}
+
+void test_commands() {
+  const struct {
+    int id;
+    int* counter;
+  } counted[] = {{IDC_STOP_SERVICE, &g_stops}, {IDC_START_SERVICE, &g_starts}, {IDM_ABOUT, &g_abouts},
+                 {IDM_HELP, &g_helps}};
+  for (const auto& c : counted) {
+    const int before = *c.counter;
+    CHECK_EQ(SendMessageW(g_windows.main, WM_COMMAND, c.id, 0), 0);
+    CHECK_EQ(*c.counter, before + 1);
+  }
+  const int ignored[] = {106, 110, 112, 115};
+  for (int id : ignored) SendMessageW(g_windows.main, WM_COMMAND, id, 0);
+  CHECK(IsWindow(g_windows.main));
+  CHECK_EQ(g_stops + g_starts + g_abouts + g_helps, 4);
+
+  PostMessageW(g_windows.main, WM_COMMAND, IDM_EXIT, 0);  // as another process would
+  MSG message = {};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  CHECK_EQ(message.message, WM_QUIT);
+  CHECK_EQ(message.wParam, 0);
+  CHECK(!IsWindow(g_windows.main));
+}
+
+}  // namespace
+
+int main() {
+  monitor_state_reset();
+  lstrcpynW(g_window_title, L"Quellcore", kTextBufferLength);
+  lstrcpynW(g_window_class, L"KESTO", kTextBufferLength);
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  register_main_window_class(instance);
+  CHECK_EQ(init_instance(instance, SW_SHOWNORMAL), 1);
+  if (g_windows.main == nullptr) return check_summary("monitor window");
+  pump_messages();
+  test_window_and_children_as_created();
+  test_second_instance_brings_first_forward_and_stops();
+  test_size_message_lays_out_children();
+  test_size_message_before_children_keeps_threshold_line();
+  test_minimum_tracking_size();
+  test_slider_clamps_and_sends_once_linked();
+  test_tab_switch_shows_status_page_and_back();
+  test_click_on_status_tab_switches_through_selchanging();
+  test_graph_page_pixels();
+  test_commands();
+  CloseHandle(g_windows.instance_mutex);
+  return check_summary("monitor window");
+}
