@@ -43,7 +43,8 @@ int run_monitor(HINSTANCE instance, int show_command) {
   MSG message = {};
   // GetMessageW returns -1 on failure; that ends the loop like WM_QUIT.
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
+    // The slider holds the focus, so keys arrive for it; the commands belong to the main window.
+    if (!TranslateAcceleratorW(g_windows.main, accelerators, &message)) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
