@@ -167,6 +167,41 @@ void check_loader_follows_the_registration() {
   g_html_help = HtmlHelpLoader{};
 }
 
+WPARAM g_last_command;
+
+LRESULT CALLBACK record_commands(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_COMMAND) g_last_command = wparam;
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// The keys as the message loop sees them: Alt with "?" or "/" arrives as a system character
+// with the context bit set and must become command 104 from an accelerator.
+void check_keys_give_about(HACCEL table) {
+  constexpr LPARAM kAltDown = 1 << 29;
+  WNDCLASSW probe_class = {};
+  probe_class.lpfnWndProc = record_commands;
+  probe_class.hInstance = GetModuleHandleW(nullptr);
+  probe_class.lpszClassName = L"QcAcceleratorProbe";
+  RegisterClassW(&probe_class);
+  HWND probe = CreateWindowExW(0, L"QcAcceleratorProbe", L"", WS_OVERLAPPED, 0, 0, 10, 10,
+                               nullptr, nullptr, probe_class.hInstance, nullptr);
+  const struct { UINT message; WPARAM character; LPARAM context; bool about; } keys[] = {
+      {WM_SYSCHAR, '?', kAltDown | 1, true}, {WM_SYSCHAR, '/', kAltDown | 1, true},
+      {WM_CHAR, '/', 1, false}, {WM_CHAR, '?', 1, false}, {WM_SYSCHAR, 'x', kAltDown | 1, false}};
+  BYTE state[256] = {};
+  for (const auto& key : keys) {
+    state[VK_MENU] = (key.context & kAltDown) ? 0x80 : 0;  // some systems read the key state
+    SetKeyboardState(state);
+    g_last_command = 0;
+    MSG message = {probe, key.message, key.character, key.context, 0, {0, 0}};
+    CHECK_EQ(TranslateAcceleratorW(probe, table, &message) != 0, key.about);
+    CHECK_EQ(g_last_command, key.about ? MAKEWPARAM(IDM_ABOUT, 1) : 0);
+  }
+  state[VK_MENU] = 0;
+  SetKeyboardState(state);
+  DestroyWindow(probe);
+}
+
 void check_menu_and_keys() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   HMENU menu = LoadMenuW(instance, MAKEINTRESOURCEW(IDC_QUELLCORE));
@@ -200,6 +235,7 @@ void check_menu_and_keys() {
     CHECK_EQ(keys[i].cmd, IDM_ABOUT);
     CHECK_EQ(keys[i].fVirt & (FALT | FVIRTKEY | FCONTROL | FSHIFT), FALT);  // character key
   }
+  check_keys_give_about(table);
   const struct { UINT id; const wchar_t* text; } strings[] = {
       {IDS_APP_TITLE, L"Quellcore"}, {IDS_WINDOW_CLASS, L"KESTO"}};
   for (const auto& s : strings) {
