@@ -261,6 +261,9 @@ HWND create_threshold_slider() {
 }
 
 BOOL CALLBACK layout_child(HWND child, LPARAM rect) {
+  // The enumeration also visits the children's own children, such as the tab strip's
+  // scroll arrows, which their owners show and hide themselves.
+  if (GetParent(child) != g_windows.main) return TRUE;
   const RECT* graph = reinterpret_cast<const RECT*>(rect);
   const ChildLayout layout = child_layout(graph->right, graph->bottom);
   if (child == g_windows.graph_area) move_box(child, layout.graph_area);

@@ -161,6 +161,10 @@ void test_size_message_lays_out_children() {
   }
   SendMessageW(g_windows.main, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0));
   CHECK_EQ(g_monitor.threshold_line_y, 30);
+  // A tab strip too narrow for its tabs grows scroll arrows of its own; once the tabs
+  // fit again the layout must not bring them back over the tabs.
+  SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(584, 362));
+  CHECK(!IsWindowVisible(FindWindowExW(g_windows.tab_control, nullptr, nullptr, nullptr)));
 }
 
 void test_size_message_before_children_keeps_threshold_line() {
