@@ -16,8 +16,9 @@ add_custom_command(OUTPUT ${QC_HELP_CHM}
   COMMAND ${CMAKE_COMMAND} -E rm -f ${QC_HELP_WORK_DIR}/quellcore.chm
   COMMAND ${CMAKE_COMMAND} -E copy ${QC_HELP_SOURCES} ${QC_HELP_WORK_DIR}
   COMMAND ${QC_CHMCMD} --verbosity 0 quellcore.hhp
-  COMMAND ${CMAKE_COMMAND} -DINPUT=${QC_HELP_WORK_DIR}/quellcore.chm -DOUTPUT=${QC_HELP_CHM}
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${QC_HELP_WORK_DIR}/quellcore.chm
           -P ${QC_HELP_SOURCE_DIR}/check_chm.cmake
+  COMMAND ${CMAKE_COMMAND} -E copy ${QC_HELP_WORK_DIR}/quellcore.chm ${QC_HELP_CHM}
   WORKING_DIRECTORY ${QC_HELP_WORK_DIR}
   DEPENDS ${QC_HELP_SOURCES} ${QC_HELP_SOURCE_DIR}/check_chm.cmake
   COMMENT "Compiling the help document"

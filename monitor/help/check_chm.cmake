@@ -1,6 +1,6 @@
 # Fails the build unless the help compiler produced a real compiled help file; the
-# compiler itself may exit with 0 after an error. Copies the checked file to OUTPUT.
-#   cmake -DINPUT=<chm> -DOUTPUT=<chm> -P check_chm.cmake
+# compiler itself may exit with 0 after an error.
+#   cmake -DINPUT=<chm> -P check_chm.cmake
 if(NOT EXISTS "${INPUT}")
   message(FATAL_ERROR "help compiler wrote no file: ${INPUT}")
 endif()
@@ -13,4 +13,3 @@ file(READ "${INPUT}" chm_magic LIMIT 4 HEX)
 if(NOT chm_magic STREQUAL "49545346")  # "ITSF"
   message(FATAL_ERROR "compiled help does not start with ITSF: ${INPUT}")
 endif()
-file(COPY_FILE "${INPUT}" "${OUTPUT}" ONLY_IF_DIFFERENT)
