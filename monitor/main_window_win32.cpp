@@ -70,7 +70,7 @@ LRESULT on_create(HWND window) {
 LRESULT on_size(LPARAM lparam) {
   // During the main window's own creation there is nothing to lay out or measure yet,
   // and threshold_line_y keeps its value.
-  if (g_windows.graph_area == nullptr || g_windows.slider == nullptr) return 0;
+  if (g_windows.graph_area == nullptr) return 0;
   const int width = static_cast<short>(LOWORD(lparam));
   const int height = static_cast<short>(HIWORD(lparam));
   RECT display = {0, 0, width, height};
@@ -88,7 +88,7 @@ LRESULT on_size(LPARAM lparam) {
     batch = DeferWindowPos(batch, g_windows.graph_area, HWND_TOP, layout.graph_area.x, layout.graph_area.y,
                            layout.graph_area.width, layout.graph_area.height, 0);
   }
-  if (batch != nullptr) {
+  if (batch != nullptr && g_windows.slider != nullptr) {
     batch = DeferWindowPos(batch, g_windows.slider, HWND_TOP, layout.slider.x, layout.slider.y,
                            layout.slider.width, layout.slider.height, 0);
   }
