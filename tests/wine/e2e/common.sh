@@ -1,0 +1,97 @@
+# Shared by the end-to-end scenarios: run under tools/wine-run --xvfb, which provides
+# WINEPREFIX, DISPLAY, QC_WINE and QC_ARTIFACTS. Arguments of a scenario: quellcore.exe
+# and the probe.
+# shellcheck shell=bash
+
+exe=$1
+probe_exe=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+failures=0
+monitor_pids=()
+
+say() { echo "--- $*"; }
+
+# probe ARGS...: runs the probe; its output line is kept in $out and echoed.
+probe() {
+  out=$("$QC_WINE" "$probe_exe" "$@" 2>/dev/null | tr -d '\r')
+  local rc=${PIPESTATUS[0]}
+  echo "probe $*: $out"
+  return "$rc"
+}
+
+# winpath FILE: the Windows path under which Wine shows a Linux file.
+winpath() { "$QC_WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+
+# val KEY: the value of KEY=... in the last probe output.
+val() { sed -n "s/.*\(^\| \)$1=\([^ ]*\).*/\2/p" <<<"$out"; }
+# rest KEY: everything after KEY= to the end of the line (for texts with spaces).
+rest() { sed -n "s/.*\(^\| \)$1=//p" <<<"$out"; }
+
+fail() {
+  echo "FAILED: $*"
+  failures=$((failures + 1))
+}
+
+# expect WHAT ACTUAL OP EXPECTED, with OP one of = != -le -ge -lt -gt
+expect() {
+  local what=$1 actual=$2 op=$3 wanted=$4 ok=1
+  case "$op" in
+    "=") [ "$actual" = "$wanted" ] || ok=0 ;;
+    "!=") [ "$actual" != "$wanted" ] || ok=0 ;;
+    *) [ -n "$actual" ] && [ "$actual" "$op" "$wanted" ] 2>/dev/null || ok=0 ;;
+  esac
+  if [ $ok = 1 ]; then echo "ok: $what ($actual $op $wanted)"; else fail "$what: got '$actual', want $op '$wanted'"; fi
+}
+
+# A user's start: no arguments. The pid of the wine64 process goes to monitor_pids.
+start_monitor() {
+  "$QC_WINE" "$exe" &
+  monitor_pids+=($!)
+}
+
+# The Linux-side exit status of the last monitor started (the program's own code mod 256).
+wait_last_monitor() {
+  local pid=${monitor_pids[-1]}
+  wait "$pid"
+}
+
+screenshot() {
+  import -window root "$QC_ARTIFACTS/$1.png"
+  echo "screenshot: $QC_ARTIFACTS/$1.png"
+}
+
+# click_client X Y: a left click at client coordinates of the main window.
+click_client() {
+  probe window >/dev/null
+  local origin=$(val client)
+  local ox=${origin%%,*} rest=${origin#*,}
+  local oy=${rest%%,*}
+  xdotool mousemove $((ox + $1)) $((oy + $2)) click 1
+  sleep 0.5
+}
+
+# The tab strip lies at the top of the client area; these points hit "Graph" and "Status".
+readonly graph_tab_x=20 status_tab_x=70 tab_y=10
+# Both service buttons share one rectangle: (203, 38), 100 x 20.
+readonly button_x=253 button_y=48
+
+show_tab() {
+  if [ "$1" = status ]; then click_client $status_tab_x $tab_y; else click_client $graph_tab_x $tab_y; fi
+}
+
+# Wine ends a service's process as soon as no ordinary process is left (a desktop always
+# has some), so one idle process keeps the session alive between the scenario's steps.
+keep_session() {
+  "$QC_WINE" "$probe_exe" idle 300 &
+  keeper_pid=$!
+}
+
+# Whatever happens, nothing of ours stays running: wine-run shuts the prefix's Wine down.
+finish() {
+  say "summary"
+  for pid in "${monitor_pids[@]}" ${keeper_pid:-}; do kill "$pid" 2>/dev/null; done
+  echo "artifacts: $QC_ARTIFACTS"
+  if [ "$failures" = 0 ]; then echo "PASSED"; exit 0; fi
+  echo "$failures check(s) FAILED"
+  exit 1
+}

@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# A user's first start on a clean prefix and everything the window offers, as a user
+# sees it: service installed and started, one window, the Graph page with grid,
+# threshold line and takes, the Status page, the slider's clamp, a second start, help,
+# About, Stop and Start Service from the Status page, and closing with File, Exit.
+#
+#   first_start.sh QUELLCORE_EXE PROBE_EXE      (run by tools/wine-run --xvfb)
+source "$(dirname "$0")/common.sh"
+trap finish EXIT
+
+readonly SERVICE_STOPPED=1 SERVICE_RUNNING=4
+readonly IDM_ABOUT=104 IDM_HELP=116
+
+say "clean prefix: no service yet"
+keep_session
+probe service
+expect "service not installed before the first start" "$(val state)" = 0
+
+say "first start"
+start_monitor
+probe wait-window present 60 || fail "the window did not open"
+probe config
+expect "service type own process" "$(val type)" = 16
+expect "demand start" "$(val start)" = 3
+expect "normal error control" "$(val error)" = 1
+expect "runs as LocalSystem" "$(val account)" = LocalSystem
+expect "registered with the executable's own path" "$(val path)" = "$(winpath "$exe")"
+probe service
+expect "service running after the first start" "$(val state)" = $SERVICE_RUNNING
+probe processes
+expect "one service and one monitor process" "$(val quellcore_processes)" = 2
+probe window
+monitor=$(val pid)
+window=$(val window)
+expect "one main window" "$(val count)" = 1
+expect "Graph tab selected" "$(val tab)" = 0
+expect "slider starts at 40" "$(val slider)" = 40
+expect "slider shown on the Graph page" "$(val slider_visible)" = 1
+expect "no service button on the Graph page" "$(rest buttons)" = ""
+
+say "the link connects, announces, and the graph takes snapshots"
+probe watch 7
+expect "snapshots taken by the monitor in 7 s" "$(val takes)" -ge 2
+expect "announcement consumed" "$(val command)" = 0
+expect "announced threshold" "$(val threshold)" = 40
+expect "announced this monitor's id" "$(val monitor_pid)" = "$monitor"
+
+say "Graph page"
+probe window
+client=$(val client) graph=$(val graph_rect)
+IFS=, read -r cx cy _ _ <<<"$client"
+IFS=, read -r _ _ gw gh <<<"$graph"
+line_y=$(python3 -c "import math; print(math.trunc(((40 - 1) * 0.01) * $gh) + 30)")
+screenshot graph
+python3 "$here/pixels.py" graph "$QC_ARTIFACTS/graph.png" "$cx" "$cy" "$gw" "$gh" "$line_y" ||
+  fail "Graph page: grid on black and the threshold line at y $line_y"
+
+say "Status page"
+show_tab status
+probe window
+expect "Status tab selected" "$(val tab)" = 1
+expect "slider hidden on the Status page" "$(val slider_visible)" = 0
+expect "only Stop Service shown while the service runs" "$(rest buttons)" = "Stop Service"
+screenshot status
+python3 "$here/pixels.py" status "$QC_ARTIFACTS/status.png" "$cx" "$cy" || fail "Status page: plain page with its text"
+show_tab graph
+probe window
+expect "back on the Graph tab" "$(val tab)" = 0
+expect "slider shown again" "$(val slider_visible)" = 1
+
+say "slider: a drag inside the range is kept, a drag to 10 comes back to 40"
+probe window
+IFS=, read -r sx sy _ sh <<<"$(val slider_rect)"
+# Thumb centre on the screen for a position: the channel leaves 13 pixels at each end.
+thumb_y() { echo $((sy + 13 + $1 * (sh - 26) / 100)); }
+drag_slider() {
+  xdotool mousemove $((sx + 13)) "$(thumb_y "$1")" mousedown 1
+  sleep 0.3
+  xdotool mousemove $((sx + 13)) $(($(thumb_y "$1") + ($(thumb_y "$2") - $(thumb_y "$1")) / 2))
+  sleep 0.3
+  xdotool mousemove $((sx + 13)) "$(thumb_y "$2")"
+  sleep 0.3
+  xdotool mouseup 1
+  sleep 1
+}
+probe mark 77 "$monitor"
+drag_slider 40 70
+probe window
+kept=$(val slider)
+expect "slider dragged to about 70" "$kept" -ge 67
+expect "slider dragged to about 70" "$kept" -le 73
+probe region
+expect "the dragged value was sent" "$(val threshold)" = "$kept"
+drag_slider "$kept" 10
+probe window
+expect "slider dragged to 10 comes back to 40" "$(val slider)" = 40
+probe region
+expect "the clamped value 40 was sent" "$(val threshold)" = 40
+
+say "second start while the window is open"
+start_monitor
+second_rc=0
+for _ in $(seq 40); do kill -0 "${monitor_pids[-1]}" 2>/dev/null || break; sleep 0.5; done
+if kill -0 "${monitor_pids[-1]}" 2>/dev/null; then fail "the second start did not end within 20 s"; else
+  wait_last_monitor; second_rc=$?
+  expect "second start exits with 0" "$second_rc" = 0
+fi
+probe window
+expect "still one main window" "$(val count)" = 1
+expect "the first window is the one shown" "$(val window)" = "$window"
+expect "the first window is in front" "$(val foreground)" = 1
+
+say "help"
+probe help-files "$(winpath "$exe")"
+before=$(val copies)
+probe post $IDM_HELP
+sleep 3
+probe help-files "$(winpath "$exe")"
+expect "the help command leaves a new .chm" "$(val copies)" = $((before + 1))
+expect "every .chm is the embedded help, byte for byte" "$(val identical)" = "$(val copies)"
+probe close-others
+sleep 1
+
+say "About box"
+probe post $IDM_ABOUT
+probe about present 10 || fail "About box did not open"
+expect "About box owned by the main window" "$(val owner_is_main)" = 1
+expect "About box has OK" "$(val ok_text)" = OK
+expect "main window disabled while the box is open" "$(val main_enabled)" = 0
+screenshot about
+IFS=, read -r bx by bw bh <<<"$(val ok_rect)"
+xdotool mousemove $((bx + bw / 2)) $((by + bh / 2)) click 1
+probe about absent 5 || fail "OK did not close the About box"
+expect "main window enabled again" "$(val main_enabled)" = 1
+probe post $IDM_ABOUT
+probe about present 10 || fail "About box did not open the second time"
+xdotool key Escape
+probe about absent 5 || fail "Esc did not close the About box"
+
+say "Stop Service and Start Service from the Status page"
+show_tab status
+click_client $button_x $button_y
+probe wait-service $SERVICE_STOPPED 35 || fail "Stop Service did not stop the service"
+# A stopped service sends no snapshot, so the page changes at its next repaint.
+show_tab graph
+show_tab status
+probe window
+expect "only Start Service shown once stopped" "$(rest buttons)" = "Start Service"
+screenshot status_stopped
+probe mark 40 0
+click_client $button_x $button_y
+probe wait-service $SERVICE_RUNNING 35 || fail "Start Service did not start the service"
+probe watch 7
+expect "the graph takes snapshots again" "$(val takes)" -ge 1
+expect "no new announcement: the link was not reconnected" "$(val monitor_pid)" = 0
+probe window
+expect "Stop Service shown again after a snapshot's repaint" "$(rest buttons)" = "Stop Service"
+show_tab graph
+
+say "close with File, Exit"
+probe exit-and-wait 10
+expect "the monitor ended" "$(val exited)" = 1
+expect "exit code 0" "$(val exit)" = 0
+expect "ended within about 3 s of File, Exit (ms)" "$(val ms)" -le 5500
+wait "${monitor_pids[0]}"
+expect "wine64 reports exit code 0 for the first monitor" "$?" = 0
+probe service
+expect "service keeps running after the window closed" "$(val state)" = $SERVICE_RUNNING
+probe clear-ready
+sleep 2.5
+probe region
+expect "service keeps publishing with no monitor" "$(val flags)" = 1
+
+probe stop-service
+probe wait-service $SERVICE_STOPPED 10 || fail "service did not stop at the end"

@@ -1,0 +1,570 @@
+// Looks at a running Quellcore from outside, as the end-to-end scenarios need: the
+// service as the service control manager sees it, the shared region, the main window
+// and its children, the About box and the help files. One command per run; results are
+// printed as key=value words on one line. Exit code 0 when the command did what it
+// says (or the awaited state came), 1 when not, 2 on bad usage.
+#include <windows.h>
+#include <commctrl.h>
+#include <tlhelp32.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <string>
+#include <vector>
+
+#include "monitor/resource.h"
+#include "shared/control_block.h"
+
+namespace {
+
+const wchar_t kServiceName[] = L"QuellcoreSvc";
+const wchar_t kRegionName[] = L"Global\\QuellcoreRam";
+const wchar_t kSnapshotMutexName[] = L"Global\\QuellcoreMutex1";
+const wchar_t kCommandMutexName[] = L"Global\\QuellcoreMutex2";
+const wchar_t kWindowClass[] = L"KESTO";
+const wchar_t kWindowTitle[] = L"Quellcore";
+const wchar_t kAboutTitle[] = L"About Quellcore";
+const DWORD kPollMs = 100;
+
+std::string narrow(const wchar_t* text) {
+  char buffer[1024];
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+  return n > 0 ? std::string(buffer) : std::string();
+}
+
+// ---- service control manager
+
+// Current state (1..7), 0 when the service is not installed, -1 when the manager cannot be asked.
+int service_state(DWORD* pid) {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return -1;
+  SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS);
+  int state = 0;
+  if (service) {
+    SERVICE_STATUS_PROCESS status;
+    DWORD needed = 0;
+    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (BYTE*)&status, sizeof status, &needed)) {
+      state = (int)status.dwCurrentState;
+      if (pid) *pid = status.dwProcessId;
+    } else {
+      state = -1;
+    }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return state;
+}
+
+int cmd_service() {
+  DWORD pid = 0;
+  int state = service_state(&pid);
+  printf("state=%d pid=%lu\n", state, pid);
+  return state >= 0 ? 0 : 1;
+}
+
+int cmd_wait_service(int wanted, double seconds) {
+  DWORD start = GetTickCount(), pid = 0;
+  int state = service_state(&pid);
+  while (state != wanted && GetTickCount() - start < seconds * 1000) {
+    Sleep(kPollMs);
+    state = service_state(&pid);
+  }
+  printf("state=%d pid=%lu ms=%lu\n", state, pid, GetTickCount() - start);
+  return state == wanted ? 0 : 1;
+}
+
+int cmd_config() {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return 1;
+  SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_CONFIG);
+  int rc = 1;
+  if (service) {
+    union {
+      QUERY_SERVICE_CONFIGW config;
+      BYTE bytes[8192];
+    } buffer;
+    DWORD needed = 0;
+    if (QueryServiceConfigW(service, &buffer.config, sizeof buffer, &needed)) {
+      const QUERY_SERVICE_CONFIGW& c = buffer.config;
+      printf("type=%lu start=%lu error=%lu account=%s display=%s path=%s\n", c.dwServiceType, c.dwStartType,
+             c.dwErrorControl, c.lpServiceStartName ? narrow(c.lpServiceStartName).c_str() : "",
+             c.lpDisplayName ? narrow(c.lpDisplayName).c_str() : "",
+             c.lpBinaryPathName ? narrow(c.lpBinaryPathName).c_str() : "");
+      rc = 0;
+    }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return rc;
+}
+
+// Asks for a stop and returns at once; the scenario waits with wait-service.
+int cmd_stop_service() {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return 1;
+  SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_STOP);
+  int rc = 1;
+  if (service) {
+    SERVICE_STATUS status;
+    rc = ControlService(service, SERVICE_CONTROL_STOP, &status) ? 0 : 1;
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return rc;
+}
+
+// ---- shared region
+
+struct Region {
+  HANDLE mapping = nullptr;
+  SharedControlBlock* view = nullptr;
+  HANDLE snapshot_mutex = nullptr;
+  HANDLE command_mutex = nullptr;
+};
+
+bool open_region(Region* r) {
+  r->mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kRegionName);
+  if (r->mapping)
+    r->view = (SharedControlBlock*)MapViewOfFile(r->mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SharedControlBlock));
+  r->snapshot_mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kSnapshotMutexName);
+  r->command_mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kCommandMutexName);
+  return r->view && r->snapshot_mutex && r->command_mutex;
+}
+
+void close_region(Region* r) {
+  if (r->view) UnmapViewOfFile(r->view);
+  if (r->snapshot_mutex) CloseHandle(r->snapshot_mutex);
+  if (r->command_mutex) CloseHandle(r->command_mutex);
+  if (r->mapping) CloseHandle(r->mapping);
+}
+
+struct RegionValues {
+  uint32_t flags, active_count, command_flags, monitor_pid;
+  int32_t threshold;
+};
+
+RegionValues read_region(Region* r) {
+  RegionValues v;
+  WaitForSingleObject(r->snapshot_mutex, INFINITE);
+  v.flags = r->view->snapshot.flags;
+  v.active_count = r->view->snapshot.active_count;
+  ReleaseMutex(r->snapshot_mutex);
+  WaitForSingleObject(r->command_mutex, INFINITE);
+  v.command_flags = r->view->command_flags;
+  v.threshold = r->view->threshold;
+  v.monitor_pid = r->view->monitor_pid;
+  ReleaseMutex(r->command_mutex);
+  return v;
+}
+
+int cmd_region() {
+  Region r;
+  int rc = 1;
+  if (open_region(&r)) {
+    RegionValues v = read_region(&r);
+    printf("flags=%u active=%u command=%u threshold=%d monitor_pid=%u\n", v.flags, v.active_count,
+           v.command_flags, v.threshold, v.monitor_pid);
+    rc = 0;
+  } else {
+    printf("region=missing mapping=%d view=%d snapshot_mutex=%d command_mutex=%d\n", r.mapping ? 1 : 0,
+           r.view ? 1 : 0, r.snapshot_mutex ? 1 : 0, r.command_mutex ? 1 : 0);
+  }
+  close_region(&r);
+  return rc;
+}
+
+// Samples the snapshot flags word for a while without ever clearing it. A fall from
+// SNAPSHOT_READY to 0 is a monitor's take; a rise is the service's publish.
+// With snapshot_only the command area is left alone, so the watch works while another
+// process holds the command mutex.
+int cmd_watch(double seconds, bool snapshot_only) {
+  Region r;
+  if (!open_region(&r)) {
+    printf("region=missing\n");
+    close_region(&r);
+    return 1;
+  }
+  int takes = 0, publishes = 0, commands_seen = 0;
+  auto sample = [&]() {
+    if (!snapshot_only) return read_region(&r);
+    RegionValues v = {};
+    WaitForSingleObject(r.snapshot_mutex, INFINITE);
+    v.flags = r.view->snapshot.flags;
+    ReleaseMutex(r.snapshot_mutex);
+    return v;
+  };
+  uint32_t last = sample().flags;
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < seconds * 1000) {
+    Sleep(kPollMs / 2);
+    RegionValues v = sample();
+    if ((last & SNAPSHOT_READY) && v.flags == 0) ++takes;
+    if (!(last & SNAPSHOT_READY) && (v.flags & SNAPSHOT_READY)) ++publishes;
+    if (v.command_flags) ++commands_seen;
+    last = v.flags;
+  }
+  RegionValues v = sample();
+  printf("takes=%d publishes=%d commands_seen=%d flags=%u command=%u threshold=%d monitor_pid=%u\n", takes,
+         publishes, commands_seen, v.flags, v.command_flags, v.threshold, v.monitor_pid);
+  close_region(&r);
+  return 0;
+}
+
+// Clears the ready flag as a take would, so a later look shows whether the service publishes.
+int cmd_clear_ready() {
+  Region r;
+  int rc = 1;
+  if (open_region(&r)) {
+    WaitForSingleObject(r.snapshot_mutex, INFINITE);
+    r.view->snapshot.flags = 0;
+    ReleaseMutex(r.snapshot_mutex);
+    rc = 0;
+  }
+  close_region(&r);
+  return rc;
+}
+
+// Writes marker values into the command fields without raising a command bit, so the
+// scenario can tell later whether a monitor wrote them again.
+int cmd_mark(int32_t threshold, uint32_t monitor_pid) {
+  Region r;
+  int rc = 1;
+  if (open_region(&r)) {
+    WaitForSingleObject(r.command_mutex, INFINITE);
+    r.view->threshold = threshold;
+    r.view->monitor_pid = monitor_pid;
+    ReleaseMutex(r.command_mutex);
+    rc = 0;
+  }
+  close_region(&r);
+  return rc;
+}
+
+// Behaves like a monitor caught in the middle of a threshold command: takes the command
+// mutex, writes the command, and then never lets go until it is killed.
+int cmd_hold_command_mutex(int32_t threshold, double seconds) {
+  Region r;
+  if (!open_region(&r)) {
+    close_region(&r);
+    return 1;
+  }
+  WaitForSingleObject(r.command_mutex, INFINITE);
+  r.view->command_flags |= CMD_THRESHOLD_CHANGED;
+  r.view->threshold = threshold;
+  printf("held pid=%lu\n", GetCurrentProcessId());
+  fflush(stdout);
+  Sleep((DWORD)(seconds * 1000));
+  return 0;
+}
+
+int cmd_kill(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+  if (!process) return 1;
+  int rc = TerminateProcess(process, 9) && WaitForSingleObject(process, 10000) == WAIT_OBJECT_0 ? 0 : 1;
+  CloseHandle(process);
+  return rc;
+}
+
+// ---- windows
+
+struct WindowList {
+  std::vector<HWND> windows;
+  const wchar_t* cls;
+  const wchar_t* title;
+  DWORD pid;
+};
+
+BOOL CALLBACK collect_top(HWND hwnd, LPARAM lparam) {
+  WindowList* list = (WindowList*)lparam;
+  wchar_t cls[64] = L"", title[128] = L"";
+  GetClassNameW(hwnd, cls, 64);
+  GetWindowTextW(hwnd, title, 128);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (list->cls && wcscmp(cls, list->cls) != 0) return TRUE;
+  if (list->title && wcscmp(title, list->title) != 0) return TRUE;
+  if (list->pid && pid != list->pid) return TRUE;
+  list->windows.push_back(hwnd);
+  return TRUE;
+}
+
+std::vector<HWND> top_windows(const wchar_t* cls, const wchar_t* title, DWORD pid) {
+  WindowList list;
+  list.cls = cls;
+  list.title = title;
+  list.pid = pid;
+  EnumWindows(collect_top, (LPARAM)&list);
+  return list.windows;
+}
+
+HWND main_window() { return FindWindowW(kWindowClass, kWindowTitle); }
+
+struct Children {
+  HWND tab = nullptr, slider = nullptr, graph = nullptr;
+  std::vector<HWND> buttons;
+};
+
+BOOL CALLBACK collect_child(HWND hwnd, LPARAM lparam) {
+  Children* c = (Children*)lparam;
+  wchar_t cls[64] = L"";
+  GetClassNameW(hwnd, cls, 64);
+  if (!_wcsicmp(cls, WC_TABCONTROLW)) c->tab = hwnd;
+  else if (!_wcsicmp(cls, TRACKBAR_CLASSW)) c->slider = hwnd;
+  else if (!_wcsicmp(cls, L"Static")) c->graph = hwnd;
+  else if (!_wcsicmp(cls, L"Button")) c->buttons.push_back(hwnd);
+  return TRUE;
+}
+
+Children children_of(HWND window) {
+  Children c;
+  EnumChildWindows(window, collect_child, (LPARAM)&c);
+  return c;
+}
+
+// The visible buttons' texts, joined with '|'.
+std::string visible_buttons(const Children& c) {
+  std::string out;
+  for (HWND b : c.buttons) {
+    if (!IsWindowVisible(b)) continue;
+    wchar_t text[64] = L"";
+    GetWindowTextW(b, text, 64);
+    if (!out.empty()) out += "|";
+    out += narrow(text);
+  }
+  return out;
+}
+
+void print_rect(const char* name, HWND hwnd) {
+  RECT r = {0, 0, 0, 0};
+  if (hwnd) GetWindowRect(hwnd, &r);
+  printf(" %s=%ld,%ld,%ld,%ld", name, r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+int cmd_window() {
+  HWND window = main_window();
+  if (!window) {
+    printf("window=none count=0\n");
+    return 1;
+  }
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  Children c = children_of(window);
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
+  RECT client;
+  GetClientRect(window, &client);
+  int tab = c.tab ? (int)SendMessageW(c.tab, TCM_GETCURSEL, 0, 0) : -2;
+  int pos = c.slider ? (int)SendMessageW(c.slider, TBM_GETPOS, 0, 0) : -2;
+  printf("window=%p pid=%lu count=%zu visible=%d enabled=%d foreground=%d client=%ld,%ld,%ld,%ld tab=%d slider=%d"
+         " slider_visible=%d",
+         (void*)window, pid, top_windows(kWindowClass, nullptr, 0).size(), IsWindowVisible(window) ? 1 : 0,
+         IsWindowEnabled(window) ? 1 : 0, GetForegroundWindow() == window ? 1 : 0, origin.x, origin.y,
+         client.right, client.bottom, tab, pos, c.slider && IsWindowVisible(c.slider) ? 1 : 0);
+  print_rect("slider_rect", c.slider);
+  print_rect("graph_rect", c.graph);
+  // Last on the line: button texts contain spaces.
+  printf(" buttons=%s\n", visible_buttons(c).c_str());
+  return 0;
+}
+
+int cmd_wait_window(bool present, double seconds) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    HWND window = main_window();
+    bool up = window && IsWindowVisible(window);
+    if (up == present) break;
+    if (GetTickCount() - start >= seconds * 1000) {
+      printf("window=%s ms=%lu\n", up ? "present" : "absent", GetTickCount() - start);
+      return 1;
+    }
+    Sleep(kPollMs);
+  }
+  printf("window=%s ms=%lu\n", present ? "present" : "absent", GetTickCount() - start);
+  return 0;
+}
+
+int cmd_post(UINT id) {
+  HWND window = main_window();
+  if (!window) return 1;
+  return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
+}
+
+// Chooses File, Exit, then waits for the monitor process to end; prints its exit code
+// and how long it took from the command.
+int cmd_exit_and_wait(double seconds) {
+  HWND window = main_window();
+  if (!window) return 1;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return 1;
+  DWORD start = GetTickCount();
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
+  DWORD wait = WaitForSingleObject(process, (DWORD)(seconds * 1000));
+  DWORD elapsed = GetTickCount() - start, code = STILL_ACTIVE;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  printf("exited=%d exit=%lu ms=%lu\n", wait == WAIT_OBJECT_0 ? 1 : 0, code, elapsed);
+  return wait == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+// The About box: a top-level dialog with its caption, owned by the main window.
+int cmd_about(bool present, double seconds) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    std::vector<HWND> boxes = top_windows(L"#32770", kAboutTitle, 0);
+    HWND box = nullptr;
+    for (HWND b : boxes)
+      if (IsWindowVisible(b)) box = b;
+    if ((box != nullptr) == present) {
+      HWND window = main_window();
+      printf("about=%s main_enabled=%d", box ? "present" : "absent", window && IsWindowEnabled(window) ? 1 : 0);
+      if (box) {
+        HWND ok = GetDlgItem(box, IDOK);
+        wchar_t text[32] = L"";
+        if (ok) GetWindowTextW(ok, text, 32);
+        printf(" owner_is_main=%d ok_text=%s", GetWindow(box, GW_OWNER) == window ? 1 : 0, narrow(text).c_str());
+        print_rect("ok_rect", ok);
+        print_rect("box_rect", box);
+      }
+      printf("\n");
+      return 0;
+    }
+    if (GetTickCount() - start >= seconds * 1000) {
+      printf("about=%s\n", box ? "present" : "absent");
+      return 1;
+    }
+    Sleep(kPollMs);
+  }
+}
+
+// Closes every other visible top-level window of the monitor's process (the help viewer).
+int cmd_close_others() {
+  HWND window = main_window();
+  if (!window) return 1;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  int closed = 0;
+  for (HWND other : top_windows(nullptr, nullptr, pid)) {
+    if (other == window || !IsWindowVisible(other)) continue;
+    PostMessageW(other, WM_CLOSE, 0, 0);
+    ++closed;
+  }
+  printf("closed=%d\n", closed);
+  return 0;
+}
+
+// ---- help files
+
+std::vector<std::wstring> help_copies() {
+  std::vector<std::wstring> out;
+  wchar_t folder[MAX_PATH];
+  if (!GetTempPathW(MAX_PATH, folder)) return out;
+  std::wstring pattern = std::wstring(folder) + L"NEW*.chm";
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return out;
+  do out.push_back(std::wstring(folder) + found.cFileName);
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  return out;
+}
+
+std::string read_file(const std::wstring& path) {
+  std::string data;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return data;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) data.append(buffer, got);
+  CloseHandle(file);
+  return data;
+}
+
+// Every NEW*.chm in the temporary folder must be a byte-for-byte copy of the exe's help resource.
+int cmd_help_files(const wchar_t* exe) {
+  HMODULE module = LoadLibraryExW(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  std::string resource;
+  if (module) {
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(IDR_HELP_FILE), MAKEINTRESOURCEW(10));
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const char* bytes = loaded ? (const char*)LockResource(loaded) : nullptr;
+    if (bytes) resource.assign(bytes, SizeofResource(module, found));
+  }
+  std::vector<std::wstring> copies = help_copies();
+  int same = 0;
+  for (const std::wstring& path : copies)
+    if (!resource.empty() && read_file(path) == resource) ++same;
+  printf("copies=%zu identical=%d resource_bytes=%zu\n", copies.size(), same, resource.size());
+  if (module) FreeLibrary(module);
+  return !resource.empty() && same == (int)copies.size() ? 0 : 1;
+}
+
+// ---- processes
+
+int cmd_processes() {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return 1;
+  PROCESSENTRY32W entry;
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  std::string pids;
+  for (BOOL more = Process32FirstW(snap, &entry); more; more = Process32NextW(snap, &entry)) {
+    if (_wcsicmp(entry.szExeFile, L"quellcore.exe") != 0) continue;
+    ++count;
+    pids += (pids.empty() ? "" : ",") + std::to_string(entry.th32ProcessID);
+  }
+  CloseHandle(snap);
+  printf("quellcore_processes=%d pids=%s\n", count, pids.c_str());
+  return 0;
+}
+
+// Stands in for the rest of a desktop session: Wine ends service processes as soon as
+// no ordinary process is left, which a real desktop never lets happen.
+int cmd_idle(double seconds) {
+  Sleep((DWORD)(seconds * 1000));
+  return 0;
+}
+
+int usage() {
+  fprintf(stderr,
+          "usage: qc_probe service | wait-service STATE SECONDS | config | stop-service | region |\n"
+          "       watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID | hold-command-mutex THRESHOLD SECONDS |\n"
+          "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
+          "       about present|absent SECONDS | close-others | help-files EXE | processes | idle SECONDS\n");
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return usage();
+  std::wstring cmd = argv[1];
+  auto num = [&](int i) { return i < argc ? wcstod(argv[i], nullptr) : 0.0; };
+  auto word = [&](int i) { return i < argc ? std::wstring(argv[i]) : std::wstring(); };
+  if (cmd == L"service") return cmd_service();
+  if (cmd == L"wait-service" && argc == 4) return cmd_wait_service((int)num(2), num(3));
+  if (cmd == L"config") return cmd_config();
+  if (cmd == L"stop-service") return cmd_stop_service();
+  if (cmd == L"region") return cmd_region();
+  if (cmd == L"watch" && argc == 3) return cmd_watch(num(2), false);
+  if (cmd == L"watch-snapshots" && argc == 3) return cmd_watch(num(2), true);
+  if (cmd == L"clear-ready") return cmd_clear_ready();
+  if (cmd == L"mark" && argc == 4) return cmd_mark((int32_t)num(2), (uint32_t)num(3));
+  if (cmd == L"hold-command-mutex" && argc == 4) return cmd_hold_command_mutex((int32_t)num(2), num(3));
+  if (cmd == L"kill" && argc == 3) return cmd_kill((DWORD)num(2));
+  if (cmd == L"window") return cmd_window();
+  if (cmd == L"wait-window" && argc == 4) return cmd_wait_window(word(2) == L"present", num(3));
+  if (cmd == L"post" && argc == 3) return cmd_post((UINT)num(2));
+  if (cmd == L"exit-and-wait" && argc == 3) return cmd_exit_and_wait(num(2));
+  if (cmd == L"about" && argc == 4) return cmd_about(word(2) == L"present", num(3));
+  if (cmd == L"close-others") return cmd_close_others();
+  if (cmd == L"help-files" && argc == 3) return cmd_help_files(argv[2]);
+  if (cmd == L"processes") return cmd_processes();
+  if (cmd == L"idle" && argc == 3) return cmd_idle(num(2));
+  return usage();
+}
