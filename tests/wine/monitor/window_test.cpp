@@ -275,6 +275,7 @@ void test_graph_page_pixels() {
   flag_store(&g_monitor.scroll_pending, 1);
   RedrawWindow(g_windows.main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
   CHECK_EQ(g_monitor.column_pending, 0);
+  pump_messages();  // the children paint after the main window; what they paint shows
 
   RECT graph = {};
   GetClientRect(g_windows.graph_area, &graph);
