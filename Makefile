@@ -43,10 +43,14 @@ test: build
 	ctest --test-dir $(X86_DIR) --output-on-failure
 	ctest --test-dir $(X64_DIR) --output-on-failure
 
-run: x64
+# Only the product is needed to run it or to ship it.
+run: deps $(X64_DIR)/CMakeCache.txt
+	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore
 	@bash tools/run.sh $(X64_DIR)
 
-dist: x86 x64
+dist: deps $(X86_DIR)/CMakeCache.txt $(X64_DIR)/CMakeCache.txt
+	cmake --build $(X86_DIR) -j $(JOBS) --target quellcore
+	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore
 	@bash tools/dist.sh $(X86_DIR) $(X64_DIR) dist
 
 # Benchmarks run from their own optimised build without sanitizers.

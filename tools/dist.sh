@@ -26,6 +26,7 @@ python3 "$checker" --arch x64 --objdump x86_64-w64-mingw32-objdump "$x64_exe"
 
 # Assemble next to the target and swap it in, so a failure never leaves half a folder.
 staging=$(mktemp -d "${out%/}.staging.XXXXXX")
+chmod 755 "$staging"
 trap 'rm -rf "$staging"' EXIT
 mkdir -p "$staging/x64"
 cp "$x86_exe" "$staging/quellcore.exe"

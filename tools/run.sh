@@ -1,5 +1,197 @@
 #!/usr/bin/env bash
-# Runs Quellcore under Wine as a user would start it.
-set -eu
-echo "Quellcore is built in $1; running it under Wine is not wired up yet."
-exit 1
+# make run: starts Quellcore under 64-bit Wine exactly as a user would (no arguments).
+#
+#   tools/run.sh X64_BUILD_DIR
+#
+# The Wine prefix lives in X64_BUILD_DIR/run-prefix (made on first use) and the
+# executable is copied to C:\Program Files\Quellcore in it. The first start installs
+# the service QuellcoreSvc there, starts it and opens the window.
+#
+# With a usable DISPLAY the window appears there and this returns once it is closed.
+# Without one, a private Xvfb is used: Quellcore runs for about 15 seconds, the Graph
+# and Status tabs are saved as screenshots under X64_BUILD_DIR/run-screenshots, and the
+# window is closed through File, Exit. Either way the service is then stopped and the
+# prefix's Wine (and the private Xvfb) shut down, so nothing is left running.
+set -u
+
+[ $# -eq 1 ] && [ -d "$1" ] || { echo "usage: tools/run.sh X64_BUILD_DIR" >&2; exit 2; }
+build=$(cd "$1" && pwd)
+exe=$build/quellcore.exe
+[ -f "$exe" ] || { echo "run: $exe is missing; build it first" >&2; exit 1; }
+
+wine=/usr/lib/wine/wine64
+export WINEPREFIX=$build/run-prefix
+export WINEDEBUG=${WINEDEBUG:--all}
+# No .NET or Gecko installers: Quellcore needs neither, and they would ask to download.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+install_dir="$WINEPREFIX/drive_c/Program Files/Quellcore"
+win_exe='C:\Program Files\Quellcore\quellcore.exe'
+shots=$build/run-screenshots
+run_seconds=15
+window_wait_seconds=60
+exit_wait_seconds=15
+
+xvfb_pid=""
+monitor_pid=""
+keeper_pid=""
+
+shutdown_wine() {
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
+}
+
+cleanup() {
+  local pid
+  for pid in $monitor_pid $keeper_pid; do
+    kill "$pid" 2>/dev/null
+  done
+  shutdown_wine
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+service_state() {
+  "$wine" sc query QuellcoreSvc 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'
+}
+
+stop_service() {
+  local before
+  before=$(service_state)
+  echo "run: service QuellcoreSvc after the window closed: ${before:-not installed}"
+  if [ "$before" = RUNNING ] || [ "$before" = START_PENDING ]; then
+    "$wine" net stop QuellcoreSvc >/dev/null 2>&1
+    # The service finishes its current cycle first (about a second).
+    local state
+    for _ in $(seq 20); do
+      state=$(service_state)
+      [ "$state" = STOP_PENDING ] || break
+      sleep 0.5
+    done
+    echo "run: service QuellcoreSvc after stopping it: $state"
+  fi
+}
+
+# Wine ends service processes as soon as no ordinary process is left, which never
+# happens on a desktop. One idle process (a console waiting for a line that never comes)
+# keeps the session, so the service outlives the window as it does on Windows.
+start_keeper() {
+  "$wine" cmd /c "set /p _=" < <(sleep 3600) >/dev/null 2>&1 &
+  keeper_pid=$!
+}
+
+display_usable() {
+  [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1
+}
+
+prepare_prefix() {
+  # A prefix left over from an interrupted run may still have its Wine up.
+  shutdown_wine
+  if [ ! -f "$WINEPREFIX/.quellcore-ready" ]; then
+    echo "run: preparing the Wine prefix $WINEPREFIX (once)"
+    rm -rf "$WINEPREFIX"
+    DISPLAY= "$wine" wineboot -i >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.quellcore-ready"
+  fi
+  mkdir -p "$install_dir"
+  cp "$exe" "$install_dir/quellcore.exe"
+}
+
+run_with_display() {
+  echo "run: Quellcore is starting on $DISPLAY; close its window to finish"
+  start_keeper
+  "$wine" "$win_exe"
+  echo "run: the monitor ended with exit code $?"
+  stop_service
+}
+
+start_xvfb() {
+  local fifo display_number=""
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 7 -screen 0 1024x768x24 -nolisten tcp 7>"$fifo" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  read -r -t 20 display_number <"$fifo"
+  rm -f "$fifo"
+  [ -n "$display_number" ] || { echo "run: Xvfb did not start" >&2; return 1; }
+  export DISPLAY=:$display_number
+}
+
+# Screen position of the main window's top-left corner: "X Y".
+window_origin() {
+  local id
+  id=$(xdotool search --onlyvisible --name '^Quellcore$' 2>/dev/null | head -1)
+  [ -n "$id" ] || return 1
+  xdotool getwindowgeometry --shell "$id" | tr '\n' ' ' | sed 's/.*X=\([0-9-]*\) Y=\([0-9-]*\).*/\1 \2/'
+}
+
+# Wine draws the menu bar inside the window; the tab strip lies right under it.
+readonly menu_bar_height=19
+readonly status_tab_x=70
+readonly tab_strip_y=10
+readonly file_menu_x=15
+
+run_headless() {
+  start_xvfb || return 1
+  rm -rf "$shots"
+  mkdir -p "$shots"
+  echo "run: no usable DISPLAY; running Quellcore on a private Xvfb ($DISPLAY) for ${run_seconds}s"
+  start_keeper
+  "$wine" "$win_exe" &
+  monitor_pid=$!
+
+  local waited=0
+  until window_origin >/dev/null; do
+    sleep 1
+    waited=$((waited + 1))
+    if [ $waited -ge $window_wait_seconds ] || ! kill -0 "$monitor_pid" 2>/dev/null; then
+      echo "run: the Quellcore window did not appear" >&2
+      return 1
+    fi
+  done
+  echo "run: the window is up; service QuellcoreSvc: $(service_state)"
+  sleep "$run_seconds"
+
+  local x y
+  read -r x y < <(window_origin)
+  import -window root "$shots/graph.png"
+  xdotool mousemove $((x + status_tab_x)) $((y + menu_bar_height + tab_strip_y)) click 1
+  sleep 2
+  import -window root "$shots/status.png"
+
+  # File, Exit: open the File menu with a click and choose Exit by its mnemonic.
+  xdotool mousemove $((x + file_menu_x)) $((y + menu_bar_height / 2)) click 1
+  sleep 1
+  xdotool key x
+  local start=$SECONDS rc
+  for _ in $(seq $((exit_wait_seconds * 2))); do
+    kill -0 "$monitor_pid" 2>/dev/null || break
+    sleep 0.5
+  done
+  if kill -0 "$monitor_pid" 2>/dev/null; then
+    echo "run: File, Exit did not end the monitor within ${exit_wait_seconds}s" >&2
+    return 1
+  fi
+  wait "$monitor_pid"
+  rc=$?
+  monitor_pid=""
+  echo "run: closed through File, Exit; the monitor ended with exit code $rc after about $((SECONDS - start))s"
+  stop_service
+  echo "run: screenshots: $shots/graph.png (Graph tab) and $shots/status.png (Status tab)"
+}
+
+prepare_prefix
+if display_usable; then
+  run_with_display
+else
+  run_headless
+fi
+status=$?
+cleanup
+trap - EXIT
+echo "run: Wine of $WINEPREFIX shut down${xvfb_pid:+, private Xvfb stopped}"
+exit $status
