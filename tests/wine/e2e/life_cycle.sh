@@ -17,6 +17,7 @@ expect_announced() {
   for _ in $(seq 30); do
     probe region >/dev/null
     [ "$(val monitor_pid)" = "$pid" ] && [ "$(val command)" = 0 ] && break
+    [ "$(val stuck)" = 1 ] && break
     sleep 0.2
   done
   probe region

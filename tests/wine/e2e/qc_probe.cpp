@@ -28,6 +28,9 @@ const wchar_t kWindowClass[] = L"KESTO";
 const wchar_t kWindowTitle[] = L"Quellcore";
 const wchar_t kAboutTitle[] = L"About Quellcore";
 const DWORD kPollMs = 100;
+// The product holds each mutex for a few field accesses; a probe that waits this long
+// has found it stuck and says so instead of hanging the scenario.
+const DWORD kMutexPatienceMs = 10000;
 
 std::string narrow(const wchar_t* text) {
   char buffer[1024];
@@ -141,33 +144,45 @@ void close_region(Region* r) {
   if (r->mapping) CloseHandle(r->mapping);
 }
 
+// An abandoned mutex is ours all the same, as it is for the product.
+bool lock(HANDLE mutex) {
+  DWORD r = WaitForSingleObject(mutex, kMutexPatienceMs);
+  if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) return true;
+  printf("stuck=1 ");
+  return false;
+}
+
 struct RegionValues {
   uint32_t flags, active_count, command_flags, monitor_pid;
   int32_t threshold;
 };
 
-RegionValues read_region(Region* r) {
-  RegionValues v;
-  WaitForSingleObject(r->snapshot_mutex, INFINITE);
-  v.flags = r->view->snapshot.flags;
-  v.active_count = r->view->snapshot.active_count;
+bool read_region(Region* r, RegionValues* v) {
+  *v = RegionValues{};
+  if (!lock(r->snapshot_mutex)) return false;
+  v->flags = r->view->snapshot.flags;
+  v->active_count = r->view->snapshot.active_count;
   ReleaseMutex(r->snapshot_mutex);
-  WaitForSingleObject(r->command_mutex, INFINITE);
-  v.command_flags = r->view->command_flags;
-  v.threshold = r->view->threshold;
-  v.monitor_pid = r->view->monitor_pid;
+  if (!lock(r->command_mutex)) return false;
+  v->command_flags = r->view->command_flags;
+  v->threshold = r->view->threshold;
+  v->monitor_pid = r->view->monitor_pid;
   ReleaseMutex(r->command_mutex);
-  return v;
+  return true;
 }
 
 int cmd_region() {
   Region r;
   int rc = 1;
+  RegionValues v;
   if (open_region(&r)) {
-    RegionValues v = read_region(&r);
-    printf("flags=%u active=%u command=%u threshold=%d monitor_pid=%u\n", v.flags, v.active_count,
-           v.command_flags, v.threshold, v.monitor_pid);
-    rc = 0;
+    if (read_region(&r, &v)) {
+      printf("flags=%u active=%u command=%u threshold=%d monitor_pid=%u\n", v.flags, v.active_count,
+             v.command_flags, v.threshold, v.monitor_pid);
+      rc = 0;
+    } else {
+      printf("\n");
+    }
   } else {
     printf("region=missing mapping=%d view=%d snapshot_mutex=%d command_mutex=%d\n", r.mapping ? 1 : 0,
            r.view ? 1 : 0, r.snapshot_mutex ? 1 : 0, r.command_mutex ? 1 : 0);
@@ -188,17 +203,23 @@ int cmd_watch(double seconds, bool snapshot_only) {
     return 1;
   }
   int takes = 0, publishes = 0, commands_seen = 0;
+  bool stuck = false;
   auto sample = [&]() {
-    if (!snapshot_only) return read_region(&r);
     RegionValues v = {};
-    WaitForSingleObject(r.snapshot_mutex, INFINITE);
-    v.flags = r.view->snapshot.flags;
-    ReleaseMutex(r.snapshot_mutex);
+    if (stuck) return v;
+    if (!snapshot_only) {
+      stuck = !read_region(&r, &v);
+    } else if (lock(r.snapshot_mutex)) {
+      v.flags = r.view->snapshot.flags;
+      ReleaseMutex(r.snapshot_mutex);
+    } else {
+      stuck = true;
+    }
     return v;
   };
   uint32_t last = sample().flags;
   DWORD start = GetTickCount();
-  while (GetTickCount() - start < seconds * 1000) {
+  while (!stuck && GetTickCount() - start < seconds * 1000) {
     Sleep(kPollMs / 2);
     RegionValues v = sample();
     if ((last & SNAPSHOT_READY) && v.flags == 0) ++takes;
@@ -207,18 +228,21 @@ int cmd_watch(double seconds, bool snapshot_only) {
     last = v.flags;
   }
   RegionValues v = sample();
-  printf("takes=%d publishes=%d commands_seen=%d flags=%u command=%u threshold=%d monitor_pid=%u\n", takes,
-         publishes, commands_seen, v.flags, v.command_flags, v.threshold, v.monitor_pid);
+  if (stuck) {
+    printf("\n");
+  } else {
+    printf("takes=%d publishes=%d commands_seen=%d flags=%u command=%u threshold=%d monitor_pid=%u\n", takes,
+           publishes, commands_seen, v.flags, v.command_flags, v.threshold, v.monitor_pid);
+  }
   close_region(&r);
-  return 0;
+  return stuck ? 1 : 0;
 }
 
 // Clears the ready flag as a take would, so a later look shows whether the service publishes.
 int cmd_clear_ready() {
   Region r;
   int rc = 1;
-  if (open_region(&r)) {
-    WaitForSingleObject(r.snapshot_mutex, INFINITE);
+  if (open_region(&r) && lock(r.snapshot_mutex)) {
     r.view->snapshot.flags = 0;
     ReleaseMutex(r.snapshot_mutex);
     rc = 0;
@@ -232,8 +256,7 @@ int cmd_clear_ready() {
 int cmd_mark(int32_t threshold, uint32_t monitor_pid) {
   Region r;
   int rc = 1;
-  if (open_region(&r)) {
-    WaitForSingleObject(r.command_mutex, INFINITE);
+  if (open_region(&r) && lock(r.command_mutex)) {
     r.view->threshold = threshold;
     r.view->monitor_pid = monitor_pid;
     ReleaseMutex(r.command_mutex);
@@ -251,7 +274,7 @@ int cmd_hold_command_mutex(int32_t threshold, double seconds) {
     close_region(&r);
     return 1;
   }
-  WaitForSingleObject(r.command_mutex, INFINITE);
+  if (!lock(r.command_mutex)) return 1;
   r.view->command_flags |= CMD_THRESHOLD_CHANGED;
   r.view->threshold = threshold;
   printf("held pid=%lu\n", GetCurrentProcessId());
