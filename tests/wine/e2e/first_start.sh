@@ -97,7 +97,16 @@ expect "slider dragged to 10 comes back to 40" "$(val slider)" = 40
 probe region
 expect "the clamped value 40 was sent" "$(val threshold)" = 40
 
-say "second start while the window is open"
+say "second start while the window is open, with another program in front"
+"$QC_WINE" notepad &
+other_pid=$!
+for _ in $(seq 40); do
+  probe window >/dev/null
+  [ "$(val foreground)" = 0 ] && break
+  sleep 0.5
+done
+probe window
+expect "another program's window is in front" "$(val foreground)" = 0
 start_monitor
 second_rc=0
 for _ in $(seq 40); do kill -0 "${monitor_pids[-1]}" 2>/dev/null || break; sleep 0.5; done
@@ -108,7 +117,9 @@ fi
 probe window
 expect "still one main window" "$(val count)" = 1
 expect "the first window is the one shown" "$(val window)" = "$window"
-expect "the first window is in front" "$(val foreground)" = 1
+expect "the first window is brought to the front" "$(val foreground)" = 1
+kill "$other_pid" 2>/dev/null
+wait "$other_pid" 2>/dev/null
 
 say "help"
 probe help-files "$(winpath "$exe")"
