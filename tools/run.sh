@@ -45,6 +45,7 @@ cleanup() {
   for pid in $monitor_pid $keeper_pid; do
     kill "$pid" 2>/dev/null
   done
+  exec 8>&-
   shutdown_wine
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null
@@ -73,14 +74,31 @@ stop_service() {
     done
     echo "run: service QuellcoreSvc after stopping it: $state"
   fi
+  stop_keeper
 }
 
 # Wine ends service processes as soon as no ordinary process is left, which never
 # happens on a desktop. One idle process (a console waiting for a line that never comes)
 # keeps the session, so the service outlives the window as it does on Windows.
+# The line would come through a pipe that this script holds open; closing it ends the
+# console program, and the pipe goes with this script in any case.
 start_keeper() {
-  "$wine" cmd /c "set /p _=" < <(sleep 3600) >/dev/null 2>&1 &
+  local fifo
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  "$wine" cmd /c "set /p _=" <"$fifo" >/dev/null 2>&1 &
   keeper_pid=$!
+  exec 8>"$fifo"
+  rm -f "$fifo"
+}
+
+stop_keeper() {
+  exec 8>&-
+  if [ -n "$keeper_pid" ]; then
+    kill "$keeper_pid" 2>/dev/null
+    wait "$keeper_pid" 2>/dev/null
+  fi
+  keeper_pid=""
 }
 
 display_usable() {
