@@ -172,7 +172,7 @@ say "close with File, Exit"
 probe exit-and-wait 10
 expect "the monitor ended" "$(val exited)" = 1
 expect "exit code 0" "$(val exit)" = 0
-expect "ended within about 3 s of File, Exit (ms)" "$(val ms)" -le 5500
+expect "ended within about 3 s of File, Exit (ms)" "$(val ms)" -le 6000
 wait "${monitor_pids[0]}"
 expect "wine64 reports exit code 0 for the first monitor" "$?" = 0
 probe service
