@@ -30,6 +30,8 @@ void link_unlock(LinkHandle mutex) { ReleaseMutex(static_cast<HANDLE>(mutex)); }
 int create_shared_link(SharedLink* link) {
   clear_link(link);
   // A present but null DACL: the monitor runs as the user, the service as LocalSystem.
+  // The mutexes get it too: with LocalSystem's default security a user's monitor could
+  // open the region but not the mutexes that guard it, and would never connect.
   SECURITY_DESCRIPTOR descriptor;
   SECURITY_ATTRIBUTES attributes;
   attributes.nLength = sizeof(attributes);
@@ -46,8 +48,8 @@ int create_shared_link(SharedLink* link) {
     link->view = static_cast<SharedControlBlock*>(
         MapViewOfFile(region, FILE_MAP_ALL_ACCESS, 0, 0, kRegionBytes));
   }
-  link->snapshot_mutex = CreateMutexW(nullptr, FALSE, kSnapshotMutexName);
-  link->command_mutex = CreateMutexW(nullptr, FALSE, kCommandMutexName);
+  link->snapshot_mutex = CreateMutexW(&attributes, FALSE, kSnapshotMutexName);
+  link->command_mutex = CreateMutexW(&attributes, FALSE, kCommandMutexName);
   const int complete = link->view != nullptr && link->snapshot_mutex != nullptr &&
                        link->command_mutex != nullptr;
   return complete ? 0 : -1;

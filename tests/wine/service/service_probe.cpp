@@ -6,6 +6,7 @@
 //   service_probe pending <quellcore.exe>     a user start while the service is start-pending
 //   service_probe stall                       (as a service) stays start-pending for good
 #include <windows.h>
+#include <aclapi.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -24,6 +25,24 @@ const DWORD kStartLimitMs = 30000;
 const DWORD kPollMs = 20;
 const DWORD kCycleLimitMs = 3000;  // one cycle is about 1.2 s; this is a hang, not a slow run
 const int kCyclesWatched = 5;
+
+// True when the object's security grants everyone everything: a present, null DACL.
+bool has_null_dacl(HANDLE object) {
+  if (object == nullptr) return false;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL read_dacl = nullptr;
+  const bool open_to_all = GetSecurityDescriptorDacl(descriptor, &present, &read_dacl, &defaulted) &&
+                           present && read_dacl == nullptr;
+  LocalFree(descriptor);
+  return open_to_all;
+}
 
 // A Linux path handed over by CTest, reached through Wine's Z: drive.
 void to_windows_path(const char* in, wchar_t* out, size_t capacity) {
@@ -237,6 +256,10 @@ int run_lifecycle(const char* exe_arg) {
   SharedLink link;
   CHECK_EQ(open_shared_link(&link), 0);
   if (link.view != nullptr) talk_through_region(&link);
+  // A user's monitor must be able to open all three objects, not only the region.
+  CHECK(has_null_dacl(link.region));
+  CHECK(has_null_dacl(link.snapshot_mutex));
+  CHECK(has_null_dacl(link.command_mutex));
   CHECK_EQ(service_is_running(), -1);
 
   const DWORD stop_begin = GetTickCount();
