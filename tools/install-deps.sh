@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only those missing.
+# Installs the Debian packages the build and the tests need, only those missing; extra
+# package names given as arguments are installed the same way (make bench adds its own).
 # wine32 is deliberately absent: 32-bit Linux programs cannot run on these kernels.
 set -euo pipefail
 
@@ -10,6 +11,7 @@ packages=(
   wine wine64
   xvfb xauth xdotool imagemagick
   fp-utils
+  "$@"
 )
 
 missing=()
