@@ -1,17 +1,20 @@
-// Looks at a running Quellcore from outside, as the end-to-end scenarios need: the
-// service as the service control manager sees it, the shared region, the main window
-// and its children, the About box and the help files. One command per run; results are
+// Looks at a running Quellcore from outside, as the end-to-end scenarios and the
+// benchmark need: the service as the service control manager sees it, the shared region,
+// the main window and its children, the About box, the help files and processes' times;
+// it also plays the user's program in front (frames). One command per run; results are
 // printed as key=value words on one line. Exit code 0 when the command did what it
 // says (or the awaited state came), 1 when not, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -238,6 +241,42 @@ int cmd_watch(double seconds, bool snapshot_only) {
   return stuck ? 1 : 0;
 }
 
+// Takes every snapshot the service publishes for a while, as a monitor would but at
+// once, and counts the cycles whose largest bar (the benchmark's busy program) is red.
+// The cycle count comes from the median spacing of the takes, so a snapshot the real
+// monitor took first does not shorten it.
+int cmd_snapshots(double seconds) {
+  Region r;
+  if (!open_region(&r)) {
+    printf("region=missing\n");
+    close_region(&r);
+    return 1;
+  }
+  const DWORD kTakeEveryMs = 20;
+  std::vector<DWORD> taken_at;
+  int red = 0;
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < seconds * 1000) {
+    if (!lock(r.snapshot_mutex)) break;
+    const UsageSnapshot& s = r.view->snapshot;
+    if (s.flags & SNAPSHOT_READY) {
+      taken_at.push_back(GetTickCount() - start);
+      if (s.active_count > 0 && (s.bars[0] & HOG_FLAG)) ++red;
+      r.view->snapshot.flags = 0;
+    }
+    ReleaseMutex(r.snapshot_mutex);
+    Sleep(kTakeEveryMs);
+  }
+  close_region(&r);
+  std::vector<DWORD> gaps;
+  for (size_t i = 1; i < taken_at.size(); ++i) gaps.push_back(taken_at[i] - taken_at[i - 1]);
+  std::sort(gaps.begin(), gaps.end());
+  const DWORD period = gaps.empty() ? 0 : gaps[gaps.size() / 2];
+  const int cycles = period ? (int)((taken_at.back() - taken_at.front() + period / 2) / period) + 1 : (int)taken_at.size();
+  printf("seen=%zu cycles=%d red=%d period_ms=%lu\n", taken_at.size(), cycles, red, period);
+  return taken_at.empty() ? 1 : 0;
+}
+
 // Clears the ready flag as a take would, so a later look shows whether the service publishes.
 int cmd_clear_ready() {
   Region r;
@@ -415,6 +454,20 @@ int cmd_post(UINT id) {
   return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
 }
 
+// Moves the threshold slider as a user's drag ends: the new position, then the
+// end-of-track notice that the window acts on.
+int cmd_slider(int level) {
+  HWND window = main_window();
+  if (!window) return 1;
+  Children c = children_of(window);
+  if (!c.slider) return 1;
+  SendMessageW(c.slider, TBM_SETPOS, TRUE, level);
+  SendMessageW(window, WM_VSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), (LPARAM)c.slider);
+  int pos = (int)SendMessageW(c.slider, TBM_GETPOS, 0, 0);
+  printf("slider=%d\n", pos);
+  return pos == level ? 0 : 1;
+}
+
 // Chooses File, Exit, then waits for the monitor process to end; prints its exit code
 // and how long it took from the command.
 int cmd_exit_and_wait(double seconds) {
@@ -546,6 +599,111 @@ int cmd_processes() {
   return 0;
 }
 
+// SystemProcessInformation's record head; the times are real under Wine, where
+// GetProcessTimes on another process returns the caller's own.
+struct ProcessRecord {
+  ULONG next_entry_offset;
+  ULONG thread_count;
+  LARGE_INTEGER unused[3];
+  LARGE_INTEGER create_time, user_time, kernel_time;
+  UNICODE_STRING image_name;
+  LONG base_priority;
+  HANDLE process_id;
+};
+typedef LONG(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
+const ULONG kSystemProcessInformation = 5;
+const LONG kInfoLengthMismatch = (LONG)0xC0000004;
+
+// The processor time (kernel plus user) a process has used so far.
+int cmd_cpu(DWORD pid) {
+  QuerySystemInformationFn query = (QuerySystemInformationFn)(void*)GetProcAddress(
+      GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+  if (!query) return 1;
+  std::vector<BYTE> buffer(1 << 16);
+  LONG status;
+  while ((status = query(kSystemProcessInformation, buffer.data(), (ULONG)buffer.size(), nullptr)) ==
+         kInfoLengthMismatch)
+    buffer.resize(buffer.size() * 2);
+  if (status < 0) return 1;
+  for (size_t at = 0;;) {
+    const ProcessRecord* p = (const ProcessRecord*)(buffer.data() + at);
+    if ((DWORD)(ULONG_PTR)p->process_id == pid) {
+      printf("cpu_ms=%.1f\n", (p->kernel_time.QuadPart + p->user_time.QuadPart) / 1e4);
+      return 0;
+    }
+    if (!p->next_entry_offset) break;
+    at += p->next_entry_offset;
+  }
+  printf("cpu_ms=none\n");
+  return 1;
+}
+
+double now_ms() {
+  static LARGE_INTEGER frequency = {};
+  if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER count;
+  QueryPerformanceCounter(&count);
+  return count.QuadPart * 1000.0 / frequency.QuadPart;
+}
+
+volatile unsigned g_work_sink;
+
+void work(unsigned iterations) {
+  for (unsigned i = 0; i < iterations; ++i) g_work_sink = g_work_sink * 33 + i;
+}
+
+// Loop iterations per millisecond: the fastest of many short tries, since other busy
+// programs may share the processor while it is measured.
+double iterations_per_ms() {
+  const unsigned kTry = 20000;
+  double best = 1e9;
+  for (int i = 0; i < 50; ++i) {
+    double t = now_ms();
+    work(kTry);
+    best = std::min(best, now_ms() - t);
+  }
+  return kTry / std::max(best, 1e-3);
+}
+
+// Stands for the program in front: wakes every 16 ms, works about 2 ms and records how
+// late each wake was. A slot is missed when no frame finished inside it, including the
+// slots slept through while late. Lateness values (ms) go one per line to the file.
+int cmd_frames(double seconds, const wchar_t* path) {
+  const double kFrameMs = 16, kWorkMs = 2, kStallMs = 100;
+  const unsigned work_iterations = (unsigned)(iterations_per_ms() * kWorkMs);
+  const double start = now_ms();
+  const long slots = (long)(seconds * 1000 / kFrameMs);
+  std::vector<double> late;
+  long on_time = 0, stalls = 0;
+  for (long slot = 1; slot < slots;) {
+    const double due = start + slot * kFrameMs;
+    const double wait = due - now_ms();
+    if (wait >= 1) Sleep((DWORD)wait);
+    while (now_ms() < due) {
+    }  // the last fraction of a millisecond, which Sleep cannot express
+    const double lateness = now_ms() - due;
+    late.push_back(lateness);
+    if (lateness > kStallMs) ++stalls;
+    work(work_iterations);
+    const double end = now_ms();
+    if (end <= due + kFrameMs) ++on_time;
+    slot = std::max(slot + 1, (long)((end - start) / kFrameMs) + 1);
+  }
+  if (late.empty()) return 1;
+  if (path) {
+    FILE* out = _wfopen(path, L"w");
+    if (!out) return 1;
+    for (double v : late) fprintf(out, "%.3f\n", v);
+    fclose(out);
+  }
+  std::vector<double> sorted = late;
+  std::sort(sorted.begin(), sorted.end());
+  printf("frames=%zu slots=%ld median_ms=%.2f p99_ms=%.2f max_ms=%.1f missed_pct=%.1f stalls=%ld\n", sorted.size(),
+         slots - 1, sorted[sorted.size() / 2], sorted[(size_t)(0.99 * (sorted.size() - 1))], sorted.back(),
+         100.0 * (slots - 1 - on_time) / (slots - 1), stalls);
+  return 0;
+}
+
 // Stands in for the rest of a desktop session: Wine ends service processes as soon as
 // no ordinary process is left, which a real desktop never lets happen.
 int cmd_idle(double seconds) {
@@ -558,7 +716,8 @@ int usage() {
           "usage: qc_probe service | wait-service STATE SECONDS | config | stop-service | region |\n"
           "       watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID | hold-command-mutex THRESHOLD SECONDS |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
-          "       about present|absent SECONDS | close-others | help-files EXE | processes | idle SECONDS\n");
+          "       about present|absent SECONDS | close-others | help-files EXE | processes | idle SECONDS |\n"
+          "       snapshots SECONDS | slider LEVEL | cpu PID | frames SECONDS [FILE]\n");
   return 2;
 }
 
@@ -589,5 +748,9 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"help-files" && argc == 3) return cmd_help_files(argv[2]);
   if (cmd == L"processes") return cmd_processes();
   if (cmd == L"idle" && argc == 3) return cmd_idle(num(2));
+  if (cmd == L"snapshots" && argc == 3) return cmd_snapshots(num(2));
+  if (cmd == L"slider" && argc == 3) return cmd_slider((int)num(2));
+  if (cmd == L"cpu" && argc == 3) return cmd_cpu((DWORD)num(2));
+  if (cmd == L"frames" && (argc == 3 || argc == 4)) return cmd_frames(num(2), argc == 4 ? argv[3] : nullptr);
   return usage();
 }
