@@ -9,7 +9,7 @@ HOST_DIR := $(BUILD)/host
 X86_DIR := $(BUILD)/x86
 X64_DIR := $(BUILD)/x64
 
-.PHONY: all deps build host x86 x64 test run dist bench clean
+.PHONY: all deps build host x86 x64 test run dist bench bench-deps clean
 
 all: build
 
@@ -53,11 +53,21 @@ dist: deps $(X86_DIR)/CMakeCache.txt $(X64_DIR)/CMakeCache.txt
 	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore
 	@bash tools/dist.sh $(X86_DIR) $(X64_DIR) dist
 
-# Benchmarks run from their own optimised build without sanitizers.
-bench: deps
+# Benchmarks: the engine on the host from its own optimised build without sanitizers,
+# then the real executable under Wine beside cpulimit and nice (bench/wine_bench.py).
+BENCH_OUT := $(BUILD)/bench/wine
+
+bench-deps:
+	@bash tools/install-deps.sh cpulimit gnuplot-nox
+
+bench: bench-deps $(X64_DIR)/CMakeCache.txt
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DQC_SANITIZE=OFF
 	cmake --build $(BUILD)/bench -j $(JOBS) --target qc_bench_engine
 	$(BUILD)/bench/bench/qc_bench_engine
+	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore qc_e2e_probe qc_engine_busy_helper
+	env QC_WINE_ROOT=$(abspath $(X64_DIR))/wine tools/wine-run --xvfb --timeout 900 --name bench -- \
+	  bench/wine_bench.py $(X64_DIR)/quellcore.exe $(X64_DIR)/tests/wine/e2e/qc_e2e_probe.exe \
+	  $(X64_DIR)/tests/wine/engine/qc_engine_busy_helper.exe $(BENCH_OUT)
 
 clean:
 	rm -rf $(BUILD) dist
