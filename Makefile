@@ -43,9 +43,10 @@ test: build
 	ctest --test-dir $(X86_DIR) --output-on-failure
 	ctest --test-dir $(X64_DIR) --output-on-failure
 
-# Only the product is needed to run it or to ship it.
+# Running it needs the product and the probe that doubles as its demo load; shipping
+# needs only the product.
 run: deps $(X64_DIR)/CMakeCache.txt
-	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore
+	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore qc_e2e_probe
 	@bash tools/run.sh $(X64_DIR)
 
 dist: deps $(X86_DIR)/CMakeCache.txt $(X64_DIR)/CMakeCache.txt

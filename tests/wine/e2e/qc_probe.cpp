@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -238,6 +239,35 @@ int cmd_watch(double seconds, bool snapshot_only) {
   return stuck ? 1 : 0;
 }
 
+// Takes every snapshot the service publishes for SECONDS, as a monitor would (so the
+// monitor's graph misses them meanwhile): one letter per snapshot, H when a bar carries
+// HOG_FLAG (a throttled process), . when none does.
+int cmd_hogs(double seconds) {
+  Region r;
+  if (!open_region(&r)) {
+    printf("region=missing\n");
+    close_region(&r);
+    return 1;
+  }
+  std::string pattern;
+  const ULONGLONG start = GetTickCount64();
+  while (GetTickCount64() - start < seconds * 1000) {
+    if (!lock(r.snapshot_mutex)) break;
+    UsageSnapshot& s = r.view->snapshot;
+    if (s.flags & SNAPSHOT_READY) {
+      bool hog = false;
+      for (uint32_t i = 0; i < s.active_count && i < sizeof s.bars; ++i) hog |= (s.bars[i] & HOG_FLAG) != 0;
+      pattern += hog ? 'H' : '.';
+      s.flags = 0;
+    }
+    ReleaseMutex(r.snapshot_mutex);
+    Sleep(kPollMs / 5);
+  }
+  printf("pattern=%s\n", pattern.c_str());
+  close_region(&r);
+  return 0;
+}
+
 // Clears the ready flag as a take would, so a later look shows whether the service publishes.
 int cmd_clear_ready() {
   Region r;
@@ -409,6 +439,19 @@ int cmd_wait_window(bool present, double seconds) {
   return 0;
 }
 
+// Moves the slider as a user's drag ends: the trackbar's new position, then the scroll
+// notification the window acts on.
+int cmd_slider(int position) {
+  HWND window = main_window();
+  if (!window) return 1;
+  Children c = children_of(window);
+  if (!c.slider) return 1;
+  SendMessageW(c.slider, TBM_SETPOS, TRUE, position);
+  SendMessageW(window, WM_VSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), (LPARAM)c.slider);
+  printf("slider=%d\n", (int)SendMessageW(c.slider, TBM_GETPOS, 0, 0));
+  return 0;
+}
+
 int cmd_post(UINT id) {
   HWND window = main_window();
   if (!window) return 1;
@@ -529,6 +572,90 @@ int cmd_help_files(const wchar_t* exe) {
 
 // ---- processes
 
+typedef LONG(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
+
+// A process's kernel plus user time in 100-ns units from the system's process
+// information, which is real under Wine (GetProcessTimes is not); -1 when not listed.
+long long process_cpu_time(DWORD pid) {
+  static std::vector<BYTE> buffer(1 << 20);
+  static QuerySystemInformationFn query = (QuerySystemInformationFn)(void*)GetProcAddress(
+      GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+  const ULONG kProcessInformation = 5;
+  const LONG kTooSmall = (LONG)0xC0000004;
+  ULONG needed = 0;
+  LONG status;
+  while ((status = query(kProcessInformation, buffer.data(), (ULONG)buffer.size(), &needed)) == kTooSmall)
+    buffer.resize(needed + 65536);
+  if (status < 0) return -1;
+  for (size_t at = 0;;) {
+    const SYSTEM_PROCESS_INFORMATION* p = (const SYSTEM_PROCESS_INFORMATION*)(buffer.data() + at);
+    if ((DWORD)(ULONG_PTR)p->UniqueProcessId == pid) return p->KernelTime.QuadPart + p->UserTime.QuadPart;
+    if (p->NextEntryOffset == 0) return -1;
+    at += p->NextEntryOffset;
+  }
+}
+
+// One thread that spins for the given time: a program that wants a whole processor.
+int cmd_busy(double seconds) {
+  printf("pid=%lu\n", GetCurrentProcessId());
+  fflush(stdout);
+  const ULONGLONG end = GetTickCount64() + (ULONGLONG)(seconds * 1000);
+  volatile unsigned long long spins = 0;
+  while (GetTickCount64() < end)
+    for (int i = 0; i < 1000000; ++i) spins = spins + 1;
+  return 0;
+}
+
+// The process's processor use over the next SECONDS, in percent of one processor.
+int cmd_cpu(DWORD pid, double seconds) {
+  const long long before = process_cpu_time(pid);
+  const ULONGLONG start = GetTickCount64();
+  Sleep((DWORD)(seconds * 1000));
+  const long long after = process_cpu_time(pid);
+  const ULONGLONG elapsed = GetTickCount64() - start;
+  if (before < 0 || after < 0) {
+    printf("percent=none\n");
+    return 1;
+  }
+  printf("percent=%lld\n", (after - before) / 100 / (long long)elapsed);
+  return 0;
+}
+
+// Wall-clock milliseconds since 1970, the clock the scenario's shell reads too.
+long long unix_ms() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const long long since_1601 = ((long long)now.dwHighDateTime << 32 | now.dwLowDateTime) / 10000;
+  return since_1601 - 11644473600000LL;
+}
+
+// Samples the process's processor time for SECONDS and finds when it ran freely again:
+// the start of the first second in which it used at least 75 % of a processor, as
+// wall-clock ms (-1 if never). A throttled process cannot do that: each duty cycle holds
+// it for hundreds of milliseconds of every second. Says "sampling" once it has begun.
+int cmd_recovery(DWORD pid, double seconds) {
+  const DWORD kStepMs = 50, kWindowMs = 1000;
+  const long long kFreeUnits = kWindowMs * 10000LL * 3 / 4;
+  std::vector<long long> at, cpu;
+  const long long start = unix_ms();
+  printf("sampling\n");
+  fflush(stdout);
+  while (unix_ms() - start < seconds * 1000) {
+    at.push_back(unix_ms());
+    cpu.push_back(process_cpu_time(pid));
+    Sleep(kStepMs);
+  }
+  long long free_at = -1;
+  for (size_t i = 0; i < at.size() && free_at < 0; ++i)
+    for (size_t j = i + 1; j < at.size(); ++j)
+      if (at[j] - at[i] >= kWindowMs) {
+        if (cpu[i] >= 0 && cpu[j] - cpu[i] >= kFreeUnits) free_at = at[i];
+        break;
+      }
+  printf("free_at=%lld\n", free_at);
+  return free_at >= 0 ? 0 : 1;
+}
+
 int cmd_processes() {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snap == INVALID_HANDLE_VALUE) return 1;
@@ -558,7 +685,8 @@ int usage() {
           "usage: qc_probe service | wait-service STATE SECONDS | config | stop-service | region |\n"
           "       watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID | hold-command-mutex THRESHOLD SECONDS |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
-          "       about present|absent SECONDS | close-others | help-files EXE | processes | idle SECONDS\n");
+          "       about present|absent SECONDS | close-others | help-files EXE | processes | idle SECONDS |\n"
+          "       slider POSITION | hogs SECONDS | busy SECONDS | cpu PID SECONDS | recovery PID SECONDS\n");
   return 2;
 }
 
@@ -589,5 +717,10 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"help-files" && argc == 3) return cmd_help_files(argv[2]);
   if (cmd == L"processes") return cmd_processes();
   if (cmd == L"idle" && argc == 3) return cmd_idle(num(2));
+  if (cmd == L"slider" && argc == 3) return cmd_slider((int)num(2));
+  if (cmd == L"hogs" && argc == 3) return cmd_hogs(num(2));
+  if (cmd == L"busy" && argc == 3) return cmd_busy(num(2));
+  if (cmd == L"cpu" && argc == 4) return cmd_cpu((DWORD)num(2), num(3));
+  if (cmd == L"recovery" && argc == 4) return cmd_recovery((DWORD)num(2), num(3));
   return usage();
 }
