@@ -43,9 +43,10 @@ test: build
 	ctest --test-dir $(X86_DIR) --output-on-failure
 	ctest --test-dir $(X64_DIR) --output-on-failure
 
-# Only the product is needed to run it or to ship it.
+# Running it needs the product and the probe that doubles as its demo load; shipping
+# needs only the product.
 run: deps $(X64_DIR)/CMakeCache.txt
-	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore
+	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore qc_e2e_probe
 	@bash tools/run.sh $(X64_DIR)
 
 dist: deps $(X86_DIR)/CMakeCache.txt $(X64_DIR)/CMakeCache.txt
@@ -64,10 +65,9 @@ bench: bench-deps $(X64_DIR)/CMakeCache.txt
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DQC_SANITIZE=OFF
 	cmake --build $(BUILD)/bench -j $(JOBS) --target qc_bench_engine
 	$(BUILD)/bench/bench/qc_bench_engine
-	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore qc_e2e_probe qc_engine_busy_helper
+	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore qc_e2e_probe
 	env QC_WINE_ROOT=$(abspath $(X64_DIR))/wine tools/wine-run --xvfb --timeout 900 --name bench -- \
-	  bench/wine_bench.py $(X64_DIR)/quellcore.exe $(X64_DIR)/tests/wine/e2e/qc_e2e_probe.exe \
-	  $(X64_DIR)/tests/wine/engine/qc_engine_busy_helper.exe $(BENCH_OUT)
+	  bench/wine_bench.py $(X64_DIR)/quellcore.exe $(X64_DIR)/tests/wine/e2e/qc_e2e_probe.exe $(BENCH_OUT)
 
 clean:
 	rm -rf $(BUILD) dist

@@ -4,7 +4,7 @@ slider level beside cpulimit, and what a frame loop in front feels with three bu
 programs under no limiter, nice 19, cpulimit and Quellcore. Figures are reported, never
 judged.
 
-    wine_bench.py QUELLCORE_EXE PROBE_EXE BUSY_EXE OUT_DIR   (run by tools/wine-run --xvfb)
+    wine_bench.py QUELLCORE_EXE PROBE_EXE OUT_DIR   (run by tools/wine-run --xvfb)
 
 Every process it starts is ended by its id when it finishes or is interrupted; tools/wine-run
 then shuts the prefix's Wine down.
@@ -22,7 +22,7 @@ WINE = os.environ.get("QC_WINE", "/usr/lib/wine/wine64")
 TICKS = os.sysconf("SC_CLK_TCK")
 
 LEVELS = (50, 70, 85, 100)
-NOMINAL_CYCLE_MS = 1200  # stop checks, pass and duty cycle; replaced by the measured one
+CYCLE_MS = 1200  # the designed cycle: two stop checks and the duty cycle
 IDLE_S = 8
 SETTLE_S = 4  # load start to the window of steady throttling
 WATCH_S = 10
@@ -36,7 +36,7 @@ SCENE_S = 30
 HOGS = 3
 SERVICE_STOPPED, SERVICE_RUNNING = 1, 4
 
-exe, probe_exe, busy_exe, out_dir = (os.path.abspath(a) for a in sys.argv[1:5])
+exe, probe_exe, out_dir = (os.path.abspath(a) for a in sys.argv[1:4])
 started = []  # every process this run started, ended by id at the end
 
 
@@ -61,11 +61,25 @@ def parse(text):
 
 
 def probe(*args, timeout=60):
+    return background_probe(*args)(timeout)
+
+
+def background_probe(*args):
+    """Starts the probe; calling the result waits for it and returns its key=value words."""
     # Output through a file: a Wine process the probe wakes (explorer) would keep a pipe open.
-    with tempfile.TemporaryFile("w+") as out:
-        subprocess.run([WINE, probe_exe, *map(str, args)], stdout=out, stderr=subprocess.DEVNULL, timeout=timeout)
+    out = tempfile.TemporaryFile("w+")
+    p = subprocess.Popen([WINE, probe_exe, *map(str, args)], stdout=out, stderr=subprocess.DEVNULL)
+
+    def result(timeout=60):
+        try:
+            p.wait(timeout)
+        finally:
+            end(p)
         out.seek(0)
-        return parse(out.read())
+        values = parse(out.read())
+        out.close()
+        return values
+    return result
 
 
 def win_path(path):
@@ -127,26 +141,54 @@ def parse_int(values, key, default=0):
         return default
 
 
-def service_cpu_s(pid):
-    """The service's own processor time from its process accounting, at a moment."""
-    t0 = time.time()
-    v = probe("cpu", pid).get("cpu_ms", "none")
-    return (t0 + time.time()) / 2, (float(v) / 1000 if v != "none" else float("nan"))
+def cpu_pct(values):
+    """Processor use in % of one processor from the probe's cpu command."""
+    try:
+        return 100 * int(values["used_ms"]) / int(values["elapsed_ms"])
+    except (KeyError, ValueError, ZeroDivisionError):
+        return float("nan")
 
 
 def wait_service(state, seconds=30):
     return parse_int(probe("wait-service", state, seconds, timeout=seconds + 30), "state") == state
 
 
+# Client points of the window, as in the end-to-end scenarios: the two tabs, and the one
+# rectangle that Stop Service and Start Service share on the Status page.
+GRAPH_TAB, STATUS_TAB, SERVICE_BUTTON = (20, 10), (70, 10), (253, 48)
+
+
+def client_origin():
+    return [int(v) for v in probe("window").get("client", "0,0").split(",")[:2]]
+
+
+def click(point):
+    x, y = client_origin()
+    subprocess.run(["xdotool", "mousemove", str(x + point[0]), str(y + point[1]), "click", "1"])
+
+
+def press_service_button():
+    """Stop Service or Start Service, as a user presses it; returns when it was pressed."""
+    click(STATUS_TAB)
+    time.sleep(0.5)
+    x, y = client_origin()
+    subprocess.run(["xdotool", "mousemove", str(x + SERVICE_BUTTON[0]), str(y + SERVICE_BUTTON[1])])
+    pressed = time.time()
+    subprocess.run(["xdotool", "click", "1"])
+    return pressed
+
+
 def start_service():
-    subprocess.run([WINE, "net", "start", "QuellcoreSvc"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   timeout=60)
+    press_service_button()
     wait_service(SERVICE_RUNNING)
+    click(GRAPH_TAB)
 
 
 def stop_service():
-    probe("stop-service")
+    pressed = press_service_button()
     wait_service(SERVICE_STOPPED)
+    click(GRAPH_TAB)
+    return pressed
 
 
 def set_level(level):
@@ -159,9 +201,17 @@ def set_level(level):
     log(f"warning: the region does not show threshold {level}")
 
 
-def start_busy(name):
-    # Started straight by wine64, so the Linux process is the Windows program itself.
-    return start([WINE, busy_exe, "Local\\" + name])
+def start_busy():
+    """A one-thread busy program, once it spins. Started straight by wine64, so the Linux
+    process is the Windows program itself."""
+    with tempfile.TemporaryFile("w+") as out:
+        p = start([WINE, probe_exe, "busy", "120"], stdout=out)
+        for _ in range(3000):  # it says its id when the loop begins
+            out.seek(0)
+            if "pid=" in out.read() or p.poll() is not None:
+                break
+            time.sleep(0.01)
+    return p
 
 
 # ---- throttle figures
@@ -169,37 +219,29 @@ def start_busy(name):
 def throttle_level(level):
     set_level(level)
     svc = parse_int(probe("service"), "pid")
-    t0, c0 = service_cpu_s(svc)
-    time.sleep(IDLE_S)
-    t1, c1 = service_cpu_s(svc)
+    idle = cpu_pct(probe("cpu", svc, IDLE_S))
 
+    busy = start_busy()
     load_start = time.time()
-    busy = start_busy(f"bench-{level}")
     sampler = Sampler(busy.pid)
     time.sleep(SETTLE_S)
-    t2, c2 = service_cpu_s(svc)
-    snaps = probe("snapshots", WATCH_S, timeout=WATCH_S + 60)
-    t3, c3 = service_cpu_s(svc)
-    busy_at_stop = cpu_s(busy.pid)
-    stop_at = time.time()
-    stop_service()
+    held = background_probe("cpu", svc, WATCH_S)
+    pattern = probe("hogs", WATCH_S, timeout=WATCH_S + 60).get("pattern", "")
+    busy_pct = cpu_pct(held())
+    stop_at = stop_service()
     time.sleep(AFTER_STOP_S)
     sampler.stop()
     end(busy)
 
     stalls = sampler.stalls()
     before = [s for s in stalls if s[0] < stop_at]
-    period = parse_int(snaps, "period_ms") or NOMINAL_CYCLE_MS
     row = {
         "level": level,
-        "period_ms": period,
-        "designed": 1 - (level * 10 - 1) / period,
-        "cycles": parse_int(snaps, "cycles"),
-        "red": parse_int(snaps, "red"),
-        "seen": parse_int(snaps, "seen"),
+        "designed": 1 - (level * 10 - 1) / CYCLE_MS,
+        "pattern": pattern,
         "stalls": len(before),
-        "idle_pct": 100 * (c1 - c0) / (t1 - t0),
-        "busy_pct": 100 * (c3 - c2) / (t3 - t2),
+        "idle_pct": idle,
+        "busy_pct": busy_pct,
         "first_s": before[0][0] - load_start if before else None,
         "release_s": max([0.0] + [e - stop_at for s, e in stalls if e > stop_at]),
     }
@@ -209,7 +251,7 @@ def throttle_level(level):
         row["achieved"] = running_share(sampler.samples, a, b)
     else:
         row["achieved"] = running_share(sampler.samples, load_start + SETTLE_S, stop_at)
-    log(f"level {level}: {row} (busy program used {busy_at_stop:.1f} s)")
+    log(f"level {level}: {row}")
     start_service()
     return row
 
@@ -239,8 +281,7 @@ def cpulimit_row(fraction):
 
 def scene(name, slug, limiter):
     """The frame probe beside three busy programs for SCENE_S; limiter(pids) returns helpers."""
-    hogs = [start_busy(f"{slug}-{i}") for i in range(HOGS)]
-    time.sleep(1)
+    hogs = [start_busy() for _ in range(HOGS)]
     helpers = limiter([h.pid for h in hogs])
     time.sleep(SCENE_SETTLE_S)
     data = os.path.join(out_dir, f"lateness-{slug}.txt")
@@ -297,7 +338,8 @@ def throttle_table(rows, limits):
     ]
     for r, c in zip(rows, limits):
         lines.append(
-            f"| {r['level']} | {pct(r['designed'])} | {pct(r['achieved'])} | {r['red']} of {r['seen']} "
+            f"| {r['level']} | {pct(r['designed'])} | {pct(r['achieved'])} "
+            f"| {r['pattern'].count('H')} of {len(r['pattern'])} "
             f"| {secs(r['first_s'])} | {secs(r['release_s'])} | {r['idle_pct']:.1f} % | {r['busy_pct']:.1f} % "
             f"| {c['limit']} | {pct(c['achieved'])} | {c['own_pct']:.1f} % |")
     return "\n".join(lines)
@@ -313,7 +355,7 @@ def scene_table(rows):
     for r in rows:
         lines.append(
             f"| {r['name']} | {r.get('median_ms', '—')} ms | {r.get('p99_ms', '—')} ms | {r.get('max_ms', '—')} ms "
-            f"| {r.get('missed_pct', '—')} % | {r.get('stalls', '—')} "
+            f"| {r.get('missed_pct', '—')} % | {r.get('held', '—')} "
             f"| {r['progress_s']:.1f} ({100 * r['progress_s'] / free:.0f} %) |")
     return "\n".join(lines)
 
@@ -321,8 +363,10 @@ def scene_table(rows):
 def chart(rows):
     """Share of wake-ups later than x, per case, on log-log axes."""
     floor_ms = 0.01  # a wake on time reads 0; the log axis starts here
+    # The comparators in cool colours, Quellcore's levels from orange to dark red.
+    colours = ["black", "#1b9e77", "#7570b3", "#fdae61", "#e6550d", "#a50f15"]
     plots = []
-    for r in rows:
+    for r, colour in zip(rows, colours):
         path = os.path.join(out_dir, f"lateness-{r['slug']}.txt")
         if not os.path.exists(path):
             continue
@@ -332,7 +376,7 @@ def chart(rows):
         with open(dat, "w") as f:
             for i, v in enumerate(values):
                 f.write(f"{v} {(n - i) / n}\n")
-        plots.append(f"'{dat}' using 1:2 with lines lw 2 title '{r['name']}'")
+        plots.append(f"'{dat}' using 1:2 with lines lw 2 lc rgb '{colour}' title '{r['name']}'")
     script = f"""
 set terminal pngcairo size 900,560 font 'DejaVu Sans,10'
 set output '{os.path.join(out_dir, 'lateness.png')}'

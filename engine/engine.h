@@ -29,18 +29,24 @@ static_assert(__builtin_offsetof(UsageSnapshot, active_count) == 4, "active_coun
 static_assert(__builtin_offsetof(UsageSnapshot, reserved) == 8, "reserved at 8");
 static_assert(__builtin_offsetof(UsageSnapshot, bars) == 20, "bars at 20");
 
+// One process: an id and a creation time, so a reused id is never taken for its predecessor.
 struct ProcessUsageEntry {
   uint32_t pid;  // 0 marks a free slot
+  uint64_t creation_time;
   uint64_t prev_cpu_time;
   uint64_t cpu_time;
   int32_t usage;
   int32_t generation;
+  // How long the last duty cycle held the process suspended; the next pass judges it on
+  // what it would have used running free, then clears this.
+  uint32_t held_ms;
 };
 
-// Scratch of one pass: how many active entries hold each share. 16-bit counters cannot
-// wrap, since the table holds fewer entries than a counter can count.
+// Scratch of one pass: how many active entries hold each share, and how many of those
+// are targets. 16-bit counters cannot wrap, since the table holds fewer entries.
 struct UsageHistogram {
   uint16_t counts[kHistogramBuckets];
+  uint16_t target_counts[kHistogramBuckets];
 };
 
 static_assert(kUsageTableCapacity <= 0xFFFF, "histogram counters must not wrap");
@@ -57,6 +63,22 @@ struct ProtectedPidList {
   int32_t next_replaced;  // the monitor entry a newcomer replaces once the list is full
 };
 
+// The threads one duty cycle suspended, each with a handle kept from its suspend to its
+// resume, so the resume pass touches exactly these and nothing else.
+const int kSuspendedCapacity = 4096;
+
+struct SuspendedThread {
+  void* handle;
+  uint32_t thread_id;
+  uint32_t process_id;
+  int32_t target;  // index into the target list
+};
+
+struct SuspendedThreadTable {
+  int32_t count;
+  SuspendedThread threads[kSuspendedCapacity];
+};
+
 struct EngineState {
   ProcessUsageEntry table[kUsageTableCapacity];
   int32_t entry_count;
@@ -67,6 +89,7 @@ struct EngineState {
   UsageHistogram histogram;
   ThrottleTargetList targets;
   ProtectedPidList protected_pids;
+  SuspendedThreadTable suspended;
   int32_t threshold_percent;
   int32_t logical_cpu_count;
 };
@@ -86,9 +109,8 @@ int is_protected_process(uint32_t pid);
 // 0 when the pass completed, -1 when the process list cannot be taken.
 int run_sampling_pass();
 // Slot index of the process's entry, or -1 when it has none and none can be made.
-int find_or_add_process(uint32_t pid, uint64_t cpu_time);
+int find_or_add_process(uint32_t pid, uint64_t creation_time, uint64_t cpu_time);
 
-// Suspends the targets, sleeps, resumes them, sleeps out the second, empties the list.
-int run_duty_cycle();
-// 1 when the thread list was walked, 0 when there was none to walk.
-int set_process_suspended(uint32_t process_id, int suspend);
+// Suspends the targets' threads in one walk, sleeps, resumes exactly the threads it
+// suspended, sleeps out the second, and empties the list.
+void run_duty_cycle();

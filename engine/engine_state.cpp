@@ -15,7 +15,7 @@ const int32_t kSingleProcessor = 1;
 
 // Starts in its start state, so a service that never calls engine_reset still works.
 EngineState g_engine = {
-    {}, 0, 0, 0, 0, {}, {}, {}, {0, {}, kFirstMonitorEntry},
+    {}, 0, 0, 0, 0, {}, {}, {}, {0, {}, kFirstMonitorEntry}, {},
     kDefaultThresholdPercent, kSingleProcessor};
 
 void engine_reset() {

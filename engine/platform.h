@@ -21,16 +21,23 @@ struct PlatformThreadEntry {
 // Returned by suspend/resume when the call failed.
 const uint32_t kPlatformSuspendFailed = 0xFFFFFFFFu;
 
-// A list of every process at one moment; 0 on failure.
-PlatformHandle platform_open_process_list();
-// 0 and the id of the first/next process; -1 at the end of the list or on failure.
-int platform_first_process(PlatformHandle list, uint32_t* process_id);
-int platform_next_process(PlatformHandle list, uint32_t* process_id);
+// One process as the system lists it, with its cumulative times taken at the same moment.
+struct PlatformProcessInfo {
+  uint32_t process_id;
+  uint64_t creation_time;  // 100-ns units; with the id it names one process, not a reused id
+  PlatformTime kernel;
+  PlatformTime user;
+};
 
-// A handle that can query the process's times; 0 when it cannot be opened.
+// A list of every process and its times at one moment; 0 on failure. One list at a time.
+PlatformHandle platform_open_process_list();
+// 0 and the first/next process; -1 at the end of the list or on failure.
+int platform_first_process(PlatformHandle list, PlatformProcessInfo* info);
+int platform_next_process(PlatformHandle list, PlatformProcessInfo* info);
+
+// A handle with the access the service needs to act on the process; 0 when it cannot
+// be opened. Only processes that open are measured.
 PlatformHandle platform_open_process(uint32_t process_id);
-// 0 with the cumulative kernel and user times; -1 (outputs untouched) on failure.
-int platform_process_times(PlatformHandle process, PlatformTime* kernel, PlatformTime* user);
 
 // Milliseconds since start, wrapping at 2^32.
 uint32_t platform_tick_count();

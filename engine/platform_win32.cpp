@@ -1,55 +1,134 @@
-// The engine's platform operations over Win32: tool-help lists, process times,
-// thread suspension, ticks and sleeps.
+// The engine's platform operations over Win32: the system's process information,
+// tool-help thread lists, thread suspension, ticks and sleeps.
 #include <windows.h>
+#include <winternl.h>
 #include <tlhelp32.h>
+#include <stddef.h>
 
 #include "engine/platform.h"
 
-// The access the times query asks for; older headers give a smaller mask.
+// The access the sampler's check asks for; older headers give a smaller mask.
 static_assert(PROCESS_ALL_ACCESS == 0x1FFFFF, "PROCESS_ALL_ACCESS must be 0x1FFFFF");
+// The fields read from each process record, where the system puts them on both builds.
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, CreateTime) == 0x20, "CreateTime at 0x20");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UserTime) == 0x28, "UserTime at 0x28");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, KernelTime) == 0x30, "KernelTime at 0x30");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == (sizeof(void*) == 8 ? 0x50 : 0x44),
+              "UniqueProcessId where the system writes it");
 
 namespace {
 
 const DWORD kAllProcesses = 0;  // tool-help takes 0 to mean every process
+const ULONG kSystemProcessInformation = 5;
+const LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+// Room for a few hundred processes with their threads; grown when the system asks for more.
+const ULONG kInitialListBytes = 256 * 1024;
+const ULONG kListSlackBytes = 64 * 1024;  // processes may start between asking and reading
+const int kListAttempts = 4;
+
+typedef LONG(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
+
+// The one process list: a buffer kept for the service's life, and a cursor into it.
+struct ProcessList {
+  QuerySystemInformationFn query;
+  int looked_up;
+  BYTE* buffer;
+  ULONG capacity;
+  ULONG filled;
+  ULONG cursor;  // offset of the next record; filled when the walk is over
+};
+
+ProcessList g_process_list;
 
 PlatformHandle from_snapshot(HANDLE snapshot) {
   return snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot;
 }
 
+QuerySystemInformationFn query_function() {
+  if (!g_process_list.looked_up) {
+    g_process_list.looked_up = 1;
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll != nullptr) {
+      g_process_list.query = reinterpret_cast<QuerySystemInformationFn>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
+    }
+  }
+  return g_process_list.query;
+}
+
+int grow_list(ULONG bytes) {
+  void* buffer = VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (buffer == nullptr) return -1;
+  if (g_process_list.buffer != nullptr) VirtualFree(g_process_list.buffer, 0, MEM_RELEASE);
+  g_process_list.buffer = static_cast<BYTE*>(buffer);
+  g_process_list.capacity = bytes;
+  return 0;
+}
+
+// Fills the buffer with one consistent list, growing it when the system says it is short.
+int fill_list() {
+  QuerySystemInformationFn query = query_function();
+  if (query == nullptr) return -1;
+  if (g_process_list.buffer == nullptr && grow_list(kInitialListBytes) != 0) return -1;
+  for (int attempt = 0; attempt < kListAttempts; ++attempt) {
+    ULONG needed = 0;
+    const LONG status = query(kSystemProcessInformation, g_process_list.buffer,
+                              g_process_list.capacity, &needed);
+    if (status >= 0) {
+      g_process_list.filled = needed <= g_process_list.capacity ? needed : g_process_list.capacity;
+      return 0;
+    }
+    if (status != kStatusInfoLengthMismatch) return -1;
+    const ULONG wanted = (needed > g_process_list.capacity ? needed : g_process_list.capacity) +
+                         kListSlackBytes;
+    if (grow_list(wanted) != 0) return -1;
+  }
+  return -1;
+}
+
+// The record at the cursor, moved on to the next; -1 when the walk is over or the
+// record would reach past what the system filled in.
+int read_record(PlatformProcessInfo* info) {
+  ProcessList* list = &g_process_list;
+  if (list->cursor >= list->filled ||
+      list->filled - list->cursor < sizeof(SYSTEM_PROCESS_INFORMATION)) {
+    return -1;
+  }
+  const SYSTEM_PROCESS_INFORMATION* record =
+      reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(list->buffer + list->cursor);
+  info->process_id = static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(record->UniqueProcessId));
+  info->creation_time = static_cast<uint64_t>(record->CreateTime.QuadPart);
+  info->kernel.low = record->KernelTime.LowPart;
+  info->kernel.high = static_cast<uint32_t>(record->KernelTime.HighPart);
+  info->user.low = record->UserTime.LowPart;
+  info->user.high = static_cast<uint32_t>(record->UserTime.HighPart);
+  const ULONG next = record->NextEntryOffset;
+  const int last = next == 0 || next > list->filled - list->cursor;
+  list->cursor = last ? list->filled : list->cursor + next;
+  return 0;
+}
+
 }  // namespace
 
 PlatformHandle platform_open_process_list() {
-  return from_snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, kAllProcesses));
+  if (fill_list() != 0) return nullptr;
+  g_process_list.cursor = 0;
+  return &g_process_list;
 }
 
-int platform_first_process(PlatformHandle list, uint32_t* process_id) {
-  PROCESSENTRY32W entry;
-  entry.dwSize = sizeof(PROCESSENTRY32W);
-  if (!Process32FirstW(list, &entry)) return -1;
-  *process_id = entry.th32ProcessID;
-  return 0;
+int platform_first_process(PlatformHandle list, PlatformProcessInfo* info) {
+  if (list != &g_process_list) return -1;
+  g_process_list.cursor = 0;
+  return read_record(info);
 }
 
-int platform_next_process(PlatformHandle list, uint32_t* process_id) {
-  PROCESSENTRY32W entry;
-  entry.dwSize = sizeof(PROCESSENTRY32W);
-  if (!Process32NextW(list, &entry)) return -1;
-  *process_id = entry.th32ProcessID;
-  return 0;
+int platform_next_process(PlatformHandle list, PlatformProcessInfo* info) {
+  if (list != &g_process_list) return -1;
+  return read_record(info);
 }
 
 PlatformHandle platform_open_process(uint32_t process_id) {
   return OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_id);
-}
-
-int platform_process_times(PlatformHandle process, PlatformTime* kernel, PlatformTime* user) {
-  FILETIME creation_time, exit_time, kernel_time, user_time;
-  if (!GetProcessTimes(process, &creation_time, &exit_time, &kernel_time, &user_time)) return -1;
-  kernel->low = kernel_time.dwLowDateTime;
-  kernel->high = kernel_time.dwHighDateTime;
-  user->low = user_time.dwLowDateTime;
-  user->high = user_time.dwHighDateTime;
-  return 0;
 }
 
 uint32_t platform_tick_count() { return GetTickCount(); }
@@ -85,7 +164,8 @@ uint32_t platform_suspend_thread(PlatformHandle thread) { return SuspendThread(t
 uint32_t platform_resume_thread(PlatformHandle thread) { return ResumeThread(thread); }
 
 void platform_close(PlatformHandle handle) {
-  if (handle != nullptr) CloseHandle(handle);
+  // The process list is the service's own buffer, kept for the next pass.
+  if (handle != nullptr && handle != &g_process_list) CloseHandle(handle);
 }
 
 void platform_sleep(uint32_t ms) { Sleep(ms); }

@@ -27,13 +27,16 @@ int32_t share_of(int32_t usage, int32_t cpus) {
   return low >= kShareSignBit ? low - kShareWrap : low;
 }
 
-void start_entry(ProcessUsageEntry* entry, uint32_t pid, uint64_t cpu_time) {
+void start_entry(ProcessUsageEntry* entry, uint32_t pid, uint64_t creation_time,
+                 uint64_t cpu_time) {
   entry->pid = pid;
+  entry->creation_time = creation_time;
   entry->prev_cpu_time = 0;
   entry->cpu_time = cpu_time;
   // A fresh start must not inherit the slot's previous usage into this pass's selection.
   entry->usage = 0;
   entry->generation = g_engine.current_generation;
+  entry->held_ms = 0;
 }
 
 void compute_usage(ProcessUsageEntry* entry) {
@@ -45,19 +48,16 @@ void compute_usage(ProcessUsageEntry* entry) {
   entry->usage = static_cast<int32_t>(static_cast<uint32_t>(percent));
 }
 
-void measure_process(uint32_t pid) {
-  PlatformHandle process = platform_open_process(pid);
+void measure_process(const PlatformProcessInfo* info) {
+  // A process the service could not act on is not measured, shown or throttled.
+  PlatformHandle process = platform_open_process(info->process_id);
   if (process == nullptr) return;
-  PlatformTime kernel;
-  PlatformTime user;
-  if (platform_process_times(process, &kernel, &user) == 0) {
-    const int slot = find_or_add_process(pid, sum_process_times(kernel, user));
-    if (slot != kNoSlot) {
-      ProcessUsageEntry* entry = &g_engine.table[slot];
-      if (entry->prev_cpu_time != 0) compute_usage(entry);
-    }
-  }
   platform_close(process);
+  const int slot = find_or_add_process(info->process_id, info->creation_time,
+                                       sum_process_times(info->kernel, info->user));
+  if (slot == kNoSlot) return;
+  ProcessUsageEntry* entry = &g_engine.table[slot];
+  if (entry->prev_cpu_time != 0) compute_usage(entry);
 }
 
 int32_t used_entry_count() {
@@ -66,20 +66,34 @@ int32_t used_entry_count() {
   return count > kUsageTableCapacity ? kUsageTableCapacity : count;
 }
 
-// Counting sort, largest first. Entries without a bucket keep the front positions at 0;
-// past the record's capacity the smallest shares are dropped.
+// Counting sort, largest first; within a share the targets' bars come first and carry
+// HOG_FLAG, so the red bars are exactly the targets'. Entries without a bucket keep the
+// front positions at 0; past the record's capacity the smallest shares are dropped.
 void fill_bars(int32_t active) {
   UsageSnapshot* snapshot = &g_engine.snapshot;
-  const uint16_t* counts = g_engine.histogram.counts;
+  const UsageHistogram* histogram = &g_engine.histogram;
   memset(snapshot->bars, 0, sizeof(snapshot->bars));
   int32_t bucketed = 0;
-  for (int b = 0; b < kHistogramBuckets; ++b) bucketed += counts[b];
+  for (int b = 0; b < kHistogramBuckets; ++b) bucketed += histogram->counts[b];
   int32_t pos = active > bucketed ? active - bucketed : 0;
   for (int b = kHistogramBuckets - 1; b >= 0 && pos < kBarsCapacity; --b) {
-    for (int32_t n = counts[b]; n > 0 && pos < kBarsCapacity; --n) {
-      snapshot->bars[pos++] = static_cast<uint8_t>(b);
+    const int32_t targets = histogram->target_counts[b];
+    for (int32_t n = 0; n < histogram->counts[b] && pos < kBarsCapacity; ++n) {
+      const uint8_t flag = n < targets ? HOG_FLAG : 0;
+      snapshot->bars[pos++] = static_cast<uint8_t>(b | flag);
     }
   }
+}
+
+// The share a process is judged on. One that the last duty cycle held suspended is
+// judged on its demand: what it used, scaled up to the time it was allowed to run.
+// Otherwise the hold itself would pull its share under the limit and it would run free
+// every other cycle.
+int64_t judged_share(const ProcessUsageEntry* entry, int32_t share, int32_t cpus, uint32_t held) {
+  const uint32_t elapsed = g_engine.pass_tick - g_engine.previous_pass_tick;
+  if (held == 0 || held >= elapsed) return share;
+  const int64_t demand = static_cast<int64_t>(entry->usage) * elapsed / (elapsed - held) / cpus;
+  return demand > kFullMachinePercent ? kFullMachinePercent : demand;
 }
 
 }  // namespace
@@ -88,7 +102,7 @@ uint64_t sum_process_times(PlatformTime kernel, PlatformTime user) {
   return combine_halves(kernel) + combine_halves(user);
 }
 
-int find_or_add_process(uint32_t pid, uint64_t cpu_time) {
+int find_or_add_process(uint32_t pid, uint64_t creation_time, uint64_t cpu_time) {
   if (pid == kNoProcess) return kNoSlot;
   int free_slot = kNoSlot;
   const int32_t count = used_entry_count();
@@ -96,23 +110,24 @@ int find_or_add_process(uint32_t pid, uint64_t cpu_time) {
   for (int32_t i = count - 1; i >= 0; --i) {
     ProcessUsageEntry* entry = &g_engine.table[i];
     if (entry->pid == pid) {
-      if (cpu_time >= entry->cpu_time) {
+      if (creation_time == entry->creation_time && cpu_time >= entry->cpu_time) {
         entry->prev_cpu_time = entry->cpu_time;
         entry->cpu_time = cpu_time;
         entry->generation = g_engine.current_generation;
       } else {
-        start_entry(entry, pid, cpu_time);  // the id now names a different process
+        // The id now names another process: a fresh entry, whatever its time.
+        start_entry(entry, pid, creation_time, cpu_time);
       }
       return i;
     }
     if (entry->pid == kNoProcess) free_slot = i;
   }
   if (free_slot != kNoSlot) {
-    start_entry(&g_engine.table[free_slot], pid, cpu_time);
+    start_entry(&g_engine.table[free_slot], pid, creation_time, cpu_time);
     return free_slot;
   }
   if (count >= kUsageTableCapacity) return kNoSlot;
-  start_entry(&g_engine.table[count], pid, cpu_time);
+  start_entry(&g_engine.table[count], pid, creation_time, cpu_time);
   g_engine.entry_count = count + 1;
   return count;
 }
@@ -140,19 +155,24 @@ void run_selection_phase() {
       }
       continue;
     }
+    // A hold is judged once, in the pass right after it.
+    const uint32_t held_ms = entry->held_ms;
+    entry->held_ms = 0;
     if (entry->pid == kNoProcess || entry->usage == 0) continue;
     const int32_t share = share_of(entry->usage, cpus);
     ++active;
-    if (share >= 0) ++e->histogram.counts[share];  // a wrapped, negative share has no bar
-    if (share > limit && targets->target_count < kTargetCapacity &&
-        !is_protected_process(entry->pid)) {
+    // A wrapped, negative share has no bar and is never a target.
+    if (share < 0) continue;
+    ++e->histogram.counts[share];
+    if (judged_share(entry, share, cpus, held_ms) > limit &&
+        targets->target_count < kTargetCapacity && !is_protected_process(entry->pid)) {
       targets->target_slot[targets->target_count++] = j;
+      ++e->histogram.target_counts[share];
     }
   }
   e->snapshot.active_count = static_cast<uint32_t>(active < kBarsCapacity ? active : kBarsCapacity);
   e->current_generation = 1 - e->current_generation;
   fill_bars(active);
-  for (int32_t k = 0; k < targets->target_count; ++k) e->snapshot.bars[k] |= HOG_FLAG;
 }
 
 int run_sampling_pass() {
@@ -160,15 +180,15 @@ int run_sampling_pass() {
   memset(&g_engine.histogram, 0, sizeof(g_engine.histogram));
   PlatformHandle list = platform_open_process_list();
   if (list == nullptr) return -1;
-  uint32_t pid = 0;
-  if (platform_first_process(list, &pid) != 0) {
+  PlatformProcessInfo info;
+  if (platform_first_process(list, &info) != 0) {
     platform_close(list);
     return -1;
   }
   g_engine.pass_tick = platform_tick_count();
   do {
-    measure_process(pid);
-  } while (platform_next_process(list, &pid) == 0);
+    measure_process(&info);
+  } while (platform_next_process(list, &info) == 0);
   run_selection_phase();
   g_engine.previous_pass_tick = g_engine.pass_tick;
   platform_close(list);

@@ -5,19 +5,25 @@
 #
 # The Wine prefix lives in X64_BUILD_DIR/run-prefix (made on first use) and the
 # executable is copied to C:\Program Files\Quellcore in it. The first start installs
-# the service QuellcoreSvc there, starts it and opens the window.
+# the service QuellcoreSvc there, starts it and opens the window. Beside it runs a demo
+# load, cpu-hog.exe: one thread that keeps a processor busy, for Quellcore to hold down.
 #
 # With a usable DISPLAY the window appears there and this returns once it is closed.
-# Without one, a private Xvfb is used: Quellcore runs for about 15 seconds, the Graph
-# and Status tabs are saved as screenshots under X64_BUILD_DIR/run-screenshots, and the
-# window is closed through File, Exit. Either way the service is then stopped and the
-# prefix's Wine (and the private Xvfb) shut down, so nothing is left running.
+# Without one, a private Xvfb is used: Quellcore runs for about half a minute, the
+# slider moves from 40 to 70 half way, the Graph and Status tabs are saved as
+# screenshots under X64_BUILD_DIR/run-screenshots, and the window is closed through
+# File, Exit. Either way the load and the service are then stopped and the prefix's Wine
+# (and the private Xvfb) shut down, so nothing is left running.
 set -u
 
 [ $# -eq 1 ] && [ -d "$1" ] || { echo "usage: tools/run.sh X64_BUILD_DIR" >&2; exit 2; }
 build=$(cd "$1" && pwd)
 exe=$build/quellcore.exe
-[ -f "$exe" ] || { echo "run: $exe is missing; build it first" >&2; exit 1; }
+# The end-to-end tests' probe doubles as the demo load and moves the slider headless.
+probe_exe=$build/tests/wine/e2e/qc_e2e_probe.exe
+for file in "$exe" "$probe_exe"; do
+  [ -f "$file" ] || { echo "run: $file is missing; build it first" >&2; exit 1; }
+done
 
 wine=/usr/lib/wine/wine64
 export WINEPREFIX=$build/run-prefix
@@ -26,14 +32,19 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 install_dir="$WINEPREFIX/drive_c/Program Files/Quellcore"
 win_exe='C:\Program Files\Quellcore\quellcore.exe'
+load_dir="$WINEPREFIX/drive_c/Demo"
+win_load='C:\Demo\cpu-hog.exe'
 shots=$build/run-screenshots
-run_seconds=15
+# Half at the slider's start (the load's share of about 50 is under the limit of 60:
+# green), half at 70 (limit 30: held and drawn red). The graph takes a column every 3 s.
+run_seconds=30
 window_wait_seconds=60
 exit_wait_seconds=15
 
 xvfb_pid=""
 monitor_pid=""
 keeper_pid=""
+load_pid=""
 
 shutdown_wine() {
   wineserver -k >/dev/null 2>&1
@@ -42,7 +53,7 @@ shutdown_wine() {
 
 cleanup() {
   local pid
-  for pid in $monitor_pid $keeper_pid; do
+  for pid in $monitor_pid $keeper_pid $load_pid; do
     kill "$pid" 2>/dev/null
   done
   exec 8>&-
@@ -115,15 +126,34 @@ prepare_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.quellcore-ready"
   fi
-  mkdir -p "$install_dir"
+  mkdir -p "$install_dir" "$load_dir"
   cp "$exe" "$install_dir/quellcore.exe"
+  cp "$probe_exe" "$load_dir/cpu-hog.exe"
+}
+
+start_load() {
+  "$wine" "$win_load" busy 3600 >/dev/null 2>&1 &
+  load_pid=$!
+  echo "run: a demo load runs beside Quellcore: $win_load, one thread keeping a processor busy"
+}
+
+stop_load() {
+  if [ -n "$load_pid" ]; then
+    kill "$load_pid" 2>/dev/null
+    wait "$load_pid" 2>/dev/null
+    echo "run: the demo load cpu-hog.exe was stopped"
+  fi
+  load_pid=""
 }
 
 run_with_display() {
   echo "run: Quellcore is starting on $DISPLAY; close its window to finish"
+  echo "run: move the slider above 50 to see Quellcore hold the demo load down (red columns)"
   start_keeper
+  start_load
   "$wine" "$win_exe"
   echo "run: the monitor ended with exit code $?"
+  stop_load
   stop_service
 }
 
@@ -159,6 +189,7 @@ run_headless() {
   mkdir -p "$shots"
   echo "run: no usable DISPLAY; running Quellcore on a private Xvfb ($DISPLAY) for ${run_seconds}s"
   start_keeper
+  start_load
   "$wine" "$win_exe" &
   monitor_pid=$!
 
@@ -172,7 +203,10 @@ run_headless() {
     fi
   done
   echo "run: the window is up; service QuellcoreSvc: $(service_state)"
-  sleep "$run_seconds"
+  sleep $((run_seconds / 2))
+  "$wine" "$probe_exe" slider 70 >/dev/null 2>&1
+  echo "run: slider moved to 70: processes above 30 % of the machine are now held (cpu-hog.exe turns red)"
+  sleep $((run_seconds / 2))
 
   local x y
   read -r x y < <(window_origin)
@@ -198,6 +232,7 @@ run_headless() {
   rc=$?
   monitor_pid=""
   echo "run: closed through File, Exit; the monitor ended with exit code $rc after about $((SECONDS - start))s"
+  stop_load
   stop_service
   echo "run: screenshots: $shots/graph.png (Graph tab) and $shots/status.png (Status tab)"
 }

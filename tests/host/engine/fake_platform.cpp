@@ -11,7 +11,7 @@ enum class Kind { Free, ProcessList, Process, ThreadList, Thread };
 struct Handle {
   Kind kind = Kind::Free;
   uint32_t id = 0;                   // pid or tid
-  std::vector<uint32_t> pids;        // a process list as it was when taken
+  std::vector<PlatformProcessInfo> processes;  // a process list as it was when taken
   std::vector<PlatformThreadEntry> threads;  // a thread list as it was when taken
   size_t cursor = 0;
 };
@@ -57,11 +57,15 @@ FakeProcess* find_process(uint32_t pid) {
   return nullptr;
 }
 
-int list_process(Handle* list, uint32_t* pid) {
-  if (list == nullptr || list->cursor >= list->pids.size()) return -1;
+int list_process(Handle* list, PlatformProcessInfo* info) {
+  if (list == nullptr || list->cursor >= list->processes.size()) return -1;
   g_last_listed = list->cursor;
-  *pid = list->pids[list->cursor++];
+  *info = list->processes[list->cursor++];
   return 0;
+}
+
+PlatformTime halves(uint64_t time) {
+  return {static_cast<uint32_t>(time), static_cast<uint32_t>(time >> 32)};
 }
 
 int list_thread(Handle* list, PlatformThreadEntry* entry) {
@@ -109,19 +113,21 @@ PlatformHandle platform_open_process_list() {
   if (g_fake.process_list_fails) return nullptr;
   PlatformHandle h = make_handle(Kind::ProcessList, 0);
   Handle* list = lookup(h, Kind::ProcessList);
-  list->pids.clear();
-  for (const FakeProcess& p : g_fake.processes) list->pids.push_back(p.pid);
+  list->processes.clear();
+  for (const FakeProcess& p : g_fake.processes) {
+    list->processes.push_back({p.pid, p.creation_time, halves(p.kernel_time), halves(p.user_time)});
+  }
   return h;
 }
 
-int platform_first_process(PlatformHandle list, uint32_t* process_id) {
+int platform_first_process(PlatformHandle list, PlatformProcessInfo* info) {
   Handle* handle = lookup(list, Kind::ProcessList);
   if (handle != nullptr) handle->cursor = 0;
-  return list_process(handle, process_id);
+  return list_process(handle, info);
 }
 
-int platform_next_process(PlatformHandle list, uint32_t* process_id) {
-  return list_process(lookup(list, Kind::ProcessList), process_id);
+int platform_next_process(PlatformHandle list, PlatformProcessInfo* info) {
+  return list_process(lookup(list, Kind::ProcessList), info);
 }
 
 PlatformHandle platform_open_process(uint32_t process_id) {
@@ -129,17 +135,6 @@ PlatformHandle platform_open_process(uint32_t process_id) {
   const FakeProcess* p = find_process(process_id);
   if (process_id == 0 || p == nullptr || !p->opens) return nullptr;
   return make_handle(Kind::Process, process_id);
-}
-
-int platform_process_times(PlatformHandle process, PlatformTime* kernel, PlatformTime* user) {
-  Handle* handle = lookup(process, Kind::Process);
-  const FakeProcess* p = handle != nullptr ? find_process(handle->id) : nullptr;
-  if (p == nullptr || p->times_fail) return -1;
-  kernel->low = static_cast<uint32_t>(p->kernel_time);
-  kernel->high = static_cast<uint32_t>(p->kernel_time >> 32);
-  user->low = static_cast<uint32_t>(p->user_time);
-  user->high = static_cast<uint32_t>(p->user_time >> 32);
-  return 0;
 }
 
 uint32_t platform_tick_count() {

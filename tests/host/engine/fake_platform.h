@@ -13,7 +13,7 @@ struct FakeProcess {
   uint64_t kernel_time;
   uint64_t user_time;
   bool opens = true;
-  bool times_fail = false;
+  uint64_t creation_time = 1;
 };
 
 struct FakeThread {

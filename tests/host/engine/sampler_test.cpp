@@ -134,7 +134,7 @@ TEST_F(SamplerTest, FullTableSkipsNewcomerUntilASlotIsFreed) {
   for (uint32_t pid = 1; pid <= kUsageTableCapacity; ++pid) g_fake.processes.push_back({pid * 4, 1, 0});
   pass_at(1000);
   ASSERT_EQ(g_engine.entry_count, kUsageTableCapacity);
-  EXPECT_EQ(find_or_add_process(99999, 5), -1);
+  EXPECT_EQ(find_or_add_process(99999, 1, 5), -1);
   g_fake.processes.push_back({99999, 1, 0});
   pass_at(2000);
   EXPECT_EQ(entry_of(99999), nullptr);
@@ -143,7 +143,7 @@ TEST_F(SamplerTest, FullTableSkipsNewcomerUntilASlotIsFreed) {
   EXPECT_EQ(entry_of(99999), nullptr);  // freed only at the end of this pass
   pass_at(4000);
   EXPECT_EQ(entry_of(99999), &g_engine.table[10]);
-  EXPECT_EQ(find_or_add_process(0, 5), -1);  // id 0 never stands in an entry
+  EXPECT_EQ(find_or_add_process(0, 1, 5), -1);  // id 0 never stands in an entry
 }
 
 TEST_F(SamplerTest, FailedListOrFirstEntryLeavesEverythingAsItWas) {
@@ -162,15 +162,23 @@ TEST_F(SamplerTest, FailedListOrFirstEntryLeavesEverythingAsItWas) {
   }
 }
 
-TEST_F(SamplerTest, ProcessWhoseTimesCannotBeReadIsSkippedAndItsHandleClosed) {
-  g_fake.processes = {{7, 1, 0}, {9, 1, 0}};
+TEST_F(SamplerTest, ReusedIdWithAnotherCreationTimeStartsAFreshEntryWhateverItsTime) {
+  g_fake.processes = {{7, 1, 0}};
   pass_at(1000);
-  process(7)->times_fail = true;
-  process(9)->kernel_time += 400 * kUnitsPerMs;
+  process(7)->kernel_time += 900 * kUnitsPerMs;
   pass_at(2000);
-  EXPECT_EQ(entry_of(7), nullptr);  // not refreshed, so freed
-  EXPECT_EQ(entry_of(9)->usage, 40);
-  EXPECT_EQ(fake_calls_starting("close process 7").size(), 2u);
+  ASSERT_EQ(entry_of(7)->usage, 90);
+  g_engine.targets.target_count = 0;
+  // A new process under the same id that has already used more than the old one.
+  process(7)->creation_time = 2;
+  process(7)->kernel_time += 5000 * kUnitsPerMs;
+  pass_at(3000);
+  EXPECT_EQ(entry_of(7)->prev_cpu_time, 0u);
+  EXPECT_EQ(entry_of(7)->usage, 0);
+  EXPECT_EQ(g_engine.targets.target_count, 0);
+  process(7)->kernel_time += 200 * kUnitsPerMs;
+  pass_at(4000);
+  EXPECT_EQ(entry_of(7)->usage, 20);
 }
 
 }  // namespace

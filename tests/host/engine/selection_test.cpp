@@ -46,7 +46,7 @@ TEST_F(SelectionTest, BarsComeOutLargestFirstWithHogFlagOnTheTargetsBars) {
       {"threshold 1 takes only 100 and up", 1, 1, {99, 100, 127}, {0xFF, 0xE4, 99}, {1, 2}},
       {"quotient 300 wraps to 44", 1, 50, {300}, {44}, {}},
       // 130 reads -126: no bucket, never a target, a 0 at the front.
-      {"negative share", 1, 50, {130, 20, 70}, {0x80, 70, 20}, {2}},
+      {"negative share", 1, 50, {130, 20, 70}, {0, 0x80 | 70, 20}, {2}},
       {"processor count 0 counts as 1", 0, 50, {60}, {0xBC}, {0}},
       {"threshold far below range", 1, INT_MIN, {127}, {127}, {}},
       {"threshold far above range", 1, INT_MAX, {1}, {0x81}, {0}},
@@ -62,14 +62,13 @@ TEST_F(SelectionTest, BarsComeOutLargestFirstWithHogFlagOnTheTargetsBars) {
   }
 }
 
-TEST_F(SelectionTest, EveryProtectedIdIsPassedOverAndItsBarMayCarryTheFlag) {
+TEST_F(SelectionTest, EveryProtectedIdIsPassedOverAndOnlyTheTargetsBarIsRed) {
   protect_process(100);  // the service
   protect_process(101);  // a monitor
   protect_process(103);  // a later monitor
   select(1, 50, {90, 80, 60, 70});
   EXPECT_EQ(target_slots(), std::vector<int>{2});
-  // The one flag lands on the largest bar, the protected service's.
-  EXPECT_EQ(bars(), (std::vector<int>{0x80 | 90, 80, 70, 60}));
+  EXPECT_EQ(bars(), (std::vector<int>{90, 80, 70, 0x80 | 60}));
 }
 
 TEST_F(SelectionTest, AtMost128TargetsFirstInSlotOrder) {
@@ -91,7 +90,7 @@ TEST_F(SelectionTest, MoreActiveEntriesThanBarsKeepTheLargestAndStayInTheRecord)
   for (int i = 0; i < 3; ++i) usages[i * 100 + 1] = 130;  // 3 without a bucket
   for (int i = 0; i < 20; ++i) usages[i * 40 + 2] = 3;  // the smallest, dropped
   select(1, 50, usages);
-  std::vector<int> expected = {0x80, 0x80, 0x80, 0x80 | 90, 0x80 | 90, 90, 90, 90};
+  std::vector<int> expected = {0, 0, 0, 0x80 | 90, 0x80 | 90, 0x80 | 90, 0x80 | 90, 0x80 | 90};
   expected.resize(kBarsCapacity - 1, 10);
   expected.push_back(3);  // one of the twenty smallest still fits
   EXPECT_EQ(g_engine.snapshot.active_count, static_cast<uint32_t>(kBarsCapacity));
@@ -113,6 +112,75 @@ TEST_F(SelectionTest, StaleEntriesAreFreedAndNeverActive) {
   EXPECT_EQ(g_engine.entry_count, 2);
   EXPECT_EQ(bars(), std::vector<int>{0x80 | 70});
   EXPECT_EQ(target_slots(), std::vector<int>{1});
+}
+
+// The service's cycle on the scripted platform: every sleep moves the clock, and a busy
+// process's threads use processor time only while they are not suspended.
+class SteadyThrottlingTest : public EngineTest {
+ protected:
+  static constexpr uint32_t kBusy = 50, kCalm = 60;
+  double busy_rate = 0.9;  // of one processor, per thread of the busy process
+  double calm_rate = 0.1;
+
+  void SetUp() override {
+    EngineTest::SetUp();
+    g_engine.logical_cpu_count = 2;
+    g_engine.threshold_percent = 40;
+    g_fake.processes = {{kBusy, 1, 0}, {kCalm, 1, 0}};
+    g_fake.threads = {{51, kBusy}, {52, kBusy}, {61, kCalm}};
+    g_fake.on_sleep = [this](uint32_t ms) { run_for(ms); };
+  }
+
+  void run_for(uint32_t ms) {
+    g_fake.tick += ms;
+    for (const FakeThread& t : g_fake.threads) {
+      if (t.owner_pid == kBusy && t.suspend_count == 0) {
+        process(kBusy)->kernel_time += static_cast<uint64_t>(ms * busy_rate * kUnitsPerMs);
+      }
+    }
+    process(kCalm)->kernel_time += static_cast<uint64_t>(ms * calm_rate * kUnitsPerMs);
+  }
+
+  // Stop check, pass, stop check, duty cycle: what one service cycle does.
+  void cycle() {
+    run_for(100);
+    run_sampling_pass();
+    run_for(100);
+    measured.push_back(entry_of(kBusy)->usage);
+    targeted.push_back(g_engine.targets.target_count == 1);
+    run_duty_cycle();
+    memset(&g_engine.snapshot, 0, sizeof(g_engine.snapshot));
+  }
+
+  std::vector<int> measured;
+  std::vector<bool> targeted;
+};
+
+TEST_F(SteadyThrottlingTest, AHeldTargetIsJudgedOnItsDemandAndReleasedWhenItFalls) {
+  for (int i = 0; i < 3; ++i) cycle();
+  // Held 399 ms of each 1200, it measures about 120 (share 60, not above the limit of
+  // 60), yet its demand is still 180 and it stays a target in every cycle.
+  EXPECT_EQ(measured, (std::vector<int>{0, 180, 120}));
+  EXPECT_EQ(targeted, (std::vector<bool>{false, true, true}));
+  busy_rate = 0.0375;  // it calms down: held once more, it measures 5 and demands 7
+  for (int i = 0; i < 3; ++i) cycle();
+  EXPECT_TRUE(targeted[3]);
+  EXPECT_EQ(measured[4], 5);
+  EXPECT_EQ(targeted[4], false);
+  EXPECT_EQ(targeted[5], false);
+  EXPECT_EQ(entry_of(kBusy)->held_ms, 0u);
+}
+
+TEST_F(SteadyThrottlingTest, TheRedBarsAreTheTargetsEvenBelowAnotherProcessesShare) {
+  busy_rate = 0.8;  // share 80, a target
+  calm_rate = 1.17;  // share 58, under the limit
+  cycle();
+  cycle();
+  run_for(100);
+  run_sampling_pass();
+  // Held, the target measures 53 (demand 80), below the calm process's 58.
+  EXPECT_EQ(target_slots(), std::vector<int>{0});
+  EXPECT_EQ(bars(), (std::vector<int>{58, 0x80 | 53}));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // The duty cycle: call order, sleep lengths, and what every pass leaves suspended.
+#include <algorithm>
 #include <climits>
 
 #include "tests/host/engine/engine_fixture.h"
@@ -33,27 +34,31 @@ class ThrottlerTest : public EngineTest {
 
 TEST_F(ThrottlerTest, NoTargetsMeansOneSleepOfASecondAndNothingElse) {
   g_engine.targets.target_count = 0;
-  EXPECT_EQ(run_duty_cycle(), 0);
+  run_duty_cycle();
   EXPECT_EQ(g_fake.calls, std::vector<std::string>{"sleep 1000"});
 }
 
-TEST_F(ThrottlerTest, SuspendsInListOrderSleepsResumesInTheSameOrderThenRests) {
+TEST_F(ThrottlerTest, OneThreadWalkSuspendsEveryTargetThenResumesExactlyThoseThreads) {
   g_engine.threshold_percent = 50;
   watch_first_sleep();
+  g_fake.on_sleep = [this, first = g_fake.on_sleep](uint32_t ms) {
+    first(ms);
+    g_fake.tick += ms;
+  };
   run_duty_cycle();
   const std::vector<std::string> expected = {
-      "open_thread_list", "open_thread 11", "suspend 11", "close thread 11",
-      "open_thread 12", "suspend 12", "close thread 12", "close thread_list 0",
-      "open_thread_list", "open_thread 21", "suspend 21", "close thread 21", "close thread_list 0",
-      "sleep 499",
-      "open_thread_list", "open_thread 11", "resume 11", "close thread 11",
-      "open_thread 12", "resume 12", "close thread 12", "close thread_list 0",
-      "open_thread_list", "open_thread 21", "resume 21", "close thread 21", "close thread_list 0",
+      "tick", "open_thread_list", "open_thread 11", "open_thread 21", "open_thread 12",
+      "close thread_list 0", "suspend 11", "suspend 21", "suspend 12",
+      "sleep 499", "tick",
+      "resume 11", "close thread 11", "resume 21", "close thread 21", "resume 12", "close thread 12",
       "sleep 501"};
   EXPECT_EQ(g_fake.calls, expected);
   EXPECT_EQ(counts_at_first_sleep, (std::vector<uint32_t>{1, 1, 1, 0}));
   for (const FakeThread& t : g_fake.threads) EXPECT_EQ(t.suspend_count, 0u) << t.tid;
   EXPECT_EQ(g_engine.targets.target_count, 0);
+  // The next pass learns how long each target was held.
+  EXPECT_EQ(g_engine.table[3].held_ms, 499u);
+  EXPECT_EQ(g_engine.table[5].held_ms, 499u);
 }
 
 TEST_F(ThrottlerTest, SleepLengthsFollowTheThresholdAndNeverLeaveTheSecond) {
@@ -75,54 +80,68 @@ TEST_F(ThrottlerTest, SleepLengthsFollowTheThresholdAndNeverLeaveTheSecond) {
   }
 }
 
-TEST_F(ThrottlerTest, ResumePassVisitsEveryTargetWhateverTheSuspendPassDid) {
-  g_fake.thread_list_failures = 1;  // the suspend pass cannot list threads for 10
-  fake_thread(21)->suspend_fails = true;
-  fake_thread(12)->opens = false;
-  watch_first_sleep();
-  run_duty_cycle();
-  EXPECT_EQ(counts_at_first_sleep, (std::vector<uint32_t>{0, 0, 0, 0}));
-  EXPECT_EQ(fake_calls_starting("resume"), (std::vector<std::string>{"resume 11", "resume 21"}));
-  EXPECT_EQ(fake_calls_starting("suspend"), std::vector<std::string>{"suspend 21"});
-  EXPECT_EQ(g_fake.sleeps, (std::vector<uint32_t>{499, 501}));
-  EXPECT_EQ(g_engine.targets.target_count, 0);
+TEST_F(ThrottlerTest, NothingIsResumedThatThisCycleDidNotSuspend) {
+  const struct {
+    const char* name;
+    int list_failures;
+    std::vector<std::string> suspends, resumes;
+    uint32_t held_10, held_20;
+  } cases[] = {
+      {"no thread list", 1, {}, {}, 0, 0},
+      // 21's suspend fails and 12 cannot be opened: neither gets a resume.
+      {"failed suspend and open", 0, {"suspend 11", "suspend 21"}, {"resume 11"}, 499, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    g_fake.thread_list_failures = c.list_failures;
+    fake_thread(21)->suspend_fails = true;
+    fake_thread(12)->opens = false;
+    // The idle pseudo-process owns thread 1; a target slot that names no process must
+    // never reach it.
+    g_fake.threads.push_back({1, 0});
+    g_engine.targets.target_slot[g_engine.targets.target_count++] = 7;
+    g_fake.on_sleep = [](uint32_t ms) { g_fake.tick += ms; };
+    run_duty_cycle();
+    EXPECT_EQ(fake_calls_starting("suspend"), c.suspends);
+    EXPECT_EQ(fake_calls_starting("resume"), c.resumes);
+    EXPECT_EQ(std::count(g_fake.calls.begin(), g_fake.calls.end(), "open_thread 1"), 0);
+    EXPECT_EQ(g_fake.sleeps, (std::vector<uint32_t>{499, 501}));
+    EXPECT_EQ(g_engine.table[3].held_ms, c.held_10);
+    EXPECT_EQ(g_engine.table[5].held_ms, c.held_20);
+    EXPECT_EQ(g_engine.targets.target_count, 0);
+    EXPECT_EQ(g_fake.open_handles, 0);
+  }
 }
 
-TEST_F(ThrottlerTest, OtherPartiesSuspensionsAndThreadChangesSurviveTheCycle) {
+TEST_F(ThrottlerTest, OtherPartiesSuspensionsAndThreadsBornSuspendedSurviveTheCycle) {
   fake_thread(11)->suspend_count = 1;  // suspended by someone else beforehand
   g_fake.on_sleep = [](uint32_t) {
     if (g_fake.sleeps.size() != 1) return;
-    g_fake.threads.push_back({13, 10});  // started after the suspend pass
+    g_fake.threads.push_back({13, 10});  // started during the hold
+    g_fake.threads.back().suspend_count = 1;  // created suspended by its process
     g_fake.threads.erase(g_fake.threads.begin() + 2);  // 21 ended
   };
   run_duty_cycle();
   EXPECT_EQ(fake_thread(11)->suspend_count, 1u);
   EXPECT_EQ(fake_thread(12)->suspend_count, 0u);
-  EXPECT_EQ(fake_thread(13)->suspend_count, 0u);
-  EXPECT_EQ(fake_calls_starting("resume"), (std::vector<std::string>{"resume 11", "resume 12", "resume 13"}));
+  EXPECT_EQ(fake_thread(13)->suspend_count, 1u);
+  EXPECT_EQ(fake_calls_starting("resume"), (std::vector<std::string>{"resume 11", "resume 21", "resume 12"}));
 }
 
-TEST_F(ThrottlerTest, SetProcessSuspendedReportsWhetherAThreadListWasWalked) {
-  const struct {
-    const char* name;
-    int list_failures;
-    bool empty;
-    uint32_t pid;
-    int result;
-  } cases[] = {
-      {"no list", 1, false, 10, 0},
-      {"list walked", 0, false, 10, 1},
-      {"process without threads", 0, false, 99, 1},
-      {"empty list", 0, true, 10, 0},
+TEST_F(ThrottlerTest, PastTheTablesCapacityFurtherThreadsRunOn) {
+  g_fake.threads.clear();
+  for (uint32_t tid = 100; tid < 100 + kSuspendedCapacity + 3; ++tid) g_fake.threads.push_back({tid, 10});
+  int suspended_at_sleep = -1;
+  g_fake.on_sleep = [&](uint32_t) {
+    if (suspended_at_sleep >= 0) return;
+    suspended_at_sleep = 0;
+    for (const FakeThread& t : g_fake.threads) suspended_at_sleep += t.suspend_count;
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    g_fake.thread_list_failures = c.list_failures;
-    if (c.empty) g_fake.threads.clear();
-    EXPECT_EQ(set_process_suspended(c.pid, 1), c.result);
-    EXPECT_EQ(g_fake.open_handles, 0);
-    set_process_suspended(c.pid, 0);
-  }
+  run_duty_cycle();
+  EXPECT_EQ(suspended_at_sleep, kSuspendedCapacity);
+  for (const FakeThread& t : g_fake.threads) ASSERT_EQ(t.suspend_count, 0u) << t.tid;
+  EXPECT_EQ(g_fake.open_handles, 0);
 }
 
 }  // namespace

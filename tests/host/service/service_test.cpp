@@ -86,10 +86,9 @@ int run_sampling_pass() {
   g_engine.snapshot.bars[0] = 77;
   return 0;
 }
-int run_duty_cycle() {
+void run_duty_cycle() {
   record("duty begin");
   record("duty end");
-  return 0;
 }
 int create_shared_link(SharedLink* link) {
   record("create link");

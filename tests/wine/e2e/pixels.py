@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Reads a screenshot of the monitor window and checks what a user would see on a page.
 
-    pixels.py graph SHOT.png CLIENT_X CLIENT_Y GW GH LINE_Y
+    pixels.py graph SHOT.png CLIENT_X CLIENT_Y GW GH LINE_Y [MIN_RED_BAR_PIXELS]
     pixels.py status SHOT.png CLIENT_X CLIENT_Y
 
 CLIENT_X/Y: the main window's client origin on the screen; GW, GH: the graph area's
-client size; LINE_Y: the threshold line's client y. Prints key=value words; exit code
+client size; LINE_Y: the threshold line's client y; MIN_RED_BAR_PIXELS: how many pixels of
+throttled processes' bars the page must show (default 0). Prints key=value words; exit code
 0 when the page looks as it should. Needs ImageMagick's convert.
 """
 
@@ -42,7 +43,7 @@ def share(pixels, wanted):
     return sum(1 for p in pixels if p in wanted) / len(pixels) if pixels else 0.0
 
 
-def check_graph(shot, ox, oy, gw, gh, line_y):
+def check_graph(shot, ox, oy, gw, gh, line_y, min_red=0):
     ok = True
     top, bottom = TAB_STRIP, gh + TAB_STRIP
     line_rows = (line_y, line_y + 1)
@@ -69,6 +70,7 @@ def check_graph(shot, ox, oy, gw, gh, line_y):
     ok &= v_share >= 0.8 and h_share >= 0.8
     ok &= black_share >= 0.8
     ok &= line_share >= 0.95 and above < 0.5
+    ok &= red >= min_red
     return ok
 
 
@@ -87,7 +89,7 @@ def main():
     kind, path = sys.argv[1], sys.argv[2]
     numbers = [int(a) for a in sys.argv[3:]]
     shot = Shot(path)
-    if kind == "graph" and len(numbers) == 5:
+    if kind == "graph" and len(numbers) in (5, 6):
         return 0 if check_graph(shot, *numbers) else 1
     if kind == "status" and len(numbers) == 2:
         return 0 if check_status(shot, *numbers) else 1

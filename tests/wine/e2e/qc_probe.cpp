@@ -1,8 +1,8 @@
 // Looks at a running Quellcore from outside, as the end-to-end scenarios and the
 // benchmark need: the service as the service control manager sees it, the shared region,
 // the main window and its children, the About box, the help files and processes' times;
-// it also plays the user's program in front (frames). One command per run; results are
-// printed as key=value words on one line. Exit code 0 when the command did what it
+// it also plays a busy program and the user's program in front (frames). One command per
+// run; results are printed as key=value words on one line. Exit code 0 when the command did what it
 // says (or the awaited state came), 1 when not, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
@@ -241,40 +241,33 @@ int cmd_watch(double seconds, bool snapshot_only) {
   return stuck ? 1 : 0;
 }
 
-// Takes every snapshot the service publishes for a while, as a monitor would but at
-// once, and counts the cycles whose largest bar (the benchmark's busy program) is red.
-// The cycle count comes from the median spacing of the takes, so a snapshot the real
-// monitor took first does not shorten it.
-int cmd_snapshots(double seconds) {
+// Takes every snapshot the service publishes for SECONDS, as a monitor would (so the
+// monitor's graph misses them meanwhile): one letter per snapshot, H when a bar carries
+// HOG_FLAG (a throttled process), . when none does.
+int cmd_hogs(double seconds) {
   Region r;
   if (!open_region(&r)) {
     printf("region=missing\n");
     close_region(&r);
     return 1;
   }
-  const DWORD kTakeEveryMs = 20;
-  std::vector<DWORD> taken_at;
-  int red = 0;
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < seconds * 1000) {
+  std::string pattern;
+  const ULONGLONG start = GetTickCount64();
+  while (GetTickCount64() - start < seconds * 1000) {
     if (!lock(r.snapshot_mutex)) break;
-    const UsageSnapshot& s = r.view->snapshot;
+    UsageSnapshot& s = r.view->snapshot;
     if (s.flags & SNAPSHOT_READY) {
-      taken_at.push_back(GetTickCount() - start);
-      if (s.active_count > 0 && (s.bars[0] & HOG_FLAG)) ++red;
-      r.view->snapshot.flags = 0;
+      bool hog = false;
+      for (uint32_t i = 0; i < s.active_count && i < sizeof s.bars; ++i) hog |= (s.bars[i] & HOG_FLAG) != 0;
+      pattern += hog ? 'H' : '.';
+      s.flags = 0;
     }
     ReleaseMutex(r.snapshot_mutex);
-    Sleep(kTakeEveryMs);
+    Sleep(kPollMs / 5);
   }
+  printf("pattern=%s\n", pattern.c_str());
   close_region(&r);
-  std::vector<DWORD> gaps;
-  for (size_t i = 1; i < taken_at.size(); ++i) gaps.push_back(taken_at[i] - taken_at[i - 1]);
-  std::sort(gaps.begin(), gaps.end());
-  const DWORD period = gaps.empty() ? 0 : gaps[gaps.size() / 2];
-  const int cycles = period ? (int)((taken_at.back() - taken_at.front() + period / 2) / period) + 1 : (int)taken_at.size();
-  printf("seen=%zu cycles=%d red=%d period_ms=%lu\n", taken_at.size(), cycles, red, period);
-  return taken_at.empty() ? 1 : 0;
+  return 0;
 }
 
 // Clears the ready flag as a take would, so a later look shows whether the service publishes.
@@ -448,24 +441,23 @@ int cmd_wait_window(bool present, double seconds) {
   return 0;
 }
 
-int cmd_post(UINT id) {
-  HWND window = main_window();
-  if (!window) return 1;
-  return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
-}
-
-// Moves the threshold slider as a user's drag ends: the new position, then the
-// end-of-track notice that the window acts on.
-int cmd_slider(int level) {
+// Moves the slider as a user's drag ends: the trackbar's new position, then the scroll
+// notification the window acts on.
+int cmd_slider(int position) {
   HWND window = main_window();
   if (!window) return 1;
   Children c = children_of(window);
   if (!c.slider) return 1;
-  SendMessageW(c.slider, TBM_SETPOS, TRUE, level);
+  SendMessageW(c.slider, TBM_SETPOS, TRUE, position);
   SendMessageW(window, WM_VSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), (LPARAM)c.slider);
-  int pos = (int)SendMessageW(c.slider, TBM_GETPOS, 0, 0);
-  printf("slider=%d\n", pos);
-  return pos == level ? 0 : 1;
+  printf("slider=%d\n", (int)SendMessageW(c.slider, TBM_GETPOS, 0, 0));
+  return 0;
+}
+
+int cmd_post(UINT id) {
+  HWND window = main_window();
+  if (!window) return 1;
+  return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
 }
 
 // Chooses File, Exit, then waits for the monitor process to end; prints its exit code
@@ -582,6 +574,159 @@ int cmd_help_files(const wchar_t* exe) {
 
 // ---- processes
 
+typedef LONG(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
+
+// A process's kernel plus user time in 100-ns units from the system's process
+// information, which is real under Wine (GetProcessTimes is not); -1 when not listed.
+long long process_cpu_time(DWORD pid) {
+  static std::vector<BYTE> buffer(1 << 20);
+  static QuerySystemInformationFn query = (QuerySystemInformationFn)(void*)GetProcAddress(
+      GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+  const ULONG kProcessInformation = 5;
+  const LONG kTooSmall = (LONG)0xC0000004;
+  ULONG needed = 0;
+  LONG status;
+  while ((status = query(kProcessInformation, buffer.data(), (ULONG)buffer.size(), &needed)) == kTooSmall)
+    buffer.resize(needed + 65536);
+  if (status < 0) return -1;
+  for (size_t at = 0;;) {
+    const SYSTEM_PROCESS_INFORMATION* p = (const SYSTEM_PROCESS_INFORMATION*)(buffer.data() + at);
+    if ((DWORD)(ULONG_PTR)p->UniqueProcessId == pid) return p->KernelTime.QuadPart + p->UserTime.QuadPart;
+    if (p->NextEntryOffset == 0) return -1;
+    at += p->NextEntryOffset;
+  }
+}
+
+// One thread that spins for the given time: a program that wants a whole processor.
+int cmd_busy(double seconds) {
+  printf("pid=%lu\n", GetCurrentProcessId());
+  fflush(stdout);
+  const ULONGLONG end = GetTickCount64() + (ULONGLONG)(seconds * 1000);
+  volatile unsigned long long spins = 0;
+  while (GetTickCount64() < end)
+    for (int i = 0; i < 1000000; ++i) spins = spins + 1;
+  return 0;
+}
+
+// The process's processor use over the next SECONDS, in percent of one processor.
+int cmd_cpu(DWORD pid, double seconds) {
+  const long long before = process_cpu_time(pid);
+  const ULONGLONG start = GetTickCount64();
+  Sleep((DWORD)(seconds * 1000));
+  const long long after = process_cpu_time(pid);
+  const ULONGLONG elapsed = GetTickCount64() - start;
+  if (before < 0 || after < 0) {
+    printf("percent=none\n");
+    return 1;
+  }
+  printf("percent=%lld used_ms=%lld elapsed_ms=%llu\n", (after - before) / 100 / (long long)elapsed,
+         (after - before) / 10000, elapsed);
+  return 0;
+}
+
+double now_ms() {
+  static LARGE_INTEGER frequency = {};
+  if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER count;
+  QueryPerformanceCounter(&count);
+  return count.QuadPart * 1000.0 / frequency.QuadPart;
+}
+
+volatile unsigned g_work_sink;
+
+void work(unsigned iterations) {
+  for (unsigned i = 0; i < iterations; ++i) g_work_sink = g_work_sink * 33 + i;
+}
+
+// Loop iterations per millisecond: the fastest of many short tries, since busy programs
+// may share the processor while it is measured.
+double iterations_per_ms() {
+  const unsigned kTry = 20000;
+  double best = 1e9;
+  for (int i = 0; i < 50; ++i) {
+    const double t = now_ms();
+    work(kTry);
+    best = std::min(best, now_ms() - t);
+  }
+  return kTry / std::max(best, 1e-3);
+}
+
+// Stands for the program in front: wakes every 16 ms, works about 2 ms and records how
+// late each wake was. A slot is missed when no frame finished inside it. Each wake is
+// judged against the slot after the previous frame's, so a hold during the work shows as
+// the next wake's lateness; a late frame then drops the slots already gone. Lateness
+// values (ms) go one per line to FILE.
+int cmd_frames(double seconds, const wchar_t* path) {
+  const double kFrameMs = 16, kWorkMs = 2, kHeldMs = 100;
+  const unsigned work_iterations = (unsigned)(iterations_per_ms() * kWorkMs);
+  const double start = now_ms();
+  const long slots = (long)(seconds * 1000 / kFrameMs) - 1;
+  std::vector<double> late;
+  long on_time = 0, held = 0;
+  for (long slot = 1; slot <= slots;) {
+    const double due = start + slot * kFrameMs;
+    const double wait = due - now_ms();
+    if (wait >= 1) Sleep((DWORD)wait);
+    while (now_ms() < due) {
+    }  // the last fraction of a millisecond, which Sleep cannot express
+    const double lateness = now_ms() - due;
+    late.push_back(lateness);
+    // No scheduler keeps a waiting thread off a processor this long: it was suspended.
+    if (lateness > kHeldMs) ++held;
+    work(work_iterations);
+    const double end = now_ms();
+    if (end <= due + kFrameMs) ++on_time;
+    slot = lateness > kFrameMs ? (long)((end - start) / kFrameMs) + 1 : slot + 1;
+  }
+  if (late.empty()) return 1;
+  if (path) {
+    FILE* out = _wfopen(path, L"w");
+    if (!out) return 1;
+    for (double v : late) fprintf(out, "%.3f\n", v);
+    fclose(out);
+  }
+  std::sort(late.begin(), late.end());
+  printf("frames=%zu slots=%ld median_ms=%.2f p99_ms=%.2f max_ms=%.1f missed_pct=%.1f held=%ld\n", late.size(), slots,
+         late[late.size() / 2], late[(size_t)(0.99 * (late.size() - 1))], late.back(),
+         100.0 * (slots - on_time) / slots, held);
+  return 0;
+}
+
+// Wall-clock milliseconds since 1970, the clock the scenario's shell reads too.
+long long unix_ms() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const long long since_1601 = ((long long)now.dwHighDateTime << 32 | now.dwLowDateTime) / 10000;
+  return since_1601 - 11644473600000LL;
+}
+
+// Samples the process's processor time for SECONDS and finds when it ran freely again:
+// the start of the first second in which it used at least 75 % of a processor, as
+// wall-clock ms (-1 if never). A throttled process cannot do that: each duty cycle holds
+// it for hundreds of milliseconds of every second. Says "sampling" once it has begun.
+int cmd_recovery(DWORD pid, double seconds) {
+  const DWORD kStepMs = 50, kWindowMs = 1000;
+  const long long kFreeUnits = kWindowMs * 10000LL * 3 / 4;
+  std::vector<long long> at, cpu;
+  const long long start = unix_ms();
+  printf("sampling\n");
+  fflush(stdout);
+  while (unix_ms() - start < seconds * 1000) {
+    at.push_back(unix_ms());
+    cpu.push_back(process_cpu_time(pid));
+    Sleep(kStepMs);
+  }
+  long long free_at = -1;
+  for (size_t i = 0; i < at.size() && free_at < 0; ++i)
+    for (size_t j = i + 1; j < at.size(); ++j)
+      if (at[j] - at[i] >= kWindowMs) {
+        if (cpu[i] >= 0 && cpu[j] - cpu[i] >= kFreeUnits) free_at = at[i];
+        break;
+      }
+  printf("free_at=%lld\n", free_at);
+  return free_at >= 0 ? 0 : 1;
+}
+
 int cmd_processes() {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snap == INVALID_HANDLE_VALUE) return 1;
@@ -599,111 +744,6 @@ int cmd_processes() {
   return 0;
 }
 
-// SystemProcessInformation's record head; the times are real under Wine, where
-// GetProcessTimes on another process returns the caller's own.
-struct ProcessRecord {
-  ULONG next_entry_offset;
-  ULONG thread_count;
-  LARGE_INTEGER unused[3];
-  LARGE_INTEGER create_time, user_time, kernel_time;
-  UNICODE_STRING image_name;
-  LONG base_priority;
-  HANDLE process_id;
-};
-typedef LONG(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
-const ULONG kSystemProcessInformation = 5;
-const LONG kInfoLengthMismatch = (LONG)0xC0000004;
-
-// The processor time (kernel plus user) a process has used so far.
-int cmd_cpu(DWORD pid) {
-  QuerySystemInformationFn query = (QuerySystemInformationFn)(void*)GetProcAddress(
-      GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
-  if (!query) return 1;
-  std::vector<BYTE> buffer(1 << 16);
-  LONG status;
-  while ((status = query(kSystemProcessInformation, buffer.data(), (ULONG)buffer.size(), nullptr)) ==
-         kInfoLengthMismatch)
-    buffer.resize(buffer.size() * 2);
-  if (status < 0) return 1;
-  for (size_t at = 0;;) {
-    const ProcessRecord* p = (const ProcessRecord*)(buffer.data() + at);
-    if ((DWORD)(ULONG_PTR)p->process_id == pid) {
-      printf("cpu_ms=%.1f\n", (p->kernel_time.QuadPart + p->user_time.QuadPart) / 1e4);
-      return 0;
-    }
-    if (!p->next_entry_offset) break;
-    at += p->next_entry_offset;
-  }
-  printf("cpu_ms=none\n");
-  return 1;
-}
-
-double now_ms() {
-  static LARGE_INTEGER frequency = {};
-  if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
-  LARGE_INTEGER count;
-  QueryPerformanceCounter(&count);
-  return count.QuadPart * 1000.0 / frequency.QuadPart;
-}
-
-volatile unsigned g_work_sink;
-
-void work(unsigned iterations) {
-  for (unsigned i = 0; i < iterations; ++i) g_work_sink = g_work_sink * 33 + i;
-}
-
-// Loop iterations per millisecond: the fastest of many short tries, since other busy
-// programs may share the processor while it is measured.
-double iterations_per_ms() {
-  const unsigned kTry = 20000;
-  double best = 1e9;
-  for (int i = 0; i < 50; ++i) {
-    double t = now_ms();
-    work(kTry);
-    best = std::min(best, now_ms() - t);
-  }
-  return kTry / std::max(best, 1e-3);
-}
-
-// Stands for the program in front: wakes every 16 ms, works about 2 ms and records how
-// late each wake was. A slot is missed when no frame finished inside it, including the
-// slots slept through while late. Lateness values (ms) go one per line to the file.
-int cmd_frames(double seconds, const wchar_t* path) {
-  const double kFrameMs = 16, kWorkMs = 2, kStallMs = 100;
-  const unsigned work_iterations = (unsigned)(iterations_per_ms() * kWorkMs);
-  const double start = now_ms();
-  const long slots = (long)(seconds * 1000 / kFrameMs);
-  std::vector<double> late;
-  long on_time = 0, stalls = 0;
-  for (long slot = 1; slot < slots;) {
-    const double due = start + slot * kFrameMs;
-    const double wait = due - now_ms();
-    if (wait >= 1) Sleep((DWORD)wait);
-    while (now_ms() < due) {
-    }  // the last fraction of a millisecond, which Sleep cannot express
-    const double lateness = now_ms() - due;
-    late.push_back(lateness);
-    if (lateness > kStallMs) ++stalls;
-    work(work_iterations);
-    const double end = now_ms();
-    if (end <= due + kFrameMs) ++on_time;
-    slot = std::max(slot + 1, (long)((end - start) / kFrameMs) + 1);
-  }
-  if (late.empty()) return 1;
-  if (path) {
-    FILE* out = _wfopen(path, L"w");
-    if (!out) return 1;
-    for (double v : late) fprintf(out, "%.3f\n", v);
-    fclose(out);
-  }
-  std::vector<double> sorted = late;
-  std::sort(sorted.begin(), sorted.end());
-  printf("frames=%zu slots=%ld median_ms=%.2f p99_ms=%.2f max_ms=%.1f missed_pct=%.1f stalls=%ld\n", sorted.size(),
-         slots - 1, sorted[sorted.size() / 2], sorted[(size_t)(0.99 * (sorted.size() - 1))], sorted.back(),
-         100.0 * (slots - 1 - on_time) / (slots - 1), stalls);
-  return 0;
-}
-
 // Stands in for the rest of a desktop session: Wine ends service processes as soon as
 // no ordinary process is left, which a real desktop never lets happen.
 int cmd_idle(double seconds) {
@@ -717,7 +757,8 @@ int usage() {
           "       watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID | hold-command-mutex THRESHOLD SECONDS |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
           "       about present|absent SECONDS | close-others | help-files EXE | processes | idle SECONDS |\n"
-          "       snapshots SECONDS | slider LEVEL | cpu PID | frames SECONDS [FILE]\n");
+          "       slider POSITION | hogs SECONDS | busy SECONDS | cpu PID SECONDS | recovery PID SECONDS |\n"
+          "       frames SECONDS [FILE]\n");
   return 2;
 }
 
@@ -748,9 +789,11 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"help-files" && argc == 3) return cmd_help_files(argv[2]);
   if (cmd == L"processes") return cmd_processes();
   if (cmd == L"idle" && argc == 3) return cmd_idle(num(2));
-  if (cmd == L"snapshots" && argc == 3) return cmd_snapshots(num(2));
   if (cmd == L"slider" && argc == 3) return cmd_slider((int)num(2));
-  if (cmd == L"cpu" && argc == 3) return cmd_cpu((DWORD)num(2));
+  if (cmd == L"hogs" && argc == 3) return cmd_hogs(num(2));
+  if (cmd == L"busy" && argc == 3) return cmd_busy(num(2));
+  if (cmd == L"cpu" && argc == 4) return cmd_cpu((DWORD)num(2), num(3));
+  if (cmd == L"recovery" && argc == 4) return cmd_recovery((DWORD)num(2), num(3));
   if (cmd == L"frames" && (argc == 3 || argc == 4)) return cmd_frames(num(2), argc == 4 ? argv[3] : nullptr);
   return usage();
 }

@@ -1,14 +1,12 @@
-// A busy process for the throttling test and the benchmark: counts loop iterations into
-// the named mapping given as its argument until told to stop. Started alone (by the
-// benchmark, which reads its processor time instead) it makes the mapping itself.
+// A busy process for the throttling test: counts loop iterations into the named
+// mapping given as its argument until told to stop.
 #include <windows.h>
 
 #include "tests/wine/engine/busy_counter.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
-  HANDLE mapping =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BusyCounter), argv[1]);
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, argv[1]);
   if (mapping == nullptr) return 3;
   BusyCounter* counter =
       static_cast<BusyCounter*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(BusyCounter)));
