@@ -4,10 +4,12 @@
 
 #include <stdint.h>
 
+#include "engine/platform.h"
+
 const int kUsageTableCapacity = 1023;
 const int kBarsCapacity = 1004;
 const int kTargetCapacity = 128;
-const int kProtectedCapacity = 64;
+const int kProtectedCapacity = 64;  // one bit each in a pass's 64-bit mask
 const int kDefaultThresholdPercent = 50;
 // One counter per share a signed 8-bit value can hold without going negative.
 const int kHistogramBuckets = 128;
@@ -50,16 +52,24 @@ struct UsageHistogram {
 };
 
 static_assert(kUsageTableCapacity <= 0xFFFF, "histogram counters must not wrap");
+static_assert(kProtectedCapacity <= 64, "a pass marks the protected entries in 64 bits");
 
 struct ThrottleTargetList {
   int32_t target_count;
   int32_t target_slot[kTargetCapacity];
 };
 
-// Entry 0 is the service's own id; every later entry a monitor that announced itself.
+// A process is protected, not an id: a reused id never inherits the protection.
+struct ProtectedProcess {
+  uint32_t pid;
+  uint64_t creation_time;
+};
+
+// Entry 0 is the service's own process; every later entry a real monitor that announced
+// itself and still runs.
 struct ProtectedPidList {
   int32_t protected_count;
-  uint32_t pids[kProtectedCapacity];
+  ProtectedProcess processes[kProtectedCapacity];
   int32_t next_replaced;  // the monitor entry a newcomer replaces once the list is full
 };
 
@@ -67,16 +77,12 @@ struct ProtectedPidList {
 // resume, so the resume pass touches exactly these and nothing else.
 const int kSuspendedCapacity = 4096;
 
-struct SuspendedThread {
-  void* handle;
-  uint32_t thread_id;
-  uint32_t process_id;
-  int32_t target;  // index into the target list
-};
-
+// Parallel arrays, so the crash record is saved straight from `records`.
 struct SuspendedThreadTable {
   int32_t count;
-  SuspendedThread threads[kSuspendedCapacity];
+  void* handles[kSuspendedCapacity];
+  int32_t targets[kSuspendedCapacity];  // index into the target list
+  SuspensionRecord records[kSuspendedCapacity];
 };
 
 struct EngineState {
@@ -99,12 +105,20 @@ extern EngineState g_engine;
 // Puts every engine value back to its start state (threshold 50, one processor).
 void engine_reset();
 
-// Appends a process id to the protected list (id 0 and ids already listed are ignored);
-// when full, the newest monitor replaces the oldest monitor entry, round-robin over
-// entries 1 to 63, and entry 0 (the service itself) never changes.
-void protect_process(uint32_t pid);
-// 1 when the id stands in the protected list, else 0. Id 0 is never protected.
-int is_protected_process(uint32_t pid);
+// Appends a process to the protected list (id 0 and processes already listed are
+// ignored); when full, the newest monitor replaces the oldest monitor entry, round-robin
+// over entries 1 to 63, and entry 0 (the service itself) never changes.
+void protect_process(uint32_t pid, uint64_t creation_time);
+// 1 when the process stands in the protected list, else 0. Id 0 is never protected.
+int is_protected_process(uint32_t pid, uint64_t creation_time);
+// Drops monitor entry `index` (1 and up); the later entries move down into its place.
+void drop_protection(int32_t index);
+
+// Protects the service's own process, as the system lists it now; 0 when done.
+int protect_own_process(uint32_t pid);
+// Protects an announced process only when it is a real monitor: it runs the service's
+// own executable image. 0 when it is protected, -1 when refused or not found.
+int protect_monitor(uint32_t pid);
 
 // 0 when the pass completed, -1 when the process list cannot be taken.
 int run_sampling_pass();
@@ -112,5 +126,10 @@ int run_sampling_pass();
 int find_or_add_process(uint32_t pid, uint64_t creation_time, uint64_t cpu_time);
 
 // Suspends the targets' threads in one walk, sleeps, resumes exactly the threads it
-// suspended, sleeps out the second, and empties the list.
+// suspended, sleeps out the second, and empties the list. Each suspended thread is in
+// the crash record from before its suspension until after its resume.
 void run_duty_cycle();
+// At service start: resumes, once, every thread the crash record holds whose process
+// still has its recorded creation time (a service that died mid-cycle left them
+// suspended), then clears the record.
+void resume_recorded_threads();

@@ -39,6 +39,25 @@ int platform_next_process(PlatformHandle list, PlatformProcessInfo* info);
 // be opened. Only processes that open are measured.
 PlatformHandle platform_open_process(uint32_t process_id);
 
+// 1 when the process runs the same executable image as this process (the full paths,
+// compared without regard to case), 0 when not or when it cannot be told.
+int platform_runs_own_image(uint32_t process_id);
+
+// One thread the duty cycle suspends, as the crash record keeps it: after a crash the
+// next start resumes it only if its process still has this creation time.
+struct SuspensionRecord {
+  uint32_t process_id;
+  uint32_t thread_id;
+  uint64_t creation_time;
+};
+
+// The crash record lives in memory only (it is gone at reboot) and outlives the
+// service's process. Saving replaces the whole record; 0 on success.
+int platform_save_suspension_record(const SuspensionRecord* threads, int32_t count);
+// Reads up to `capacity` threads; the number read, 0 when there is no record.
+int32_t platform_load_suspension_record(SuspensionRecord* threads, int32_t capacity);
+void platform_clear_suspension_record();
+
 // Milliseconds since start, wrapping at 2^32.
 uint32_t platform_tick_count();
 

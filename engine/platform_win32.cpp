@@ -26,6 +26,14 @@ const ULONG kInitialListBytes = 256 * 1024;
 const ULONG kListSlackBytes = 64 * 1024;  // processes may start between asking and reading
 const int kListAttempts = 4;
 
+// Longer image paths are never taken for the service's own: a refused monitor is only
+// left unprotected, while a wrong match would exempt a stranger.
+const DWORD kImagePathCapacity = 1024;
+// Volatile: the key lives in memory only, outlasts the service's process and is gone at
+// reboot, when no thread can still be suspended.
+const wchar_t kRecordKey[] = L"SYSTEM\\CurrentControlSet\\Services\\QuellcoreSvc\\HeldThreads";
+const wchar_t kRecordValue[] = L"Threads";
+
 typedef LONG(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
 
 // The one process list: a buffer kept for the service's life, and a cursor into it.
@@ -39,6 +47,9 @@ struct ProcessList {
 };
 
 ProcessList g_process_list;
+HKEY g_record_key = nullptr;
+wchar_t g_own_image[kImagePathCapacity];
+DWORD g_own_image_length = 0;
 
 PlatformHandle from_snapshot(HANDLE snapshot) {
   return snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot;
@@ -108,6 +119,18 @@ int read_record(PlatformProcessInfo* info) {
   return 0;
 }
 
+// The crash record's key, created on first use and kept open for the service's life.
+HKEY record_key() {
+  if (g_record_key == nullptr) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+      g_record_key = key;
+    }
+  }
+  return g_record_key;
+}
+
 }  // namespace
 
 PlatformHandle platform_open_process_list() {
@@ -129,6 +152,51 @@ int platform_next_process(PlatformHandle list, PlatformProcessInfo* info) {
 
 PlatformHandle platform_open_process(uint32_t process_id) {
   return OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_id);
+}
+
+int platform_runs_own_image(uint32_t process_id) {
+  if (g_own_image_length == 0) {
+    DWORD length = kImagePathCapacity;
+    if (!QueryFullProcessImageNameW(GetCurrentProcess(), 0, g_own_image, &length)) return 0;
+    g_own_image_length = length;
+  }
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (process == nullptr) return 0;
+  wchar_t image[kImagePathCapacity];
+  DWORD length = kImagePathCapacity;
+  const BOOL named = QueryFullProcessImageNameW(process, 0, image, &length);
+  CloseHandle(process);
+  if (!named) return 0;
+  return CompareStringOrdinal(g_own_image, static_cast<int>(g_own_image_length), image,
+                              static_cast<int>(length), TRUE) == CSTR_EQUAL;
+}
+
+int platform_save_suspension_record(const SuspensionRecord* threads, int32_t count) {
+  HKEY key = record_key();
+  if (key == nullptr) return -1;
+  if (count <= 0) return RegDeleteValueW(key, kRecordValue) == ERROR_SUCCESS ? 0 : -1;
+  const DWORD bytes = static_cast<DWORD>(count) * sizeof(SuspensionRecord);
+  const LONG result = RegSetValueExW(key, kRecordValue, 0, REG_BINARY,
+                                     reinterpret_cast<const BYTE*>(threads), bytes);
+  return result == ERROR_SUCCESS ? 0 : -1;
+}
+
+int32_t platform_load_suspension_record(SuspensionRecord* threads, int32_t capacity) {
+  HKEY key = record_key();
+  if (key == nullptr || capacity <= 0) return 0;
+  DWORD type = 0;
+  DWORD bytes = static_cast<DWORD>(capacity) * sizeof(SuspensionRecord);
+  if (RegQueryValueExW(key, kRecordValue, nullptr, &type, reinterpret_cast<BYTE*>(threads), &bytes) !=
+          ERROR_SUCCESS ||
+      type != REG_BINARY) {
+    return 0;
+  }
+  return static_cast<int32_t>(bytes / sizeof(SuspensionRecord));
+}
+
+void platform_clear_suspension_record() {
+  HKEY key = record_key();
+  if (key != nullptr) RegDeleteValueW(key, kRecordValue);
 }
 
 uint32_t platform_tick_count() { return GetTickCount(); }

@@ -60,6 +60,25 @@ void measure_process(const PlatformProcessInfo* info) {
   if (entry->prev_cpu_time != 0) compute_usage(entry);
 }
 
+// Marks the protected entries that name this process, one bit per entry.
+void see_protected(const PlatformProcessInfo* info, uint64_t* seen) {
+  const ProtectedPidList* list = &g_engine.protected_pids;
+  for (int32_t i = 0; i < list->protected_count && i < kProtectedCapacity; ++i) {
+    const ProtectedProcess* entry = &list->processes[i];
+    if (entry->pid == info->process_id && entry->creation_time == info->creation_time) {
+      *seen |= 1ull << i;
+    }
+  }
+}
+
+// A monitor that has ended, or whose id now names another process, loses its entry, so
+// no stranger inherits it and the place is free for the next monitor.
+void drop_unseen_protection(uint64_t seen) {
+  for (int32_t i = g_engine.protected_pids.protected_count - 1; i >= 1; --i) {
+    if (i < kProtectedCapacity && (seen & (1ull << i)) == 0) drop_protection(i);
+  }
+}
+
 int32_t used_entry_count() {
   const int32_t count = g_engine.entry_count;
   if (count < 0) return 0;
@@ -165,7 +184,8 @@ void run_selection_phase() {
     if (share < 0) continue;
     ++e->histogram.counts[share];
     if (judged_share(entry, share, cpus, held_ms) > limit &&
-        targets->target_count < kTargetCapacity && !is_protected_process(entry->pid)) {
+        targets->target_count < kTargetCapacity &&
+        !is_protected_process(entry->pid, entry->creation_time)) {
       targets->target_slot[targets->target_count++] = j;
       ++e->histogram.target_counts[share];
     }
@@ -186,9 +206,12 @@ int run_sampling_pass() {
     return -1;
   }
   g_engine.pass_tick = platform_tick_count();
+  uint64_t protected_seen = 0;
   do {
+    see_protected(&info, &protected_seen);
     measure_process(&info);
   } while (platform_next_process(list, &info) == 0);
+  drop_unseen_protection(protected_seen);
   run_selection_phase();
   g_engine.previous_pass_tick = g_engine.pass_tick;
   platform_close(list);

@@ -61,37 +61,42 @@ void open_target_threads() {
       if (table->count >= kSuspendedCapacity) break;
       PlatformHandle thread = platform_open_thread(entry.thread_id);
       if (thread == nullptr) continue;  // left alone; it may have ended
-      SuspendedThread* held = &table->threads[table->count++];
-      held->handle = thread;
-      held->thread_id = entry.thread_id;
-      held->process_id = entry.owner_process_id;
-      held->target = target;
+      const int32_t i = table->count++;
+      table->handles[i] = thread;
+      table->targets[i] = target;
+      table->records[i].process_id = entry.owner_process_id;
+      table->records[i].thread_id = entry.thread_id;
+      table->records[i].creation_time = g_engine.table[g_engine.targets.target_slot[target]].creation_time;
     } while (platform_next_thread(list, &entry) == 0);
   }
   platform_close(list);
 }
 
 // Suspends the opened threads; one whose suspend fails is closed and dropped, so the
-// resume pass never takes a count that this cycle did not add.
-void suspend_opened_threads() {
+// resume pass never takes a count that this cycle did not add. Returns how many failed.
+int32_t suspend_opened_threads() {
   SuspendedThreadTable* table = &g_engine.suspended;
   int32_t kept = 0;
   for (int32_t i = 0; i < table->count; ++i) {
-    SuspendedThread thread = table->threads[i];
-    if (platform_suspend_thread(thread.handle) == kPlatformSuspendFailed) {
-      platform_close(thread.handle);
+    if (platform_suspend_thread(table->handles[i]) == kPlatformSuspendFailed) {
+      platform_close(table->handles[i]);
       continue;
     }
-    table->threads[kept++] = thread;
+    table->handles[kept] = table->handles[i];
+    table->targets[kept] = table->targets[i];
+    table->records[kept] = table->records[i];
+    ++kept;
   }
+  const int32_t failed = table->count - kept;
   table->count = kept;
+  return failed;
 }
 
 void resume_suspended_threads() {
   SuspendedThreadTable* table = &g_engine.suspended;
   for (int32_t i = 0; i < table->count; ++i) {
-    platform_resume_thread(table->threads[i].handle);
-    platform_close(table->threads[i].handle);
+    platform_resume_thread(table->handles[i]);
+    platform_close(table->handles[i]);
   }
   table->count = 0;
 }
@@ -101,9 +106,41 @@ void resume_suspended_threads() {
 void record_holds(uint32_t held_ms) {
   const SuspendedThreadTable* table = &g_engine.suspended;
   for (int32_t i = 0; i < table->count; ++i) {
-    const int32_t slot = g_engine.targets.target_slot[table->threads[i].target];
+    const int32_t slot = g_engine.targets.target_slot[table->targets[i]];
     g_engine.table[slot].held_ms = held_ms;
   }
+}
+
+// The recorded thread that this live thread is, or -1.
+int32_t recorded_index(const SuspensionRecord* records, int32_t count, const PlatformThreadEntry* thread) {
+  for (int32_t i = 0; i < count; ++i) {
+    if (records[i].thread_id == thread->thread_id && records[i].process_id == thread->owner_process_id) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+// Keeps only the records whose process the system still lists with the recorded creation
+// time: a reused id names a stranger, whose threads are not the service's to resume.
+int32_t keep_records_of_live_processes(SuspensionRecord* records, int32_t count) {
+  PlatformHandle list = platform_open_process_list();
+  if (list == nullptr) return 0;
+  uint8_t alive[kSuspendedCapacity] = {};
+  PlatformProcessInfo info;
+  for (int more = platform_first_process(list, &info); more == 0; more = platform_next_process(list, &info)) {
+    for (int32_t i = 0; i < count; ++i) {
+      if (records[i].process_id == info.process_id && records[i].creation_time == info.creation_time) {
+        alive[i] = 1;
+      }
+    }
+  }
+  platform_close(list);
+  int32_t kept = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (alive[i]) records[kept++] = records[i];
+  }
+  return kept;
 }
 
 }  // namespace
@@ -111,15 +148,44 @@ void record_holds(uint32_t held_ms) {
 void run_duty_cycle() {
   int32_t suspend_ms = 0;
   if (target_count() > 0) {
+    SuspendedThreadTable* table = &g_engine.suspended;
     const uint32_t held_from = platform_tick_count();
     open_target_threads();
-    suspend_opened_threads();
+    // Recorded before any suspension lands: should the service die while it holds
+    // them, its next start resumes them. Whatever failed is taken out again.
+    const int has_threads = table->count > 0;
+    if (has_threads) platform_save_suspension_record(table->records, table->count);
+    if (suspend_opened_threads() > 0) platform_save_suspension_record(table->records, table->count);
     suspend_ms = clamped_threshold() * kDutyCycleMs / kPercent - 1;
     platform_sleep(static_cast<uint32_t>(suspend_ms));
     const uint32_t held_until = platform_tick_count();
     record_holds(held_until - held_from);
     resume_suspended_threads();
+    if (has_threads) platform_clear_suspension_record();
   }
   g_engine.targets.target_count = 0;
   platform_sleep(static_cast<uint32_t>(kDutyCycleMs - suspend_ms));
+}
+
+void resume_recorded_threads() {
+  SuspensionRecord* records = g_engine.suspended.records;
+  int32_t count = platform_load_suspension_record(records, kSuspendedCapacity);
+  if (count <= 0) return;
+  if (count > kSuspendedCapacity) count = kSuspendedCapacity;
+  count = keep_records_of_live_processes(records, count);
+  PlatformHandle list = count > 0 ? platform_open_thread_list() : nullptr;
+  PlatformThreadEntry entry;
+  if (list != nullptr && platform_first_thread(list, &entry) == 0) {
+    do {
+      const int32_t i = recorded_index(records, count, &entry);
+      if (i < 0) continue;
+      PlatformHandle thread = platform_open_thread(entry.thread_id);
+      if (thread == nullptr) continue;
+      platform_resume_thread(thread);
+      platform_close(thread);
+      records[i].thread_id = 0;  // once only, whatever the list holds
+    } while (platform_next_thread(list, &entry) == 0);
+  }
+  platform_close(list);
+  platform_clear_suspension_record();
 }

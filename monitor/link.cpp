@@ -16,6 +16,19 @@ void publish_link(const SharedLink* opened) {
   flag_store(&g_monitor.link_ready, 1);
 }
 
+// 0 once the service has the monitor's threshold and id.
+int announce(const LinkPlatform* platform) {
+  return announce_monitor(&g_monitor.link, flag_read(&g_monitor.slider_threshold),
+                          platform->current_process_id());
+}
+
+void resend_unsent_threshold() {
+  if (flag_take(&g_monitor.threshold_unsent) == 0) return;
+  if (send_threshold(&g_monitor.link, flag_read(&g_monitor.slider_threshold)) != 0) {
+    flag_store(&g_monitor.threshold_unsent, 1);
+  }
+}
+
 void poll_snapshot(const LinkPlatform* platform) {
   UsageSnapshot taken;
   taken.flags = 0;
@@ -47,10 +60,16 @@ uint32_t run_monitor_link(const LinkPlatform* platform) {
   // A missing view or mutex is handled like a missing region: nothing stays open.
   if (platform->open_link(&opened) != 0) return 0;
   publish_link(&opened);
-  announce_monitor(&g_monitor.link, flag_read(&g_monitor.slider_threshold),
-                   platform->current_process_id());
+  // A mutex kept by another process delays the announcement to a later poll; it then
+  // carries the slider's value of that moment, which also covers any unsent threshold.
+  int announced = announce(platform) == 0;
   while (!stop_seen()) {
     platform->sleep_ms(kSnapshotPollMs);
+    if (!announced) {
+      announced = announce(platform) == 0;
+    } else {
+      resend_unsent_threshold();
+    }
     poll_snapshot(platform);
   }
   return 0;
@@ -58,5 +77,5 @@ uint32_t run_monitor_link(const LinkPlatform* platform) {
 
 void send_slider_threshold(int32_t threshold) {
   if (flag_read(&g_monitor.link_ready) == 0) return;
-  send_threshold(&g_monitor.link, threshold);
+  if (send_threshold(&g_monitor.link, threshold) != 0) flag_store(&g_monitor.threshold_unsent, 1);
 }

@@ -21,6 +21,9 @@ struct MonitorState {
   // Filled once by the link thread; the window thread may use it only once link_ready.
   SharedLink link;
   volatile int32_t link_ready;
+  // Set when the window thread could not have the command mutex in time; the link
+  // thread then sends the slider's value at its next poll.
+  volatile int32_t threshold_unsent;
 };
 
 extern MonitorState g_monitor;

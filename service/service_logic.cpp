@@ -82,7 +82,7 @@ void apply_commands(const TakenCommands* commands) {
       g_engine.threshold_percent = threshold;
     }
   }
-  if (commands->flags & CMD_MONITOR_ATTACHED) protect_process(commands->monitor_pid);
+  if (commands->flags & CMD_MONITOR_ATTACHED) protect_monitor(commands->monitor_pid);
 }
 
 int run_service_cycle() {
@@ -110,10 +110,12 @@ void service_worker() {
     return;
   }
   g_service.stop_event_ready = 1;
+  // Before anything else runs: threads a crashed predecessor left suspended go free.
+  resume_recorded_threads();
   report_service_status(kServiceRunning, kNoWaitHint);
   g_engine.logical_cpu_count = usable_cpu_count(query_logical_cpu_count());
   raise_worker_priority();
-  protect_process(current_process_id());
+  protect_own_process(current_process_id());
   while (run_service_cycle() == 0) {
   }
   report_service_status(kServiceStopped, kNoWaitHint);

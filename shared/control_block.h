@@ -37,9 +37,13 @@ struct SharedLink {
   LinkHandle command_mutex;
 };
 
-// Waits with no time-out; an abandoned mutex counts as acquired. Supplied by the
-// Win32 layer, or by a substitute in host tests.
-void link_lock(LinkHandle mutex);
+// Any process can take the region's mutexes and keep them, so no thread waits for one
+// longer than this; the step that needed it is skipped and tried again next time.
+const uint32_t kLinkLockTimeoutMs = 250;
+
+// 0 once the mutex is held (an abandoned mutex counts as acquired), -1 when the wait
+// timed out or failed. Supplied by the Win32 layer, or by a substitute in host tests.
+int link_lock(LinkHandle mutex);
 void link_unlock(LinkHandle mutex);
 
 // --- monitor side ---
@@ -48,12 +52,14 @@ void link_unlock(LinkHandle mutex);
 int open_shared_link(SharedLink* link);
 // Closes the mutexes and the region handle (the view goes with the process).
 void close_shared_link(SharedLink* link);
-// Sets both command bits with the threshold and the monitor's id, under the command mutex.
-void announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid);
-// Sets CMD_THRESHOLD_CHANGED with the threshold; does nothing without a view and command mutex.
-void send_threshold(SharedLink* link, int32_t threshold);
+// Sets both command bits with the threshold and the monitor's id, under the command
+// mutex. 0 when written; -1 when the link lacks the command area or the mutex was not had.
+int announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid);
+// Sets CMD_THRESHOLD_CHANGED with the threshold; 0 when written, -1 as for the announcement.
+int send_threshold(SharedLink* link, int32_t threshold);
 // Takes the newest snapshot into *out when SNAPSHOT_READY is set and clears the flags
-// word. Returns 1 when the flags word was non-zero (the graph has to be told), else 0.
+// word. Returns 1 when the flags word was non-zero (the graph has to be told), else 0,
+// also when the mutex was not had.
 int take_snapshot(SharedLink* link, UsageSnapshot* out);
 
 // --- service side ---
@@ -62,7 +68,8 @@ int take_snapshot(SharedLink* link, UsageSnapshot* out);
 // 0 when all four exist, else -1. Handles stay open for the life of the process.
 int create_shared_link(SharedLink* link);
 // Copies the snapshot over the region's snapshot area, then sets SNAPSHOT_READY, under
-// the snapshot mutex. Does nothing without a view and a snapshot mutex.
+// the snapshot mutex. Does nothing without a view and a snapshot mutex, or when the
+// mutex was not had.
 void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot);
 
 // The commands found in one pass; a field is meaningful only when its bit is in `flags`.
@@ -74,5 +81,5 @@ struct TakenCommands {
 
 // Reads and clears `command_flags` under the command mutex, copying out the values
 // its bits refer to. Returns 1 when the word was non-zero (whatever bits it held), 0
-// when no command waited or the view or command mutex is missing.
+// when no command waited, the view or command mutex is missing, or the mutex was not had.
 int take_commands(SharedLink* link, TakenCommands* out);

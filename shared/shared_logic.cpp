@@ -33,7 +33,7 @@ void copy_from_region(UsageSnapshot* to, const volatile UsageSnapshot* from) {
 void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot) {
   if (!has_snapshot_area(link) || snapshot == nullptr) return;
   volatile SharedControlBlock* block = shared_view(link);
-  link_lock(link->snapshot_mutex);
+  if (link_lock(link->snapshot_mutex) != 0) return;
   copy_to_region(&block->snapshot, snapshot);
   // After the copy, so the copied flags word cannot wipe the ready bit.
   block->snapshot.flags = block->snapshot.flags | SNAPSHOT_READY;
@@ -46,7 +46,7 @@ int take_commands(SharedLink* link, TakenCommands* out) {
   out->monitor_pid = 0;
   if (!has_command_area(link)) return 0;
   volatile SharedControlBlock* block = shared_view(link);
-  link_lock(link->command_mutex);
+  if (link_lock(link->command_mutex) != 0) return 0;
   const uint32_t flags = block->command_flags;
   if (flags != 0) {
     out->flags = flags;
@@ -58,29 +58,31 @@ int take_commands(SharedLink* link, TakenCommands* out) {
   return flags != 0 ? 1 : 0;
 }
 
-void announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid) {
-  if (!has_command_area(link)) return;
+int announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid) {
+  if (!has_command_area(link)) return -1;
   volatile SharedControlBlock* block = shared_view(link);
-  link_lock(link->command_mutex);
+  if (link_lock(link->command_mutex) != 0) return -1;
   block->command_flags = block->command_flags | CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED;
   block->threshold = threshold;
   block->monitor_pid = monitor_pid;
   link_unlock(link->command_mutex);
+  return 0;
 }
 
-void send_threshold(SharedLink* link, int32_t threshold) {
-  if (!has_command_area(link)) return;
+int send_threshold(SharedLink* link, int32_t threshold) {
+  if (!has_command_area(link)) return -1;
   volatile SharedControlBlock* block = shared_view(link);
-  link_lock(link->command_mutex);
+  if (link_lock(link->command_mutex) != 0) return -1;
   block->command_flags = block->command_flags | CMD_THRESHOLD_CHANGED;
   block->threshold = threshold;
   link_unlock(link->command_mutex);
+  return 0;
 }
 
 int take_snapshot(SharedLink* link, UsageSnapshot* out) {
   if (!has_snapshot_area(link) || out == nullptr) return 0;
   volatile SharedControlBlock* block = shared_view(link);
-  link_lock(link->snapshot_mutex);
+  if (link_lock(link->snapshot_mutex) != 0) return 0;
   const uint32_t flags = block->snapshot.flags;
   if (flags != 0) {
     if (flags & SNAPSHOT_READY) copy_from_region(out, &block->snapshot);

@@ -20,9 +20,10 @@ void clear_link(SharedLink* link) {
 
 }  // namespace
 
-void link_lock(LinkHandle mutex) {
+int link_lock(LinkHandle mutex) {
   // WAIT_ABANDONED hands the mutex over all the same; the exchange goes on.
-  WaitForSingleObject(static_cast<HANDLE>(mutex), INFINITE);
+  const DWORD result = WaitForSingleObject(static_cast<HANDLE>(mutex), kLinkLockTimeoutMs);
+  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED ? 0 : -1;
 }
 
 void link_unlock(LinkHandle mutex) { ReleaseMutex(static_cast<HANDLE>(mutex)); }

@@ -11,43 +11,70 @@ TEST_F(EngineStateTest, ResetRestoresTheStartState) {
   g_engine.threshold_percent = 77;
   g_engine.logical_cpu_count = 8;
   g_engine.snapshot.bars[3] = 5;
-  protect_process(4);
+  protect_process(4, 1);
   engine_reset();
   EXPECT_EQ(g_engine.entry_count, 0);
   EXPECT_EQ(g_engine.current_generation, 0);
   EXPECT_EQ(g_engine.threshold_percent, 50);
   EXPECT_EQ(g_engine.logical_cpu_count, 1);
   EXPECT_EQ(g_engine.snapshot.bars[3], 0);
-  EXPECT_EQ(is_protected_process(4), 0);
+  EXPECT_EQ(is_protected_process(4, 1), 0);
 }
 
 TEST_F(EngineStateTest, ProtectedListAppendsAndIgnoresIdZeroAndRepeats) {
-  for (uint32_t pid : {500u, 0u, 600u, 600u, 700u}) protect_process(pid);
+  for (uint32_t pid : {500u, 0u, 600u, 600u, 700u}) protect_process(pid, 1);
   EXPECT_EQ(g_engine.protected_pids.protected_count, 3);
   const struct {
     uint32_t pid;
     int protected_;
   } cases[] = {{500, 1}, {600, 1}, {700, 1}, {0, 0}, {800, 0}};
-  for (const auto& c : cases) EXPECT_EQ(is_protected_process(c.pid), c.protected_) << c.pid;
+  for (const auto& c : cases) EXPECT_EQ(is_protected_process(c.pid, 1), c.protected_) << c.pid;
+  EXPECT_EQ(is_protected_process(600, 2), 0);  // the id, but another process
 }
 
 TEST_F(EngineStateTest, FullListReplacesTheOldestMonitorAndKeepsTheService) {
-  for (uint32_t i = 0; i < kProtectedCapacity; ++i) protect_process(1000 + i);  // 1000 = service
+  for (uint32_t i = 0; i < kProtectedCapacity; ++i) protect_process(1000 + i, 1);  // 1000 = service
   ASSERT_EQ(g_engine.protected_pids.protected_count, kProtectedCapacity);
-  protect_process(5000);
-  protect_process(5001);
-  EXPECT_EQ(g_engine.protected_pids.pids[1], 5000u);
-  EXPECT_EQ(g_engine.protected_pids.pids[2], 5001u);
-  EXPECT_EQ(is_protected_process(1001), 0);
-  EXPECT_EQ(is_protected_process(1003), 1);
+  protect_process(5000, 1);
+  protect_process(5001, 1);
+  const ProtectedProcess* entries = g_engine.protected_pids.processes;
+  EXPECT_EQ(entries[1].pid, 5000u);
+  EXPECT_EQ(entries[2].pid, 5001u);
+  EXPECT_EQ(is_protected_process(1001, 1), 0);
+  EXPECT_EQ(is_protected_process(1003, 1), 1);
   // A full round over entries 1..63 comes back to entry 1, never to entry 0.
-  for (uint32_t i = 0; i < kProtectedCapacity - 1; ++i) protect_process(6000 + i);
-  EXPECT_EQ(g_engine.protected_pids.pids[0], 1000u);
-  EXPECT_EQ(g_engine.protected_pids.pids[3], 6000u);
-  EXPECT_EQ(g_engine.protected_pids.pids[63], 6060u);
-  EXPECT_EQ(g_engine.protected_pids.pids[1], 6061u);
+  for (uint32_t i = 0; i < kProtectedCapacity - 1; ++i) protect_process(6000 + i, 1);
+  EXPECT_EQ(entries[0].pid, 1000u);
+  EXPECT_EQ(entries[3].pid, 6000u);
+  EXPECT_EQ(entries[63].pid, 6060u);
+  EXPECT_EQ(entries[1].pid, 6061u);
   EXPECT_EQ(g_engine.protected_pids.protected_count, kProtectedCapacity);
-  EXPECT_EQ(is_protected_process(1000), 1);
+  EXPECT_EQ(is_protected_process(1000, 1), 1);
+}
+
+TEST_F(EngineStateTest, OnlyARealMonitorIsProtectedAndOnlyWhileItRuns) {
+  // 10: the service; 20: a real monitor; 30: a busy program that announced itself.
+  g_fake.processes = {{10, 1, 0}, {20, 1, 0}, {30, 1, 0}, {40, 1, 0}};
+  for (uint32_t pid : {10u, 20u}) process(pid)->own_image = true;
+  process(20)->creation_time = 7;
+  EXPECT_EQ(protect_own_process(10), 0);
+  EXPECT_EQ(protect_monitor(30), -1);  // forged
+  EXPECT_EQ(protect_monitor(99), -1);  // no such process
+  EXPECT_EQ(protect_monitor(20), 0);
+  protect_process(40, 1);  // a monitor that is about to end
+  EXPECT_EQ(g_engine.protected_pids.protected_count, 3);
+  EXPECT_EQ(g_engine.protected_pids.processes[1].creation_time, 7u);
+  EXPECT_EQ(is_protected_process(30, 1), 0);
+  // The monitor 40 ends, and the id 20 comes to name another process.
+  g_fake.processes.erase(g_fake.processes.begin() + 3);
+  process(20)->creation_time = 8;
+  pass_at(1000);
+  EXPECT_EQ(g_engine.protected_pids.protected_count, 1);
+  EXPECT_EQ(is_protected_process(10, 1), 1);
+  EXPECT_EQ(is_protected_process(20, 8), 0);
+  EXPECT_EQ(protect_monitor(20), 0);  // its place is taken by the next monitor
+  EXPECT_EQ(g_engine.protected_pids.processes[1].pid, 20u);
+  EXPECT_EQ(g_engine.protected_pids.processes[1].creation_time, 8u);
 }
 
 }  // namespace

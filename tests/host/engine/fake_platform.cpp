@@ -137,6 +137,32 @@ PlatformHandle platform_open_process(uint32_t process_id) {
   return make_handle(Kind::Process, process_id);
 }
 
+int platform_runs_own_image(uint32_t process_id) {
+  const FakeProcess* p = find_process(process_id);
+  return p != nullptr && p->own_image ? 1 : 0;
+}
+
+int platform_save_suspension_record(const SuspensionRecord* threads, int32_t count) {
+  log("save_record " + std::to_string(count));
+  g_fake.crash_record.assign(threads, threads + count);
+  std::vector<uint32_t> counts;
+  for (const FakeThread& t : g_fake.threads) counts.push_back(t.suspend_count);
+  g_fake.counts_at_save.push_back(counts);
+  return 0;
+}
+
+int32_t platform_load_suspension_record(SuspensionRecord* threads, int32_t capacity) {
+  log("load_record");
+  int32_t n = 0;
+  for (; n < capacity && n < static_cast<int32_t>(g_fake.crash_record.size()); ++n) threads[n] = g_fake.crash_record[n];
+  return n;
+}
+
+void platform_clear_suspension_record() {
+  log("clear_record");
+  g_fake.crash_record.clear();
+}
+
 uint32_t platform_tick_count() {
   log("tick");
   return g_fake.tick;

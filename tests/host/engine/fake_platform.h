@@ -8,12 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/platform.h"
+
 struct FakeProcess {
   uint32_t pid;
   uint64_t kernel_time;
   uint64_t user_time;
   bool opens = true;
   uint64_t creation_time = 1;
+  bool own_image = false;  // runs the same executable as the service
 };
 
 struct FakeThread {
@@ -37,6 +40,11 @@ struct FakePlatform {
   int bad_closes = 0;  // closes of handles that were not open
   std::function<void(uint32_t ms)> on_sleep;
   std::vector<uint32_t> sleeps;
+  // The crash record as the system keeps it between service processes.
+  std::vector<SuspensionRecord> crash_record;
+  // Suspend counts of all threads whenever the record is saved: nothing may be
+  // suspended yet that the record does not hold.
+  std::vector<std::vector<uint32_t>> counts_at_save;
 };
 
 extern FakePlatform g_fake;

@@ -48,10 +48,10 @@ TEST_F(ThrottlerTest, OneThreadWalkSuspendsEveryTargetThenResumesExactlyThoseThr
   run_duty_cycle();
   const std::vector<std::string> expected = {
       "tick", "open_thread_list", "open_thread 11", "open_thread 21", "open_thread 12",
-      "close thread_list 0", "suspend 11", "suspend 21", "suspend 12",
+      "close thread_list 0", "save_record 3", "suspend 11", "suspend 21", "suspend 12",
       "sleep 499", "tick",
       "resume 11", "close thread 11", "resume 21", "close thread 21", "resume 12", "close thread 12",
-      "sleep 501"};
+      "clear_record", "sleep 501"};
   EXPECT_EQ(g_fake.calls, expected);
   EXPECT_EQ(counts_at_first_sleep, (std::vector<uint32_t>{1, 1, 1, 0}));
   for (const FakeThread& t : g_fake.threads) EXPECT_EQ(t.suspend_count, 0u) << t.tid;
@@ -59,6 +59,41 @@ TEST_F(ThrottlerTest, OneThreadWalkSuspendsEveryTargetThenResumesExactlyThoseThr
   // The next pass learns how long each target was held.
   EXPECT_EQ(g_engine.table[3].held_ms, 499u);
   EXPECT_EQ(g_engine.table[5].held_ms, 499u);
+}
+
+TEST_F(ThrottlerTest, EverySuspendedThreadIsInTheCrashRecordWhileItIsHeld) {
+  g_engine.table[3].creation_time = 33;
+  g_engine.table[5].creation_time = 55;
+  fake_thread(21)->suspend_fails = true;
+  std::vector<std::vector<uint32_t>> record_at_sleep;
+  g_fake.on_sleep = [&](uint32_t) {
+    if (!record_at_sleep.empty()) return;
+    for (const SuspensionRecord& r : g_fake.crash_record) {
+      record_at_sleep.push_back({r.process_id, r.thread_id, static_cast<uint32_t>(r.creation_time)});
+    }
+  };
+  run_duty_cycle();
+  // Saved before the first suspension landed, then again without the thread that failed.
+  EXPECT_EQ(fake_calls_starting("save_record"), (std::vector<std::string>{"save_record 3", "save_record 2"}));
+  EXPECT_EQ(g_fake.counts_at_save[0], (std::vector<uint32_t>{0, 0, 0, 0}));
+  EXPECT_EQ(record_at_sleep, (std::vector<std::vector<uint32_t>>{{10, 11, 33}, {10, 12, 33}}));
+  EXPECT_TRUE(g_fake.crash_record.empty());  // a clean cycle leaves nothing behind
+}
+
+TEST_F(ThrottlerTest, AtStartTheThreadsACrashLeftSuspendedAreResumedOnceIfTheirProcessIsTheSame) {
+  g_fake.processes = {{10, 1, 0}, {20, 1, 0}};
+  g_fake.processes[0].creation_time = 33;
+  g_fake.processes[1].creation_time = 56;  // the id 20 now names another process
+  for (uint32_t tid : {11u, 12u, 21u}) fake_thread(tid)->suspend_count = 1;
+  g_fake.crash_record = {{10, 11, 33}, {10, 12, 33}, {20, 21, 55}, {10, 19, 33}, {10, 11, 33}};
+  resume_recorded_threads();
+  EXPECT_EQ(fake_calls_starting("resume"), (std::vector<std::string>{"resume 11", "resume 12"}));
+  EXPECT_EQ(fake_thread(21)->suspend_count, 1u);
+  EXPECT_TRUE(g_fake.crash_record.empty());
+  // Nothing recorded: nothing is listed, opened or resumed.
+  g_fake.calls.clear();
+  resume_recorded_threads();
+  EXPECT_EQ(g_fake.calls, (std::vector<std::string>{"load_record"}));
 }
 
 TEST_F(ThrottlerTest, SleepLengthsFollowTheThresholdAndNeverLeaveTheSecond) {
@@ -105,6 +140,7 @@ TEST_F(ThrottlerTest, NothingIsResumedThatThisCycleDidNotSuspend) {
     run_duty_cycle();
     EXPECT_EQ(fake_calls_starting("suspend"), c.suspends);
     EXPECT_EQ(fake_calls_starting("resume"), c.resumes);
+    EXPECT_TRUE(g_fake.crash_record.empty());
     EXPECT_EQ(std::count(g_fake.calls.begin(), g_fake.calls.end(), "open_thread 1"), 0);
     EXPECT_EQ(g_fake.sleeps, (std::vector<uint32_t>{499, 501}));
     EXPECT_EQ(g_engine.table[3].held_ms, c.held_10);

@@ -13,10 +13,18 @@
 // Substitutes for the Win32 layer: the region's mutexes and the snapshot copy lock.
 namespace {
 int g_lock_depth = 0;
+int g_lock_timeouts = 0;  // so many next waits time out: another process keeps the mutex
 std::mutex g_copy_mutex;
 }  // namespace
 
-void link_lock(LinkHandle) { ++g_lock_depth; }
+int link_lock(LinkHandle) {
+  if (g_lock_timeouts > 0) {
+    --g_lock_timeouts;
+    return -1;
+  }
+  ++g_lock_depth;
+  return 0;
+}
 void link_unlock(LinkHandle) { --g_lock_depth; }
 void snapshot_copy_lock() { g_copy_mutex.lock(); }
 void snapshot_copy_unlock() { g_copy_mutex.unlock(); }
@@ -88,6 +96,7 @@ class LinkTest : public ::testing::Test {
     fake.running_answers = {kYes};
     g_fake = &fake;
     g_lock_depth = 0;
+    g_lock_timeouts = 0;
   }
   void TearDown() override { g_fake = nullptr; }
 
@@ -216,6 +225,30 @@ TEST_F(LinkTest, SliderSendsOnlyOnceTheLinkIsUp) {
   send_slider_threshold(76);
   EXPECT_EQ(fake.region.command_flags, CMD_MONITOR_ATTACHED | CMD_THRESHOLD_CHANGED);
   EXPECT_EQ(fake.region.threshold, 76);
+  EXPECT_EQ(g_lock_depth, 0);
+}
+
+TEST_F(LinkTest, AMutexKeptElsewhereDelaysTheAnnouncementAndTheSliderToTheNextPoll) {
+  g_lock_timeouts = 1;  // the announcement's wait
+  stop_after_polls(3, [this](size_t poll) {
+    if (poll == 1) {
+      EXPECT_EQ(fake.region.command_flags, 0u);
+      g_monitor.slider_threshold = 70;  // moved while nothing could be sent
+    }
+    if (poll == 2) {
+      EXPECT_EQ(fake.region.threshold, 70);  // announced at poll 1 with the newest value
+      EXPECT_EQ(fake.region.monitor_pid, kPid);
+      fake.region.command_flags = 0;  // the service took it
+      g_lock_timeouts = 1;  // the window thread's wait
+      g_monitor.slider_threshold = 80;
+      send_slider_threshold(80);
+      EXPECT_EQ(fake.region.command_flags, 0u);
+    }
+  });
+  run_monitor_link(&kFakePlatform);
+  EXPECT_EQ(fake.region.command_flags, CMD_THRESHOLD_CHANGED);  // resent at the next poll
+  EXPECT_EQ(fake.region.threshold, 80);
+  EXPECT_EQ(g_monitor.threshold_unsent, 0);
   EXPECT_EQ(g_lock_depth, 0);
 }
 

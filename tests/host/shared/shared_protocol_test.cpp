@@ -18,6 +18,7 @@ LinkHandle const kCommandMutex = &g_command_mutex_tag;
 
 std::vector<std::string> g_events;
 int g_held = 0;
+bool g_lock_times_out = false;  // another process keeps the mutex
 
 std::string mutex_name(LinkHandle mutex) {
   return mutex == kSnapshotMutex ? "snapshot" : mutex == kCommandMutex ? "command" : "?";
@@ -25,11 +26,16 @@ std::string mutex_name(LinkHandle mutex) {
 
 }  // namespace
 
-void link_lock(LinkHandle mutex) {
+int link_lock(LinkHandle mutex) {
+  if (g_lock_times_out) {
+    g_events.push_back("timeout " + mutex_name(mutex));
+    return -1;
+  }
   // No thread ever holds both mutexes.
   EXPECT_EQ(g_held, 0) << "second mutex taken while one is held";
   ++g_held;
   g_events.push_back("lock " + mutex_name(mutex));
+  return 0;
 }
 
 void link_unlock(LinkHandle mutex) {
@@ -46,6 +52,7 @@ class SharedProtocolTest : public ::testing::Test {
   void SetUp() override {
     g_events.clear();
     g_held = 0;
+    g_lock_times_out = false;
     std::memset(&block_, 0, sizeof(block_));
     std::memset(block_.reserved, kFill, sizeof(block_.reserved));
     std::memset(block_.tail, kFill, sizeof(block_.tail));
@@ -244,6 +251,28 @@ TEST_F(SharedProtocolTest, MissingPiecesMakeEveryOperationANoOp) {
     const size_t expected_events = (c.snapshot_ops_run ? 4 : 0) + (c.command_ops_run ? 6 : 0);
     EXPECT_EQ(g_events.size(), expected_events) << c.name;
   }
+}
+
+TEST_F(SharedProtocolTest, AMutexHeldElsewhereSkipsTheStepAndTouchesNothing) {
+  block_.snapshot = make_snapshot(SNAPSHOT_READY, 3, 9);
+  block_.command_flags = CMD_THRESHOLD_CHANGED;
+  block_.threshold = 55;
+  block_.monitor_pid = 77;
+  const SharedControlBlock before = block_;
+  g_lock_times_out = true;
+  const UsageSnapshot fresh = make_snapshot(0, 5, 1);
+  publish_snapshot(&link_, &fresh);
+  TakenCommands commands;
+  EXPECT_EQ(take_commands(&link_, &commands), 0);
+  EXPECT_EQ(commands.flags, 0u);
+  EXPECT_EQ(announce_monitor(&link_, 40, 1234), -1);
+  EXPECT_EQ(send_threshold(&link_, 60), -1);
+  UsageSnapshot taken = make_snapshot(0, 0, 0);
+  EXPECT_EQ(take_snapshot(&link_, &taken), 0);
+  EXPECT_EQ(taken.active_count, 0u);
+  EXPECT_EQ(std::memcmp(&block_, &before, sizeof(block_)), 0);
+  EXPECT_EQ(g_events.size(), 5u);
+  for (const std::string& e : g_events) EXPECT_EQ(e.compare(0, 7, "timeout"), 0) << e;
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ const uint32_t kBarsShown = 16;
 int main(int argc, char** argv) {
   const int passes = argc > 1 ? atoi(argv[1]) : kDefaultPasses;
   engine_reset();
-  protect_process(GetCurrentProcessId());
+  protect_own_process(GetCurrentProcessId());
   for (int pass = 0; pass < passes; ++pass) {
     if (pass > 0) Sleep(kPassGapMs);
     const int result = run_sampling_pass();

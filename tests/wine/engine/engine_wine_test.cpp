@@ -194,7 +194,7 @@ void check_outside_suspension_survives(int helper_slot) {
 int main() {
   engine_reset();
   const uint32_t own_pid = GetCurrentProcessId();
-  protect_process(own_pid);  // never a target, whatever the measurements say
+  protect_own_process(own_pid);  // never a target, whatever the measurements say
   const bool started = start_helper();
   CHECK(started);
   if (started) {
