@@ -11,7 +11,6 @@ then shuts the prefix's Wine down.
 """
 import os
 import signal
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -225,9 +224,11 @@ def throttle_level(level):
     load_start = time.time()
     sampler = Sampler(busy.pid)
     time.sleep(SETTLE_S)
-    held = background_probe("cpu", svc, WATCH_S)
+    watch_start = time.time()
+    throttling = background_probe("cpu", svc, WATCH_S)
     pattern = probe("hogs", WATCH_S, timeout=WATCH_S + 60).get("pattern", "")
-    busy_pct = cpu_pct(held())
+    watch_end = time.time()
+    throttling_pct = cpu_pct(throttling())
     stop_at = stop_service()
     time.sleep(AFTER_STOP_S)
     sampler.stop()
@@ -239,9 +240,9 @@ def throttle_level(level):
         "level": level,
         "designed": 1 - (level * 10 - 1) / CYCLE_MS,
         "pattern": pattern,
-        "stalls": len(before),
+        "holds": len([s for s in stalls if watch_start <= s[0] < watch_end]),
         "idle_pct": idle,
-        "busy_pct": busy_pct,
+        "throttling_pct": throttling_pct,
         "first_s": before[0][0] - load_start if before else None,
         "release_s": max([0.0] + [e - stop_at for s, e in stalls if e > stop_at]),
     }
@@ -292,7 +293,8 @@ def scene(name, slug, limiter):
     after = sum(cpu_s(h.pid) for h in hogs)
     for p in helpers + hogs:
         end(p)
-    row = {"name": name, "slug": slug, "progress_s": (after - before) * SCENE_S / (t1 - t0), **frames}
+    row = {"name": name, "slug": slug, "progress_s": (after - before) * SCENE_S / (t1 - t0),
+           "service": parse_int(probe("service"), "state"), **frames}
     log(f"{name}: {row}")
     return row
 
@@ -331,7 +333,8 @@ def secs(x):
 
 def throttle_table(rows, limits):
     lines = [
-        "| slider | designed run fraction | achieved | cycles throttled | load start → first suspension "
+        "| slider | designed run fraction | achieved | cycles throttled (marked red / holds seen) "
+        "| load start → first suspension "
         "| Stop → full speed | service CPU idle | service CPU throttling | cpulimit -l | cpulimit achieved "
         "| cpulimit's own CPU |",
         "|---|---|---|---|---|---|---|---|---|---|---|",
@@ -339,8 +342,8 @@ def throttle_table(rows, limits):
     for r, c in zip(rows, limits):
         lines.append(
             f"| {r['level']} | {pct(r['designed'])} | {pct(r['achieved'])} "
-            f"| {r['pattern'].count('H')} of {len(r['pattern'])} "
-            f"| {secs(r['first_s'])} | {secs(r['release_s'])} | {r['idle_pct']:.1f} % | {r['busy_pct']:.1f} % "
+            f"| {r['pattern'].count('H')} of {len(r['pattern'])} / {r['holds']} "
+            f"| {secs(r['first_s'])} | {secs(r['release_s'])} | {r['idle_pct']:.1f} % | {r['throttling_pct']:.1f} % "
             f"| {c['limit']} | {pct(c['achieved'])} | {c['own_pct']:.1f} % |")
     return "\n".join(lines)
 
@@ -397,6 +400,7 @@ plot {', '.join(plots)}
 
 def main():
     os.makedirs(out_dir, exist_ok=True)
+    log(f"load average at the start: {' '.join(open('/proc/loadavg').read().split()[:3])}")
     # Wine ends a service whose prefix has no ordinary program left; a desktop always has one.
     start([WINE, probe_exe, "idle", "3600"])
     start([WINE, exe])
@@ -426,8 +430,7 @@ def main():
     report = "\n\n".join([throttle_table(rows, limits), scene_table(scenes)])
     with open(os.path.join(out_dir, "tables.md"), "w") as f:
         f.write(report + "\n")
-    load = open("/proc/loadavg").read().split()[:3]
-    log(f"\n{report}\n\nload average at the end: {' '.join(load)}")
+    log(f"\n{report}\n\nload average at the end: {' '.join(open('/proc/loadavg').read().split()[:3])}")
     log(f"tables: {os.path.join(out_dir, 'tables.md')}  chart: {os.path.join(out_dir, 'lateness.png')}")
     return 0
 
