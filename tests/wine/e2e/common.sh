@@ -86,10 +86,28 @@ keep_session() {
   keeper_pid=$!
 }
 
+# background_probe NAME ARGS...: a probe in the background, its output in $QC_ARTIFACTS/NAME.
+background_pids=()
+background_probe() {
+  local name=$1
+  shift
+  "$QC_WINE" "$probe_exe" "$@" >"$QC_ARTIFACTS/$name" 2>/dev/null &
+  background_pids+=($!)
+}
+
+# first_line_of NAME: waits up to 20 s for a background probe's first line.
+first_line_of() {
+  for _ in $(seq 100); do
+    [ -s "$QC_ARTIFACTS/$1" ] && break
+    sleep 0.2
+  done
+  head -1 "$QC_ARTIFACTS/$1" | tr -d '\r'
+}
+
 # Whatever happens, nothing of ours stays running: wine-run shuts the prefix's Wine down.
 finish() {
   say "summary"
-  for pid in "${monitor_pids[@]}" ${keeper_pid:-}; do kill "$pid" 2>/dev/null; done
+  for pid in "${monitor_pids[@]}" ${keeper_pid:-} "${background_pids[@]}"; do kill "$pid" 2>/dev/null; done
   echo "artifacts: $QC_ARTIFACTS"
   if [ "$failures" = 0 ]; then echo "PASSED"; exit 0; fi
   echo "$failures check(s) FAILED"
