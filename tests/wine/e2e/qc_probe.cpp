@@ -61,10 +61,23 @@ int service_state(DWORD* pid) {
   return state;
 }
 
+// The full image path of a process, empty when it cannot be read.
+std::string image_of(DWORD pid) {
+  wchar_t path[MAX_PATH] = L"";
+  HANDLE process = pid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid) : nullptr;
+  if (process) {
+    DWORD size = MAX_PATH;
+    if (!QueryFullProcessImageNameW(process, 0, path, &size)) path[0] = L'\0';
+    CloseHandle(process);
+  }
+  return narrow(path);
+}
+
 int cmd_service() {
   DWORD pid = 0;
   int state = service_state(&pid);
-  printf("state=%d pid=%lu\n", state, pid);
+  // Last on the line: the image path may hold spaces.
+  printf("state=%d pid=%lu image=%s\n", state, pid, image_of(pid).c_str());
   return state >= 0 ? 0 : 1;
 }
 
