@@ -5,6 +5,7 @@
 // says (or the awaited state came), 1 when not, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <stdio.h>
@@ -540,6 +541,28 @@ int cmd_help_files(const wchar_t* exe) {
   return !resource.empty() && same == (int)copies.size() ? 0 : 1;
 }
 
+// ---- shortcuts
+
+// The target of a shell link (.lnk), as the shell resolves it when a user opens it.
+int cmd_shortcut(const wchar_t* lnk) {
+  wchar_t target[MAX_PATH] = L"";
+  CoInitialize(nullptr);
+  IShellLinkW* link = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                 (void**)&link))) {
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
+      if (SUCCEEDED(file->Load(lnk, STGM_READ))) link->GetPath(target, MAX_PATH, nullptr, 0);
+      file->Release();
+    }
+    link->Release();
+  }
+  CoUninitialize();
+  // Alone on the line: the path may hold spaces.
+  printf("target=%s\n", narrow(target).c_str());
+  return target[0] ? 0 : 1;
+}
+
 // ---- processes
 
 int cmd_processes() {
@@ -571,7 +594,8 @@ int usage() {
           "usage: qc_probe service | wait-service STATE SECONDS | config | stop-service | region |\n"
           "       watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID | hold-command-mutex THRESHOLD SECONDS |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
-          "       about present|absent SECONDS | close-others | help-files EXE | processes | idle SECONDS\n");
+          "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes |\n"
+          "       idle SECONDS\n");
   return 2;
 }
 
@@ -600,6 +624,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"about" && argc == 4) return cmd_about(word(2) == L"present", num(3));
   if (cmd == L"close-others") return cmd_close_others();
   if (cmd == L"help-files" && argc == 3) return cmd_help_files(argv[2]);
+  if (cmd == L"shortcut" && argc == 3) return cmd_shortcut(argv[2]);
   if (cmd == L"processes") return cmd_processes();
   if (cmd == L"idle" && argc == 3) return cmd_idle(num(2));
   return usage();
