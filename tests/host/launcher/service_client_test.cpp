@@ -204,7 +204,6 @@ TEST_F(ServiceClientTest, InstalledCopyLivesInItsOwnProgramFilesFolder) {
       {too_long.c_str(), -1, nullptr},
       {L"Program Files", -1, nullptr},
       {L"\\\\server\\share", -1, nullptr},
-      {L"C:", -1, nullptr},
       {L"C:Program Files", -1, nullptr},
       {L"", -1, nullptr},
       {L"C:\\a\"b", -1, nullptr},
@@ -220,28 +219,6 @@ TEST_F(ServiceClientTest, InstalledCopyLivesInItsOwnProgramFilesFolder) {
   }
 }
 
-TEST_F(ServiceClientTest, QuotesAreAddedOnlyToThisPathLeftUnquoted) {
-  const wchar_t* installed = L"C:\\Program Files\\Quellcore\\quellcore.exe";
-  struct Case {
-    const wchar_t* registered;
-    const wchar_t* path;
-    int needs_quotes;
-  };
-  const Case cases[] = {
-      {L"C:\\Program Files\\Quellcore\\quellcore.exe", installed, -1},
-      {L"c:\\PROGRAM FILES\\quellcore\\QUELLCORE.EXE", installed, -1},
-      {L"\"C:\\Program Files\\Quellcore\\quellcore.exe\"", installed, 0},
-      {L"C:\\Program Files\\Quellcore\\quellcore.exe -x", installed, 0},
-      {L"C:\\Program Files\\Quellcore\\quellcore", installed, 0},
-      {L"C:\\Program Files\\Other\\other.exe", installed, 0},
-      {L"C:\\Quellcore\\quellcore.exe", L"C:\\Quellcore\\quellcore.exe", 0},
-      {L"", L"", 0},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(command_line_needs_quotes(c.registered, c.path), c.needs_quotes) << c.registered;
-  }
-}
-
 TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFiles) {
   const std::wstring downloaded = L"C:\\Users\\me\\Downloads\\quellcore.exe";
   const std::wstring target = L"C:\\Program Files\\Quellcore\\quellcore.exe";
@@ -254,40 +231,35 @@ TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFiles) {
     const char* name;
     std::wstring path;
     std::wstring program_files;
-    bool manager_fails, service_exists, copy_fails, move_fails, create_fails;
+    bool service_exists, copy_fails, move_fails, create_fails;
     int result;
     std::vector<std::wstring> file_ops;
     const wchar_t* command_line;  // null: nothing created
   };
   const std::vector<Case> cases = {
-      {"a copy needed", downloaded, L"C:\\Program Files", false, false, false, false, false, 0,
+      {"a copy needed", downloaded, L"C:\\Program Files", false, false, false, false, 0,
        copied, quoted.c_str()},
       {"already in place", L"c:\\program files\\QUELLCORE\\quellcore.exe", L"C:\\Program Files",
-       false, false, false, false, false, 0, {}, quoted.c_str()},
-      {"the copy fails: nothing registered", downloaded, L"C:\\Program Files", false, false, true,
+       false, false, false, false, 0, {}, quoted.c_str()},
+      {"the copy fails: nothing registered", downloaded, L"C:\\Program Files", false, true,
        false, false, -1, {copied[0], copied[1], L"delete " + staging}, nullptr},
-      {"the move fails: nothing registered", downloaded, L"C:\\Program Files", false, false, false,
+      {"the move fails: nothing registered", downloaded, L"C:\\Program Files", false, false,
        true, false, -1, {copied[0], copied[1], copied[2], L"delete " + staging}, nullptr},
       {"existing registration is left alone, nothing copied", downloaded, L"C:\\Program Files",
-       false, true, false, false, false, -1, {}, nullptr},
-      {"creation refused", downloaded, L"C:\\Program Files", false, false, false, false, true, -1,
+       true, false, false, false, -1, {}, nullptr},
+      {"creation refused", downloaded, L"C:\\Program Files", false, false, false, true, -1,
        copied, quoted.c_str()},
-      {"no manager: nothing copied", downloaded, L"C:\\Program Files", true, false, false, false,
-       false, -1, {}, nullptr},
-      {"no Program Files folder", downloaded, L"", false, false, false, false, false, -1, {},
+      {"no Program Files folder", downloaded, L"", false, false, false, false, -1, {},
        nullptr},
       {"Program Files path too long for the copy", downloaded,
-       L"C:\\" + std::wstring(240, L'p'), false, false, false, false, false, -1, {}, nullptr},
+       L"C:\\" + std::wstring(240, L'p'), false, false, false, false, -1, {}, nullptr},
       {"own path cut short is never copied", L"C:\\" + std::wstring(300, L'x') + L".exe",
-       L"C:\\Program Files", false, false, false, false, false, -1, {}, nullptr},
-      {"no own path", L"", L"C:\\Program Files", false, false, false, false, false, -1, {},
-       nullptr},
+       L"C:\\Program Files", false, false, false, false, -1, {}, nullptr},
   };
   for (const Case& c : cases) {
     SetUp();
     g.path = c.path;
     g.program_files = c.program_files;
-    g.manager_fails = c.manager_fails;
     g.service_missing = !c.service_exists;
     g.copy_fails = c.copy_fails;
     g.move_fails = c.move_fails;
@@ -323,6 +295,9 @@ TEST_F(ServiceClientTest, RepairQuotesTheRegisteredPathAndAddsFailureActions) {
   const std::vector<Case> cases = {
       {"installer's unquoted path, started from it", target, target, 0, false, false, 0, quoted,
        1},
+      {"letters compared without regard to case", target,
+       L"c:\\PROGRAM FILES\\quellcore\\QUELLCORE.EXE", -1, false, false, 0,
+       L"\"c:\\PROGRAM FILES\\quellcore\\QUELLCORE.EXE\"", 0},
       {"installer's unquoted path, started from elsewhere", elsewhere, target, -1, false, false, 0,
        quoted, 0},
       {"this executable's own unquoted path", elsewhere, elsewhere, -1, false, false, 0,
@@ -330,6 +305,10 @@ TEST_F(ServiceClientTest, RepairQuotesTheRegisteredPathAndAddsFailureActions) {
       {"already quoted: left alone", target, quoted, -1, false, false, 0, L"", 0},
       {"another program's path: left alone", target, L"C:\\Other Tools\\other.exe", -1, false,
        false, 0, L"", 0},
+      {"a command line with arguments: left alone", target, target + L" -x", -1, false, false, 0,
+       L"", 0},
+      {"a path without a space needs no quotes", L"C:\\Tools\\quellcore.exe",
+       L"C:\\Tools\\quellcore.exe", -1, false, false, 0, L"", 0},
       {"configuration unreadable: only the failure actions", target, L"", 0, false, false, 0, L"",
        1},
       {"change refused", target, target, -1, false, true, -1, quoted, 0},
