@@ -42,6 +42,7 @@ int command_line_needs_quotes(const wchar_t* command_line, const wchar_t* path);
 const uint32_t kRestartDelayMs = 2000;
 const uint32_t kRestartsOnFailure = 2;
 const uint32_t kFailureCountResetSeconds = 24 * 60 * 60;
+
 // The start wait's pause for a wait hint: a tenth of it, kept within 1 to 10 seconds.
 uint32_t start_wait_pause_ms(uint32_t wait_hint);
 // The stop wait's pause: the wait hint, cut so it ends no later than the cap.

@@ -1,4 +1,4 @@
-// The service control manager calls beneath the service control client.
+// The service control manager, registry and file calls beneath the service control client.
 #include <windows.h>
 
 #include "launcher/launcher.h"
