@@ -10,6 +10,7 @@ packages=(
   wine wine64
   xvfb xauth xdotool imagemagick
   fp-utils
+  wixl msitools
 )
 
 missing=()

@@ -8,6 +8,10 @@ probe_exe=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 failures=0
 monitor_pids=()
+# The service's own copy, as the scenario sees it and as the manager has it registered.
+installed_exe="$WINEPREFIX/drive_c/Program Files/Quellcore/quellcore.exe"
+installed_path='C:\Program Files\Quellcore\quellcore.exe'
+registered_path="\"$installed_path\""
 
 say() { echo "--- $*"; }
 
@@ -41,6 +45,15 @@ expect() {
     *) [ -n "$actual" ] && [ "$actual" "$op" "$wanted" ] 2>/dev/null || ok=0 ;;
   esac
   if [ $ok = 1 ]; then echo "ok: $what ($actual $op $wanted)"; else fail "$what: got '$actual', want $op '$wanted'"; fi
+}
+
+# Later starts run a copy in the user's temporary folder, a place any user can write.
+start_from_temp() {
+  local temp copy
+  temp=$("$QC_WINE" cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
+  copy="$("$QC_WINE" winepath -u "$temp" 2>/dev/null)/quellcore.exe"
+  cp "$exe" "$copy"
+  exe=$copy
 }
 
 # A user's start: no arguments. The pid of the wine64 process goes to monitor_pids.

@@ -43,7 +43,7 @@ probe service
 expect "service running" "$(val state)" = $SERVICE_RUNNING
 service_pid=$(val pid)
 probe config
-expect "registered with this executable" "$(val path)" = "$(winpath "$exe")"
+expect "registered: the copy in Program Files" "$(rest path)" = "$registered_path"
 probe window
 first=$(val pid)
 expect_announced "$first" "first monitor"
@@ -116,7 +116,7 @@ probe stop-service
 probe wait-service $SERVICE_STOPPED 10 || fail "the service did not stop"
 expect "stopped within about one cycle (ms)" "$(val ms)" -le 3000
 probe config
-expect "registration left as it was" "$(val path)" = "$(winpath "$exe")"
+expect "registration left as it was" "$(rest path)" = "$registered_path"
 start_monitor
 probe wait-window present 60 || fail "the third window did not open"
 probe service

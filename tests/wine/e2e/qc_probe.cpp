@@ -5,6 +5,7 @@
 // says (or the awaited state came), 1 when not, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
@@ -70,10 +71,23 @@ int service_state(DWORD* pid) {
   return state;
 }
 
+// The full image path of a process, empty when it cannot be read.
+std::string image_of(DWORD pid) {
+  wchar_t path[MAX_PATH] = L"";
+  HANDLE process = pid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid) : nullptr;
+  if (process) {
+    DWORD size = MAX_PATH;
+    if (!QueryFullProcessImageNameW(process, 0, path, &size)) path[0] = L'\0';
+    CloseHandle(process);
+  }
+  return narrow(path);
+}
+
 int cmd_service() {
   DWORD pid = 0;
   int state = service_state(&pid);
-  printf("state=%d pid=%lu\n", state, pid);
+  // Last on the line: the image path may hold spaces.
+  printf("state=%d pid=%lu image=%s\n", state, pid, image_of(pid).c_str());
   return state >= 0 ? 0 : 1;
 }
 
@@ -631,6 +645,28 @@ int cmd_help_files(const wchar_t* exe) {
   return !resource.empty() && same == (int)copies.size() ? 0 : 1;
 }
 
+// ---- shortcuts
+
+// The target of a shell link (.lnk), as the shell resolves it when a user opens it.
+int cmd_shortcut(const wchar_t* lnk) {
+  wchar_t target[MAX_PATH] = L"";
+  CoInitialize(nullptr);
+  IShellLinkW* link = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                 (void**)&link))) {
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
+      if (SUCCEEDED(file->Load(lnk, STGM_READ))) link->GetPath(target, MAX_PATH, nullptr, 0);
+      file->Release();
+    }
+    link->Release();
+  }
+  CoUninitialize();
+  // Alone on the line: the path may hold spaces.
+  printf("target=%s\n", narrow(target).c_str());
+  return target[0] ? 0 : 1;
+}
+
 // ---- processes
 
 typedef LONG(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
@@ -794,9 +830,9 @@ int usage() {
           "       start-service | watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID |\n"
           "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
-          "       about present|absent SECONDS | close-others | help-files EXE | processes | idle SECONDS |\n"
-          "       slider POSITION | hogs SECONDS | busy SECONDS | cpu PID SECONDS | recovery PID SECONDS |\n"
-          "       spin PID | kill-while-held BUSY_PID SERVICE_PID SECONDS | moving PID SECONDS\n");
+          "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes |\n"
+          "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | cpu PID SECONDS |\n"
+          "       recovery PID SECONDS | spin PID | kill-while-held BUSY_PID SERVICE_PID SECONDS | moving PID SECONDS\n");
   return 2;
 }
 
@@ -831,6 +867,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"about" && argc == 4) return cmd_about(word(2) == L"present", num(3));
   if (cmd == L"close-others") return cmd_close_others();
   if (cmd == L"help-files" && argc == 3) return cmd_help_files(argv[2]);
+  if (cmd == L"shortcut" && argc == 3) return cmd_shortcut(argv[2]);
   if (cmd == L"processes") return cmd_processes();
   if (cmd == L"idle" && argc == 3) return cmd_idle(num(2));
   if (cmd == L"slider" && argc == 3) return cmd_slider((int)num(2));

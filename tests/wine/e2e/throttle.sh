@@ -21,10 +21,9 @@ trap finish EXIT
 say "a busy program and Quellcore, installed as a user installs it"
 # Protection goes only to processes of the service's own image, so the monitors run
 # from the installed file, as the Start menu starts them.
-installed="$WINEPREFIX/drive_c/Program Files/Quellcore/quellcore.exe"
-mkdir -p "$(dirname "$installed")"
-cp "$exe" "$installed"
-exe=$installed
+mkdir -p "$(dirname "$installed_exe")"
+cp "$exe" "$installed_exe"
+exe=$installed_exe
 keep_session
 background_probe busy busy 150
 out=$(first_line_of busy)
