@@ -1,11 +1,22 @@
-// The service control manager calls beneath the service control client.
+// The service control manager, registry and file calls beneath the service control client.
 #include <windows.h>
 
+#include "launcher/launcher.h"
 #include "launcher/scm.h"
 
 namespace {
 
 const wchar_t kServiceName[] = L"QuellcoreSvc";
+const wchar_t kWindowsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+const wchar_t kProgramFilesValue[] = L"ProgramFilesDir";
+// QueryServiceConfig(2)W answers fit easily: a path, an account and a few short names.
+const DWORD kConfigBufferBytes = 8192;
+
+union ConfigBuffer {
+  QUERY_SERVICE_CONFIGW config;
+  SERVICE_FAILURE_ACTIONSW failure;
+  BYTE bytes[kConfigBufferBytes];
+};
 
 }  // namespace
 
@@ -26,6 +37,61 @@ ScmHandle scm_create_service(ScmHandle manager, const wchar_t* command_line) {
 }
 
 void scm_close(ScmHandle handle) { CloseServiceHandle(static_cast<SC_HANDLE>(handle)); }
+
+int scm_read_command_line(ScmHandle service, wchar_t* buffer, uint32_t capacity) {
+  ConfigBuffer answer;
+  DWORD needed = 0;
+  if (!QueryServiceConfigW(static_cast<SC_HANDLE>(service), &answer.config, sizeof(answer),
+                           &needed) ||
+      answer.config.lpBinaryPathName == nullptr) {
+    return -1;
+  }
+  const wchar_t* path = answer.config.lpBinaryPathName;
+  uint32_t length = 0;
+  while (path[length] != L'\0') ++length;
+  if (length + 1 > capacity) return -1;
+  for (uint32_t i = 0; i <= length; ++i) buffer[i] = path[i];
+  return 0;
+}
+
+int scm_change_command_line(ScmHandle service, const wchar_t* command_line) {
+  return ChangeServiceConfigW(static_cast<SC_HANDLE>(service), SERVICE_NO_CHANGE,
+                              SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, command_line, nullptr,
+                              nullptr, nullptr, nullptr, nullptr, nullptr)
+             ? 0
+             : -1;
+}
+
+int scm_has_failure_actions(ScmHandle service) {
+  ConfigBuffer answer;
+  DWORD needed = 0;
+  if (!QueryServiceConfig2W(static_cast<SC_HANDLE>(service), SERVICE_CONFIG_FAILURE_ACTIONS,
+                            answer.bytes, sizeof(answer), &needed)) {
+    return 0;
+  }
+  return answer.failure.cActions > 0 ? -1 : 0;
+}
+
+int scm_set_failure_actions(ScmHandle service) {
+  SC_ACTION actions[kRestartsOnFailure + 1];
+  for (uint32_t i = 0; i < kRestartsOnFailure; ++i) {
+    actions[i].Type = SC_ACTION_RESTART;
+    actions[i].Delay = kRestartDelayMs;
+  }
+  // The last action holds for every later failure.
+  actions[kRestartsOnFailure].Type = SC_ACTION_NONE;
+  actions[kRestartsOnFailure].Delay = 0;
+  SERVICE_FAILURE_ACTIONSW failure;
+  failure.dwResetPeriod = kFailureCountResetSeconds;
+  failure.lpRebootMsg = nullptr;
+  failure.lpCommand = nullptr;
+  failure.cActions = kRestartsOnFailure + 1;
+  failure.lpsaActions = actions;
+  return ChangeServiceConfig2W(static_cast<SC_HANDLE>(service), SERVICE_CONFIG_FAILURE_ACTIONS,
+                               &failure)
+             ? 0
+             : -1;
+}
 
 int scm_query(ScmHandle service, ServiceProgress* out) {
   SERVICE_STATUS_PROCESS status;
@@ -56,6 +122,32 @@ int scm_send_stop(ScmHandle service, ServiceProgress* out) {
 uint32_t own_executable_path(wchar_t* buffer, uint32_t capacity) {
   return GetModuleFileNameW(nullptr, buffer, capacity);
 }
+
+uint32_t program_files_folder(wchar_t* buffer, uint32_t capacity) {
+  // The machine's setting, which only administrators can change, rather than the caller's
+  // environment; a 32-bit build on 64-bit Windows reads the x86 folder through the WOW64
+  // view. A value to expand would bring the environment back in, so only REG_SZ counts.
+  DWORD bytes = capacity * sizeof(wchar_t);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kWindowsKey, kProgramFilesValue,
+                   RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, buffer, &bytes) != ERROR_SUCCESS ||
+      bytes < sizeof(wchar_t)) {
+    return 0;
+  }
+  return bytes / sizeof(wchar_t) - 1;
+}
+
+void make_folder(const wchar_t* path) {
+  // No security attributes: the folder inherits Program Files' protection.
+  CreateDirectoryW(path, nullptr);
+}
+
+int copy_file(const wchar_t* from, const wchar_t* to) { return CopyFileW(from, to, FALSE) ? 0 : -1; }
+
+int move_file_replacing(const wchar_t* from, const wchar_t* to) {
+  return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;
+}
+
+void delete_file(const wchar_t* path) { DeleteFileW(path); }
 
 uint32_t tick_count() { return GetTickCount(); }
 

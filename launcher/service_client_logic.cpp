@@ -46,6 +46,28 @@ int wait_for_pending_stop(ScmHandle service, ServiceProgress* progress, uint32_t
   return 0;
 }
 
+// The installed copy's paths below this machine's Program Files folder.
+int locate_installed_copy(InstallPaths* paths) {
+  wchar_t program_files[kExecutablePathCapacity];
+  const uint32_t length = program_files_folder(program_files, kExecutablePathCapacity);
+  if (length == 0 || length >= kExecutablePathCapacity) return -1;
+  return find_install_paths(program_files, paths);
+}
+
+// Copies the executable to the installed copy's place unless it already runs from there.
+// The copy is written beside the target and then moved over it, so the registered path
+// never names a half-written file; the staging name inherits the folder's protection.
+int put_copy_in_place(const wchar_t* own_path, const InstallPaths* paths) {
+  if (same_path(own_path, paths->target) == kYes) return 0;
+  make_folder(paths->folder);
+  if (copy_file(own_path, paths->staging) != 0 ||
+      move_file_replacing(paths->staging, paths->target) != 0) {
+    delete_file(paths->staging);
+    return -1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int build_service_command_line(const wchar_t* path, wchar_t* out, uint32_t capacity) {
@@ -79,14 +101,13 @@ uint32_t stop_wait_pause_ms(uint32_t wait_hint, uint32_t elapsed_ms) {
 }
 
 int install_service() {
-  wchar_t path[kExecutablePathCapacity];
-  const uint32_t length = own_executable_path(path, kExecutablePathCapacity);
-  // A path that filled the buffer was cut short; registering it would start the wrong file.
+  wchar_t own_path[kExecutablePathCapacity];
+  const uint32_t length = own_executable_path(own_path, kExecutablePathCapacity);
+  // A path that filled the buffer was cut short; copying it would copy the wrong file.
   if (length == 0 || length >= kExecutablePathCapacity) return -1;
-  wchar_t command_line[kCommandLineCapacity];
-  if (build_service_command_line(path, command_line, kCommandLineCapacity) != 0) return -1;
   ScmHandle manager = scm_open_manager();
   if (manager == nullptr) return -1;
+  // The probe comes before any copy: the manager's own start of the service passes here too.
   ScmHandle probe = scm_open_service(manager, kScmAccessDelete);
   if (probe != nullptr) {
     // Already registered: left exactly as it is.
@@ -94,14 +115,54 @@ int install_service() {
     scm_close(manager);
     return -1;
   }
-  ScmHandle created = scm_create_service(manager, command_line);
+  InstallPaths paths;
+  wchar_t command_line[kCommandLineCapacity];
+  ScmHandle created = nullptr;
+  if (locate_installed_copy(&paths) == 0 && put_copy_in_place(own_path, &paths) == 0 &&
+      build_service_command_line(paths.target, command_line, kCommandLineCapacity) == 0) {
+    created = scm_create_service(manager, command_line);
+  }
   if (created == nullptr) {
     scm_close(manager);
     return -1;
   }
+  // Without them the service still works; the monitor's start-up puts them in place later.
+  scm_set_failure_actions(created);
   scm_close(created);
   scm_close(manager);
   return 0;
+}
+
+int repair_service_registration() {
+  wchar_t own_path[kExecutablePathCapacity];
+  const uint32_t length = own_executable_path(own_path, kExecutablePathCapacity);
+  if (length == 0 || length >= kExecutablePathCapacity) own_path[0] = L'\0';
+  InstallPaths paths;
+  if (locate_installed_copy(&paths) != 0) paths.target[0] = L'\0';
+  ScmHandle manager = scm_open_manager();
+  if (manager == nullptr) return -1;
+  ScmHandle service = scm_open_service(manager, kScmAccessRepair);
+  if (service == nullptr) {
+    scm_close(manager);
+    return -1;
+  }
+  int result = 0;
+  wchar_t registered[kCommandLineCapacity];
+  wchar_t quoted[kCommandLineCapacity];
+  if (scm_read_command_line(service, registered, kCommandLineCapacity) == 0 &&
+      (command_line_needs_quotes(registered, own_path) == kYes ||
+       command_line_needs_quotes(registered, paths.target) == kYes)) {
+    if (build_service_command_line(registered, quoted, kCommandLineCapacity) != 0 ||
+        scm_change_command_line(service, quoted) != 0) {
+      result = -1;
+    }
+  }
+  if (scm_has_failure_actions(service) != kYes && scm_set_failure_actions(service) != 0) {
+    result = -1;
+  }
+  scm_close(service);
+  scm_close(manager);
+  return result;
 }
 
 int start_service_and_wait() {

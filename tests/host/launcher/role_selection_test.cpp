@@ -40,6 +40,10 @@ int service_is_running() {
   g_calls.push_back("running?");
   return g_script.running;
 }
+int repair_service_registration() {
+  g_calls.push_back("repair");
+  return 0;
+}
 
 namespace {
 
@@ -57,13 +61,13 @@ TEST(RoleSelectionTest, RoleFollowsTheServiceState) {
       {"user start while start-pending takes the service role", {-1, {}, -1, -1},
        ROLE_SERVICE, {"install", "pending?"}},
       {"installed but stopped: started once", {-1, {-1}, 0, 0}, ROLE_MONITOR,
-       {"install", "pending?", "running?", "start"}},
+       {"install", "pending?", "repair", "running?", "start"}},
       {"already running: no start", {-1, {}, 0, -1}, ROLE_MONITOR,
-       {"install", "pending?", "running?"}},
+       {"install", "pending?", "repair", "running?"}},
       {"created but the start failed: tried a second time", {0, {-1, -1}, 0, 0}, ROLE_MONITOR,
-       {"install", "start", "pending?", "running?", "start"}},
+       {"install", "start", "pending?", "repair", "running?", "start"}},
       {"no right to manage services", {-1, {-1}, 0, 0}, ROLE_MONITOR,
-       {"install", "pending?", "running?", "start"}},
+       {"install", "pending?", "repair", "running?", "start"}},
   };
   for (const Case& c : cases) {
     g_script = c.script;

@@ -1,5 +1,6 @@
-// The service control client over a scripted service control manager and a fake clock
-// that only moves when the client pauses or queries.
+// The service control client over a scripted service control manager, a file system that
+// records what is done to it, and a fake clock that only moves when the client pauses or
+// queries.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,6 +26,13 @@ struct FakeScm {
   int query_fails_at = -1;
   ServiceProgress stop_reply = {STOP_PENDING, 1, 0};
   std::wstring path = L"C:\\Quellcore\\quellcore.exe";
+  std::wstring program_files = L"C:\\Program Files";  // empty: the registry has none
+  bool copy_fails = false;
+  bool move_fails = false;
+  std::wstring registered;  // empty: the configuration cannot be read
+  bool change_fails = false;
+  int has_failure_actions = 0;
+  bool set_failure_actions_fails = false;
   uint32_t now = 0;
   uint32_t query_cost_ms = 0;
   // Record.
@@ -36,6 +44,9 @@ struct FakeScm {
   int stops_sent = 0;
   bool created = false;
   std::wstring command_line;
+  std::vector<std::wstring> file_ops;
+  std::wstring changed_command_line;
+  int failure_actions_set = 0;
 };
 
 FakeScm g;
@@ -64,6 +75,38 @@ void scm_close(ScmHandle handle) {
   EXPECT_NE(handle, nullptr);
   --g.open_handles;
 }
+int scm_read_command_line(ScmHandle, wchar_t* buffer, uint32_t capacity) {
+  if (g.registered.empty() || g.registered.size() + 1 > capacity) return -1;
+  std::copy(g.registered.begin(), g.registered.end(), buffer);
+  buffer[g.registered.size()] = L'\0';
+  return 0;
+}
+int scm_change_command_line(ScmHandle, const wchar_t* command_line) {
+  g.changed_command_line = command_line;
+  return g.change_fails ? -1 : 0;
+}
+int scm_has_failure_actions(ScmHandle) { return g.has_failure_actions; }
+int scm_set_failure_actions(ScmHandle) {
+  ++g.failure_actions_set;
+  return g.set_failure_actions_fails ? -1 : 0;
+}
+uint32_t program_files_folder(wchar_t* buffer, uint32_t capacity) {
+  const uint32_t length = static_cast<uint32_t>(g.program_files.size());
+  if (length == 0 || length + 1 > capacity) return 0;
+  std::copy(g.program_files.begin(), g.program_files.end(), buffer);
+  buffer[length] = L'\0';
+  return length;
+}
+void make_folder(const wchar_t* path) { g.file_ops.push_back(L"mkdir " + std::wstring(path)); }
+int copy_file(const wchar_t* from, const wchar_t* to) {
+  g.file_ops.push_back(L"copy " + std::wstring(from) + L" > " + to);
+  return g.copy_fails ? -1 : 0;
+}
+int move_file_replacing(const wchar_t* from, const wchar_t* to) {
+  g.file_ops.push_back(L"move " + std::wstring(from) + L" > " + to);
+  return g.move_fails ? -1 : 0;
+}
+void delete_file(const wchar_t* path) { g.file_ops.push_back(L"delete " + std::wstring(path)); }
 int scm_query(ScmHandle, ServiceProgress* out) {
   const int i = g.queries_made++;
   g.now += g.query_cost_ms;
@@ -145,45 +188,149 @@ TEST_F(ServiceClientTest, CommandLineIsQuotedWhenThePathHoldsASpace) {
   }
 }
 
-TEST_F(ServiceClientTest, InstallCreatesOnlyWhatIsMissing) {
+TEST_F(ServiceClientTest, InstalledCopyLivesInItsOwnProgramFilesFolder) {
+  struct Case {
+    const wchar_t* program_files;
+    int result;
+    const wchar_t* target;  // staging is the target with ".new"
+  };
+  const std::wstring longest = L"C:\\" + std::wstring(228, L'p');  // staging fills 259
+  const std::wstring too_long = longest + L"p";
+  const Case cases[] = {
+      {L"C:\\Program Files", 0, L"C:\\Program Files\\Quellcore\\quellcore.exe"},
+      {L"C:\\Program Files (x86)\\", 0, L"C:\\Program Files (x86)\\Quellcore\\quellcore.exe"},
+      {L"d:\\", 0, L"d:\\Quellcore\\quellcore.exe"},
+      {longest.c_str(), 0, nullptr},
+      {too_long.c_str(), -1, nullptr},
+      {L"Program Files", -1, nullptr},
+      {L"\\\\server\\share", -1, nullptr},
+      {L"C:Program Files", -1, nullptr},
+      {L"", -1, nullptr},
+      {L"C:\\a\"b", -1, nullptr},
+  };
+  for (const Case& c : cases) {
+    InstallPaths paths;
+    ASSERT_EQ(find_install_paths(c.program_files, &paths), c.result) << c.program_files;
+    if (c.result != 0) continue;
+    const std::wstring target = paths.target;
+    if (c.target != nullptr) EXPECT_EQ(target, c.target);
+    EXPECT_EQ(std::wstring(paths.staging), target + L".new");
+    EXPECT_EQ(std::wstring(paths.folder) + L"\\quellcore.exe", target);
+  }
+}
+
+TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFiles) {
+  const std::wstring downloaded = L"C:\\Users\\me\\Downloads\\quellcore.exe";
+  const std::wstring target = L"C:\\Program Files\\Quellcore\\quellcore.exe";
+  const std::wstring staging = target + L".new";
+  const std::wstring quoted = L"\"" + target + L"\"";
+  const std::vector<std::wstring> copied = {L"mkdir C:\\Program Files\\Quellcore",
+                                            L"copy " + downloaded + L" > " + staging,
+                                            L"move " + staging + L" > " + target};
   struct Case {
     const char* name;
-    bool manager_fails, service_exists, create_fails;
     std::wstring path;
+    std::wstring program_files;
+    bool service_exists, copy_fails, move_fails, create_fails;
     int result;
+    std::vector<std::wstring> file_ops;
     const wchar_t* command_line;  // null: nothing created
   };
-  const std::wstring plain = L"C:\\Quellcore\\quellcore.exe";
-  const std::wstring spaced = L"C:\\Program Files\\Quellcore\\quellcore.exe";
-  const Case cases[] = {
-      {"created now", false, false, false, plain, 0, L"C:\\Quellcore\\quellcore.exe"},
-      {"path with a space is quoted", false, false, false, spaced, 0,
-       L"\"C:\\Program Files\\Quellcore\\quellcore.exe\""},
-      {"existing registration is left alone", false, true, false, spaced, -1, nullptr},
-      {"creation refused", false, false, true, plain, -1, L"C:\\Quellcore\\quellcore.exe"},
-      {"no manager", true, false, false, plain, -1, nullptr},
-      {"no path", false, false, false, L"", -1, nullptr},
-      {"path cut short is never registered", false, false, false,
-       L"C:\\" + std::wstring(300, L'x') + L".exe", -1, nullptr},
+  const std::vector<Case> cases = {
+      {"a copy needed", downloaded, L"C:\\Program Files", false, false, false, false, 0,
+       copied, quoted.c_str()},
+      {"already in place", L"c:\\program files\\QUELLCORE\\quellcore.exe", L"C:\\Program Files",
+       false, false, false, false, 0, {}, quoted.c_str()},
+      {"the copy fails: nothing registered", downloaded, L"C:\\Program Files", false, true,
+       false, false, -1, {copied[0], copied[1], L"delete " + staging}, nullptr},
+      {"the move fails: nothing registered", downloaded, L"C:\\Program Files", false, false,
+       true, false, -1, {copied[0], copied[1], copied[2], L"delete " + staging}, nullptr},
+      {"existing registration is left alone, nothing copied", downloaded, L"C:\\Program Files",
+       true, false, false, false, -1, {}, nullptr},
+      {"creation refused", downloaded, L"C:\\Program Files", false, false, false, true, -1,
+       copied, quoted.c_str()},
+      {"no Program Files folder", downloaded, L"", false, false, false, false, -1, {},
+       nullptr},
+      {"Program Files path too long for the copy", downloaded,
+       L"C:\\" + std::wstring(240, L'p'), false, false, false, false, -1, {}, nullptr},
+      {"own path cut short is never copied", L"C:\\" + std::wstring(300, L'x') + L".exe",
+       L"C:\\Program Files", false, false, false, false, -1, {}, nullptr},
   };
   for (const Case& c : cases) {
     SetUp();
-    g.manager_fails = c.manager_fails;
-    g.service_missing = !c.service_exists;
-    g.create_fails = c.create_fails;
     g.path = c.path;
+    g.program_files = c.program_files;
+    g.service_missing = !c.service_exists;
+    g.copy_fails = c.copy_fails;
+    g.move_fails = c.move_fails;
+    g.create_fails = c.create_fails;
     EXPECT_EQ(install_service(), c.result) << c.name;
+    EXPECT_EQ(g.file_ops, c.file_ops) << c.name;
     if (c.command_line != nullptr) {
       EXPECT_EQ(g.command_line, c.command_line) << c.name;
     } else {
-      EXPECT_FALSE(g.created) << c.name;
       EXPECT_TRUE(g.command_line.empty()) << c.name;
     }
+    EXPECT_EQ(g.failure_actions_set, c.result == 0 ? 1 : 0) << c.name;
     if (!g.service_access.empty()) {
       EXPECT_EQ(g.service_access[0], kScmAccessDelete) << c.name;
     }
     EXPECT_EQ(g.open_handles, 0) << c.name;
   }
+}
+
+TEST_F(ServiceClientTest, RepairQuotesTheRegisteredPathAndAddsFailureActions) {
+  const std::wstring target = L"C:\\Program Files\\Quellcore\\quellcore.exe";
+  const std::wstring quoted = L"\"" + target + L"\"";
+  const std::wstring elsewhere = L"D:\\My Apps\\quellcore.exe";
+  struct Case {
+    const char* name;
+    std::wstring own_path, registered;
+    int has_failure_actions;
+    bool service_missing, change_fails;
+    int result;
+    std::wstring changed;
+    int failure_actions_set;
+  };
+  const std::vector<Case> cases = {
+      {"installer's unquoted path, started from it", target, target, 0, false, false, 0, quoted,
+       1},
+      {"letters compared without regard to case", target,
+       L"c:\\PROGRAM FILES\\quellcore\\QUELLCORE.EXE", -1, false, false, 0,
+       L"\"c:\\PROGRAM FILES\\quellcore\\QUELLCORE.EXE\"", 0},
+      {"installer's unquoted path, started from elsewhere", elsewhere, target, -1, false, false, 0,
+       quoted, 0},
+      {"this executable's own unquoted path", elsewhere, elsewhere, -1, false, false, 0,
+       L"\"" + elsewhere + L"\"", 0},
+      {"already quoted: left alone", target, quoted, -1, false, false, 0, L"", 0},
+      {"another program's path: left alone", target, L"C:\\Other Tools\\other.exe", -1, false,
+       false, 0, L"", 0},
+      {"a command line with arguments: left alone", target, target + L" -x", -1, false, false, 0,
+       L"", 0},
+      {"a path without a space needs no quotes", L"C:\\Tools\\quellcore.exe",
+       L"C:\\Tools\\quellcore.exe", -1, false, false, 0, L"", 0},
+      {"configuration unreadable: only the failure actions", target, L"", 0, false, false, 0, L"",
+       1},
+      {"change refused", target, target, -1, false, true, -1, quoted, 0},
+      {"no service", target, target, 0, true, false, -1, L"", 0},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    g.path = c.own_path;
+    g.registered = c.registered;
+    g.has_failure_actions = c.has_failure_actions;
+    g.service_missing = c.service_missing;
+    g.change_fails = c.change_fails;
+    EXPECT_EQ(repair_service_registration(), c.result) << c.name;
+    EXPECT_EQ(g.changed_command_line, c.changed) << c.name;
+    EXPECT_EQ(g.failure_actions_set, c.failure_actions_set) << c.name;
+    EXPECT_EQ(g.service_access, std::vector<uint32_t>{kScmAccessRepair}) << c.name;
+    EXPECT_TRUE(g.file_ops.empty()) << c.name;
+    EXPECT_EQ(g.open_handles, 0) << c.name;
+  }
+  g.set_failure_actions_fails = true;
+  g.registered = quoted;
+  EXPECT_EQ(repair_service_registration(), -1);
 }
 
 TEST_F(ServiceClientTest, StartWaitFollowsCheckpointsAndGivesUp) {

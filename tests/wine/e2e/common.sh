@@ -8,6 +8,10 @@ probe_exe=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 failures=0
 monitor_pids=()
+# The service's own copy, as the scenario sees it and as the manager has it registered.
+installed_exe="$WINEPREFIX/drive_c/Program Files/Quellcore/quellcore.exe"
+installed_path='C:\Program Files\Quellcore\quellcore.exe'
+registered_path="\"$installed_path\""
 
 say() { echo "--- $*"; }
 
@@ -41,6 +45,15 @@ expect() {
     *) [ -n "$actual" ] && [ "$actual" "$op" "$wanted" ] 2>/dev/null || ok=0 ;;
   esac
   if [ $ok = 1 ]; then echo "ok: $what ($actual $op $wanted)"; else fail "$what: got '$actual', want $op '$wanted'"; fi
+}
+
+# Later starts run a copy in the user's temporary folder, a place any user can write.
+start_from_temp() {
+  local temp copy
+  temp=$("$QC_WINE" cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
+  copy="$("$QC_WINE" winepath -u "$temp" 2>/dev/null)/quellcore.exe"
+  cp "$exe" "$copy"
+  exe=$copy
 }
 
 # A user's start: no arguments. The pid of the wine64 process goes to monitor_pids.
@@ -86,10 +99,28 @@ keep_session() {
   keeper_pid=$!
 }
 
+# background_probe NAME ARGS...: a probe in the background, its output in $QC_ARTIFACTS/NAME.
+background_pids=()
+background_probe() {
+  local name=$1
+  shift
+  "$QC_WINE" "$probe_exe" "$@" >"$QC_ARTIFACTS/$name" 2>/dev/null &
+  background_pids+=($!)
+}
+
+# first_line_of NAME: waits up to 20 s for a background probe's first line.
+first_line_of() {
+  for _ in $(seq 100); do
+    [ -s "$QC_ARTIFACTS/$1" ] && break
+    sleep 0.2
+  done
+  head -1 "$QC_ARTIFACTS/$1" | tr -d '\r'
+}
+
 # Whatever happens, nothing of ours stays running: wine-run shuts the prefix's Wine down.
 finish() {
   say "summary"
-  for pid in "${monitor_pids[@]}" ${keeper_pid:-}; do kill "$pid" 2>/dev/null; done
+  for pid in "${monitor_pids[@]}" ${keeper_pid:-} "${background_pids[@]}"; do kill "$pid" 2>/dev/null; done
   echo "artifacts: $QC_ARTIFACTS"
   if [ "$failures" = 0 ]; then echo "PASSED"; exit 0; fi
   echo "$failures check(s) FAILED"

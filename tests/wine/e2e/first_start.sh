@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A user's first start on a clean prefix and everything the window offers, as a user
-# sees it: service installed and started, one window, the Graph page with grid,
+# sees it: started from a temporary folder, the service installed from its own copy in
+# Program Files and started, one window, the Graph page with grid,
 # threshold line and takes, the Status page, the slider's clamp, a second start, help,
 # About, Stop and Start Service from the Status page, and closing with File, Exit.
 #
@@ -16,7 +17,8 @@ keep_session
 probe service
 expect "service not installed before the first start" "$(val state)" = 0
 
-say "first start"
+say "first start, from a temporary folder"
+start_from_temp
 start_monitor
 probe wait-window present 60 || fail "the window did not open"
 probe config
@@ -24,9 +26,14 @@ expect "service type own process" "$(val type)" = 16
 expect "demand start" "$(val start)" = 3
 expect "normal error control" "$(val error)" = 1
 expect "runs as LocalSystem" "$(val account)" = LocalSystem
-expect "registered with the executable's own path" "$(val path)" = "$(winpath "$exe")"
+expect "registered: the copy in Program Files, quoted" "$(rest path)" = "$registered_path"
+cmp -s "$exe" "$installed_exe"
+expect "the copy is byte-identical" "$?" = 0
 probe service
 expect "service running after the first start" "$(val state)" = $SERVICE_RUNNING
+expect "the service runs the copy" "$(rest image)" = "$installed_path"
+service_pid=$(val pid)
+copy_stamp=$(stat -c %i.%Y "$installed_exe")
 probe processes
 expect "one service and one monitor process" "$(val quellcore_processes)" = 2
 probe window
@@ -118,6 +125,10 @@ probe window
 expect "still one main window" "$(val count)" = 1
 expect "the first window is the one shown" "$(val window)" = "$window"
 expect "the first window is brought to the front" "$(val foreground)" = 1
+probe service
+expect "the second start opened the same service" "$(val pid)" = "$service_pid"
+expect "the second start copied nothing" "$(stat -c %i.%Y "$installed_exe")" = "$copy_stamp"
+expect "no staging file left" "$(ls "$installed_exe".new 2>/dev/null)" = ""
 kill "$other_pid" 2>/dev/null
 wait "$other_pid" 2>/dev/null
 

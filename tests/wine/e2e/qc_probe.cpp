@@ -6,6 +6,7 @@
 // says (or the awaited state came), 1 when not, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
@@ -41,6 +42,14 @@ std::string narrow(const wchar_t* text) {
   return n > 0 ? std::string(buffer) : std::string();
 }
 
+// Wall-clock milliseconds since 1970, the clock the scenario's shell reads too.
+long long unix_ms() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const long long since_1601 = ((long long)now.dwHighDateTime << 32 | now.dwLowDateTime) / 10000;
+  return since_1601 - 11644473600000LL;
+}
+
 // ---- service control manager
 
 // Current state (1..7), 0 when the service is not installed, -1 when the manager cannot be asked.
@@ -64,10 +73,23 @@ int service_state(DWORD* pid) {
   return state;
 }
 
+// The full image path of a process, empty when it cannot be read.
+std::string image_of(DWORD pid) {
+  wchar_t path[MAX_PATH] = L"";
+  HANDLE process = pid ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid) : nullptr;
+  if (process) {
+    DWORD size = MAX_PATH;
+    if (!QueryFullProcessImageNameW(process, 0, path, &size)) path[0] = L'\0';
+    CloseHandle(process);
+  }
+  return narrow(path);
+}
+
 int cmd_service() {
   DWORD pid = 0;
   int state = service_state(&pid);
-  printf("state=%d pid=%lu\n", state, pid);
+  // Last on the line: the image path may hold spaces.
+  printf("state=%d pid=%lu image=%s\n", state, pid, image_of(pid).c_str());
   return state >= 0 ? 0 : 1;
 }
 
@@ -78,7 +100,7 @@ int cmd_wait_service(int wanted, double seconds) {
     Sleep(kPollMs);
     state = service_state(&pid);
   }
-  printf("state=%d pid=%lu ms=%lu\n", state, pid, GetTickCount() - start);
+  printf("state=%d pid=%lu ms=%lu at=%lld\n", state, pid, GetTickCount() - start, unix_ms());
   return state == wanted ? 0 : 1;
 }
 
@@ -101,6 +123,20 @@ int cmd_config() {
              c.lpBinaryPathName ? narrow(c.lpBinaryPathName).c_str() : "");
       rc = 0;
     }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return rc;
+}
+
+// Asks for a start and returns at once; the scenario waits with wait-service.
+int cmd_start_service() {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return 1;
+  SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_START);
+  int rc = 1;
+  if (service) {
+    rc = StartServiceW(service, 0, nullptr) ? 0 : 1;
     CloseServiceHandle(service);
   }
   CloseServiceHandle(manager);
@@ -298,21 +334,40 @@ int cmd_mark(int32_t threshold, uint32_t monitor_pid) {
   return rc;
 }
 
-// Behaves like a monitor caught in the middle of a threshold command: takes the command
-// mutex, writes the command, and then never lets go until it is killed.
-int cmd_hold_command_mutex(int32_t threshold, double seconds) {
+// Takes one of the region's mutexes and keeps it for SECONDS, as a hostile program or
+// a process that hangs would. Holding the command mutex it also writes a threshold
+// command, as a monitor caught in the middle of one. Killed, it leaves the mutex abandoned.
+int cmd_hold_mutex(bool command, int32_t threshold, double seconds) {
   Region r;
   if (!open_region(&r)) {
     close_region(&r);
     return 1;
   }
-  if (!lock(r.command_mutex)) return 1;
-  r.view->command_flags |= CMD_THRESHOLD_CHANGED;
-  r.view->threshold = threshold;
+  if (!lock(command ? r.command_mutex : r.snapshot_mutex)) return 1;
+  if (command) {
+    r.view->command_flags |= CMD_THRESHOLD_CHANGED;
+    r.view->threshold = threshold;
+  }
   printf("held pid=%lu\n", GetCurrentProcessId());
   fflush(stdout);
   Sleep((DWORD)(seconds * 1000));
+  ReleaseMutex(command ? r.command_mutex : r.snapshot_mutex);
+  close_region(&r);
   return 0;
+}
+
+// Writes a monitor's announcement for any process id, as anyone on the machine can.
+int cmd_announce(uint32_t pid) {
+  Region r;
+  int rc = 1;
+  if (open_region(&r) && lock(r.command_mutex)) {
+    r.view->command_flags |= CMD_MONITOR_ATTACHED;
+    r.view->monitor_pid = pid;
+    ReleaseMutex(r.command_mutex);
+    rc = 0;
+  }
+  close_region(&r);
+  return rc;
 }
 
 int cmd_kill(DWORD pid) {
@@ -442,16 +497,36 @@ int cmd_wait_window(bool present, double seconds) {
 }
 
 // Moves the slider as a user's drag ends: the trackbar's new position, then the scroll
-// notification the window acts on.
+// notification the window acts on. ms: how long the window took to handle it.
 int cmd_slider(int position) {
   HWND window = main_window();
   if (!window) return 1;
   Children c = children_of(window);
   if (!c.slider) return 1;
   SendMessageW(c.slider, TBM_SETPOS, TRUE, position);
+  const ULONGLONG start = GetTickCount64();
   SendMessageW(window, WM_VSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), (LPARAM)c.slider);
-  printf("slider=%d\n", (int)SendMessageW(c.slider, TBM_GETPOS, 0, 0));
+  printf("slider=%d ms=%llu\n", (int)SendMessageW(c.slider, TBM_GETPOS, 0, 0), GetTickCount64() - start);
   return 0;
+}
+
+// Asks the main window something every 100 ms for SECONDS: the longest answer it gave,
+// and how often it gave none within a second.
+int cmd_answers(double seconds) {
+  HWND window = main_window();
+  if (!window) return 1;
+  ULONGLONG longest = 0;
+  int missed = 0;
+  const ULONGLONG start = GetTickCount64();
+  while (GetTickCount64() - start < seconds * 1000) {
+    const ULONGLONG asked = GetTickCount64();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result)) ++missed;
+    if (GetTickCount64() - asked > longest) longest = GetTickCount64() - asked;
+    Sleep(kPollMs);
+  }
+  printf("longest_ms=%llu missed=%d\n", longest, missed);
+  return missed == 0 ? 0 : 1;
 }
 
 int cmd_post(UINT id) {
@@ -572,6 +647,28 @@ int cmd_help_files(const wchar_t* exe) {
   return !resource.empty() && same == (int)copies.size() ? 0 : 1;
 }
 
+// ---- shortcuts
+
+// The target of a shell link (.lnk), as the shell resolves it when a user opens it.
+int cmd_shortcut(const wchar_t* lnk) {
+  wchar_t target[MAX_PATH] = L"";
+  CoInitialize(nullptr);
+  IShellLinkW* link = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                 (void**)&link))) {
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
+      if (SUCCEEDED(file->Load(lnk, STGM_READ))) link->GetPath(target, MAX_PATH, nullptr, 0);
+      file->Release();
+    }
+    link->Release();
+  }
+  CoUninitialize();
+  // Alone on the line: the path may hold spaces.
+  printf("target=%s\n", narrow(target).c_str());
+  return target[0] ? 0 : 1;
+}
+
 // ---- processes
 
 typedef LONG(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
@@ -595,6 +692,61 @@ long long process_cpu_time(DWORD pid) {
     if (p->NextEntryOffset == 0) return -1;
     at += p->NextEntryOffset;
   }
+}
+
+// Starts a thread in another process that spins for ever (the two bytes of "jmp $"): any
+// program can become a processor hog this way, a monitor included.
+int cmd_spin(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_VM_OPERATION | PROCESS_VM_WRITE |
+                                   PROCESS_QUERY_INFORMATION, FALSE, pid);
+  if (!process) return 1;
+  const unsigned char spin[] = {0xEB, 0xFE};
+  void* code = VirtualAllocEx(process, nullptr, sizeof spin, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+  HANDLE thread = nullptr;
+  if (code && WriteProcessMemory(process, code, spin, sizeof spin, nullptr))
+    thread = CreateRemoteThread(process, nullptr, 0, (LPTHREAD_START_ROUTINE)code, nullptr, 0, nullptr);
+  printf("spinning=%d\n", thread ? 1 : 0);
+  if (thread) CloseHandle(thread);
+  CloseHandle(process);
+  return thread ? 0 : 1;
+}
+
+// Waits for the busy process to be held (its processor time stands still for 150 ms),
+// then ends the service's process as a crash or Task Manager's End task would.
+int cmd_kill_while_held(DWORD busy, DWORD service, double seconds) {
+  const ULONGLONG start = GetTickCount64();
+  long long last = process_cpu_time(busy);
+  ULONGLONG still_since = GetTickCount64();
+  while (GetTickCount64() - start < seconds * 1000) {
+    Sleep(10);
+    const long long now = process_cpu_time(busy);
+    if (now != last) {
+      last = now;
+      still_since = GetTickCount64();
+    } else if (GetTickCount64() - still_since >= 150) {
+      const int rc = cmd_kill(service);
+      printf("killed=%d at=%lld\n", rc == 0 ? 1 : 0, unix_ms());
+      return rc;
+    }
+  }
+  printf("killed=0\n");
+  return 1;
+}
+
+// Waits until the process uses processor time again; at: when it was first seen moving.
+int cmd_moving(DWORD pid, double seconds) {
+  const ULONGLONG start = GetTickCount64();
+  const long long first = process_cpu_time(pid);
+  while (GetTickCount64() - start < seconds * 1000) {
+    const long long now = process_cpu_time(pid);
+    if (first >= 0 && now > first) {
+      printf("moving=1 at=%lld\n", unix_ms());
+      return 0;
+    }
+    Sleep(10);
+  }
+  printf("moving=0\n");
+  return 1;
 }
 
 // One thread that spins for the given time: a program that wants a whole processor.
@@ -692,14 +844,6 @@ int cmd_frames(double seconds, const wchar_t* path) {
   return 0;
 }
 
-// Wall-clock milliseconds since 1970, the clock the scenario's shell reads too.
-long long unix_ms() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const long long since_1601 = ((long long)now.dwHighDateTime << 32 | now.dwLowDateTime) / 10000;
-  return since_1601 - 11644473600000LL;
-}
-
 // Samples the process's processor time for SECONDS and finds when it ran freely again:
 // the start of the first second in which it used at least 75 % of a processor, as
 // wall-clock ms (-1 if never). A throttled process cannot do that: each duty cycle holds
@@ -754,10 +898,12 @@ int cmd_idle(double seconds) {
 int usage() {
   fprintf(stderr,
           "usage: qc_probe service | wait-service STATE SECONDS | config | stop-service | region |\n"
-          "       watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID | hold-command-mutex THRESHOLD SECONDS |\n"
+          "       start-service | watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID |\n"
+          "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
-          "       about present|absent SECONDS | close-others | help-files EXE | processes | idle SECONDS |\n"
-          "       slider POSITION | hogs SECONDS | busy SECONDS | cpu PID SECONDS | recovery PID SECONDS |\n"
+          "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes |\n"
+          "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | cpu PID SECONDS |\n"
+          "       recovery PID SECONDS | spin PID | kill-while-held BUSY_PID SERVICE_PID SECONDS | moving PID SECONDS |\n"
           "       frames SECONDS [FILE]\n");
   return 2;
 }
@@ -778,7 +924,13 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"watch-snapshots" && argc == 3) return cmd_watch(num(2), true);
   if (cmd == L"clear-ready") return cmd_clear_ready();
   if (cmd == L"mark" && argc == 4) return cmd_mark((int32_t)num(2), (uint32_t)num(3));
-  if (cmd == L"hold-command-mutex" && argc == 4) return cmd_hold_command_mutex((int32_t)num(2), num(3));
+  if (cmd == L"hold-mutex" && argc == 5) return cmd_hold_mutex(word(2) == L"command", (int32_t)num(3), num(4));
+  if (cmd == L"start-service") return cmd_start_service();
+  if (cmd == L"announce" && argc == 3) return cmd_announce((uint32_t)num(2));
+  if (cmd == L"answers" && argc == 3) return cmd_answers(num(2));
+  if (cmd == L"spin" && argc == 3) return cmd_spin((DWORD)num(2));
+  if (cmd == L"kill-while-held" && argc == 5) return cmd_kill_while_held((DWORD)num(2), (DWORD)num(3), num(4));
+  if (cmd == L"moving" && argc == 4) return cmd_moving((DWORD)num(2), num(3));
   if (cmd == L"kill" && argc == 3) return cmd_kill((DWORD)num(2));
   if (cmd == L"window") return cmd_window();
   if (cmd == L"wait-window" && argc == 4) return cmd_wait_window(word(2) == L"present", num(3));
@@ -787,6 +939,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"about" && argc == 4) return cmd_about(word(2) == L"present", num(3));
   if (cmd == L"close-others") return cmd_close_others();
   if (cmd == L"help-files" && argc == 3) return cmd_help_files(argv[2]);
+  if (cmd == L"shortcut" && argc == 3) return cmd_shortcut(argv[2]);
   if (cmd == L"processes") return cmd_processes();
   if (cmd == L"idle" && argc == 3) return cmd_idle(num(2));
   if (cmd == L"slider" && argc == 3) return cmd_slider((int)num(2));

@@ -133,6 +133,21 @@ void check_registration(SC_HANDLE service) {
   printf("registered path: %ls, account: %ls\n",
          config->lpBinaryPathName ? config->lpBinaryPathName : L"(none)",
          config->lpServiceStartName ? config->lpServiceStartName : L"(none)");
+
+  // Wine 8 keeps failure actions without answering for them (ERROR_INVALID_LEVEL).
+  SERVICE_FAILURE_ACTIONSW* failure = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(buffer);
+  if (!QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof(buffer),
+                            &needed)) {
+    CHECK_EQ(GetLastError(), ERROR_INVALID_LEVEL);
+    printf("failure actions: not readable here (error %lu)\n", GetLastError());
+    return;
+  }
+  CHECK_EQ(failure->dwResetPeriod, 24 * 60 * 60);
+  CHECK_EQ(failure->cActions, 3);
+  for (DWORD i = 0; i < failure->cActions && i < 3; ++i) {
+    CHECK_EQ(failure->lpsaActions[i].Type, i < 2 ? SC_ACTION_RESTART : SC_ACTION_NONE);
+    if (i < 2) CHECK_EQ(failure->lpsaActions[i].Delay, 2000);
+  }
 }
 
 // Watches the state from the moment the service exists until it runs.
