@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "engine/engine.h"
+#include "shared/usage_snapshot.h"
 
 // The back buffer the graph draws into, and where a new column lands in it.
 const int32_t kBufferWidth = 600;

@@ -65,14 +65,7 @@ expect "snapshots after the announcement" "${#held}" -ge 3
 expect "every one still marks a throttled process" "$(val pattern | tr -d H)" = ""
 
 say "the Graph page shows it red"
-probe window
-client=$(val client) graph=$(val graph_rect)
-IFS=, read -r cx cy _ _ <<<"$client"
-IFS=, read -r _ _ gw gh <<<"$graph"
-line_y=$(python3 -c "import math; print(math.trunc(((70 - 1) * 0.01) * $gh) + 30)")
-screenshot throttled
-python3 "$here/pixels.py" graph "$QC_ARTIFACTS/throttled.png" "$cx" "$cy" "$gw" "$gh" "$line_y" 100 ||
-  fail "Graph page: red columns of the throttled program"
+check_graph_page throttled 70 100 || fail "Graph page: red columns of the throttled program"
 
 say "Stop Service gives it its full speed back"
 show_tab status
