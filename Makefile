@@ -8,8 +8,10 @@ CMAKE_TYPE ?= Release
 HOST_DIR := $(BUILD)/host
 X86_DIR := $(BUILD)/x86
 X64_DIR := $(BUILD)/x64
+FUZZ_DIR := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 300
 
-.PHONY: all deps build host x86 x64 test run dist bench bench-deps clean
+.PHONY: all deps build host x86 x64 fuzzer test fuzz run dist bench bench-deps clean
 
 all: build
 
@@ -27,6 +29,11 @@ $(X64_DIR)/CMakeCache.txt:
 	cmake -S . -B $(X64_DIR) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-x86_64-w64-mingw32.cmake
 
+# libFuzzer comes with clang, so the fuzzer has a build of its own.
+$(FUZZ_DIR)/CMakeCache.txt:
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQC_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
+
 host: deps $(HOST_DIR)/CMakeCache.txt
 	cmake --build $(HOST_DIR) -j $(JOBS)
 
@@ -36,12 +43,22 @@ x86: deps $(X86_DIR)/CMakeCache.txt
 x64: deps $(X64_DIR)/CMakeCache.txt
 	cmake --build $(X64_DIR) -j $(JOBS)
 
-build: host x86 x64
+fuzzer: deps $(FUZZ_DIR)/CMakeCache.txt
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target qc_fuzz_intake
+
+build: host x86 x64 fuzzer
 
 test: build
 	ctest --test-dir $(HOST_DIR) --output-on-failure
+	ctest --test-dir $(FUZZ_DIR) --output-on-failure
 	ctest --test-dir $(X86_DIR) --output-on-failure
 	ctest --test-dir $(X64_DIR) --output-on-failure
+
+# The intake fuzzer for FUZZ_SECONDS; what it finds stays in build/fuzz/corpus for the next run.
+fuzz: fuzzer
+	mkdir -p $(FUZZ_DIR)/corpus
+	$(FUZZ_DIR)/tests/fuzz/qc_fuzz_intake -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
+	  -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus tests/fuzz/corpus
 
 # Running it needs the product and the probe that doubles as its demo load; shipping
 # needs only the product.

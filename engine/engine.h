@@ -5,31 +5,17 @@
 #include <stdint.h>
 
 #include "engine/platform.h"
+#include "shared/usage_snapshot.h"
 
 const int kUsageTableCapacity = 1023;
-const int kBarsCapacity = 1004;
 const int kTargetCapacity = 128;
 const int kProtectedCapacity = 64;  // one bit each in a pass's 64-bit mask
 const int kDefaultThresholdPercent = 50;
+// Outside these bounds the duty cycle's suspend or rest time would be negative or endless.
+const int32_t kMinThresholdPercent = 1;
+const int32_t kMaxThresholdPercent = 100;
 // One counter per share a signed 8-bit value can hold without going negative.
 const int kHistogramBuckets = 128;
-
-const uint32_t SNAPSHOT_READY = 1u;
-const uint8_t HOG_FLAG = 0x80;
-
-// Exactly 1024 bytes; travels through the shared region, so its layout is fixed.
-struct UsageSnapshot {
-  uint32_t flags;
-  uint32_t active_count;
-  uint8_t reserved[12];
-  uint8_t bars[kBarsCapacity];
-};
-
-static_assert(sizeof(UsageSnapshot) == 1024, "UsageSnapshot must be 1024 bytes");
-static_assert(__builtin_offsetof(UsageSnapshot, flags) == 0, "flags at 0");
-static_assert(__builtin_offsetof(UsageSnapshot, active_count) == 4, "active_count at 4");
-static_assert(__builtin_offsetof(UsageSnapshot, reserved) == 8, "reserved at 8");
-static_assert(__builtin_offsetof(UsageSnapshot, bars) == 20, "bars at 20");
 
 // One process: an id and a creation time, so a reused id is never taken for its predecessor.
 struct ProcessUsageEntry {
@@ -96,6 +82,9 @@ struct EngineState {
   ThrottleTargetList targets;
   ProtectedPidList protected_pids;
   SuspendedThreadTable suspended;
+  // How strict the throttle is, t, from 1 to 100 (the slider sends 40 to 100): a process
+  // whose share of the machine is above 100 - t is a target, and each duty cycle holds
+  // a target suspended for t * 10 - 1 ms. 50 until the monitor sends its value.
   int32_t threshold_percent;
   int32_t logical_cpu_count;
 };

@@ -6,6 +6,7 @@
 #include <stddef.h>
 
 #include "engine/platform.h"
+#include "shared/service_facts.h"
 
 // The access the sampler's check asks for; older headers give a smaller mask.
 static_assert(PROCESS_ALL_ACCESS == 0x1FFFFF, "PROCESS_ALL_ACCESS must be 0x1FFFFF");
@@ -31,7 +32,7 @@ const int kListAttempts = 4;
 const DWORD kImagePathCapacity = 1024;
 // Volatile: the key lives in memory only, outlasts the service's process and is gone at
 // reboot, when no thread can still be suspended.
-const wchar_t kRecordKey[] = L"SYSTEM\\CurrentControlSet\\Services\\QuellcoreSvc\\HeldThreads";
+const wchar_t kRecordKey[] = L"SYSTEM\\CurrentControlSet\\Services\\" QC_SERVICE_NAME L"\\HeldThreads";
 const wchar_t kRecordValue[] = L"Threads";
 
 typedef LONG(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);

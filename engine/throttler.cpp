@@ -10,14 +10,11 @@ const uint32_t kNoProcess = 0;
 const int32_t kNoTarget = -1;
 const int32_t kDutyCycleMs = 1000;
 const int32_t kPercent = 100;
-// Outside this range the suspend or rest time would be negative or endless.
-const int32_t kMinThrottlePercent = 1;
-const int32_t kMaxThrottlePercent = 100;
 
 int32_t clamped_threshold() {
   const int32_t t = g_engine.threshold_percent;
-  if (t < kMinThrottlePercent) return kMinThrottlePercent;
-  return t > kMaxThrottlePercent ? kMaxThrottlePercent : t;
+  if (t < kMinThresholdPercent) return kMinThresholdPercent;
+  return t > kMaxThresholdPercent ? kMaxThresholdPercent : t;
 }
 
 int32_t target_count() {

@@ -1,6 +1,7 @@
 // Path rules of the service's installed copy. The service runs as LocalSystem, so the file
 // it runs must sit where only administrators can write: a folder of its own in Program Files.
 #include "launcher/launcher.h"
+#include "shared/service_facts.h"
 
 namespace {
 
@@ -8,8 +9,6 @@ const wchar_t kFolderName[] = L"\\Quellcore";
 const wchar_t kFileName[] = L"\\quellcore.exe";
 const wchar_t kStagingSuffix[] = L".new";
 
-const int kYes = -1;
-const int kNo = 0;
 
 uint32_t length_of(const wchar_t* text) {
   uint32_t length = 0;

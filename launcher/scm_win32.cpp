@@ -3,10 +3,10 @@
 
 #include "launcher/launcher.h"
 #include "launcher/scm.h"
+#include "shared/service_facts.h"
 
 namespace {
 
-const wchar_t kServiceName[] = L"QuellcoreSvc";
 const wchar_t kWindowsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const wchar_t kProgramFilesValue[] = L"ProgramFilesDir";
 // QueryServiceConfig(2)W answers fit easily: a path, an account and a few short names.

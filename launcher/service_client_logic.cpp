@@ -3,20 +3,15 @@
 #include "launcher/launcher.h"
 #include "launcher/scm.h"
 #include "launcher/service_client.h"
+#include "shared/service_facts.h"
 
 namespace {
 
-const uint32_t kStateStopped = 1;
-const uint32_t kStatePending = 2;
-const uint32_t kStateStopPending = 3;
-const uint32_t kStateRunning = 4;
 
 const uint32_t kStartPauseDivisor = 10;
 const uint32_t kStartPauseMinMs = 1000;
 const uint32_t kStartPauseMaxMs = 10000;
 
-const int kYes = -1;
-const int kNo = 0;
 
 // -1 yes, 0 no or unknown.
 int service_state_is(uint32_t wanted) {
@@ -37,10 +32,10 @@ int service_state_is(uint32_t wanted) {
 // Polls until the service leaves STOP_PENDING or the cap has passed; 0 while it is
 // still worth sending STOP, -1 when the stop wait is over.
 int wait_for_pending_stop(ScmHandle service, ServiceProgress* progress, uint32_t begin) {
-  while (progress->state == kStateStopPending) {
+  while (progress->state == kServiceStopPending) {
     pause_ms(stop_wait_pause_ms(progress->wait_hint, tick_count() - begin));
     if (scm_query(service, progress) != 0) return -1;
-    if (progress->state == kStateStopped) return -1;
+    if (progress->state == kServiceStopped) return -1;
     if (tick_count() - begin >= kStopWaitCapMs) return -1;
   }
   return 0;
@@ -175,12 +170,12 @@ int start_service_and_wait() {
   }
   ServiceProgress progress;
   int result = -1;
-  if (scm_query(service, &progress) == 0 && progress.state != kStateRunning &&
+  if (scm_query(service, &progress) == 0 && progress.state != kServiceRunning &&
       scm_start(service) == 0 && scm_query(service, &progress) == 0) {
     result = 0;
     uint32_t clock_start = tick_count();
     uint32_t last_checkpoint = progress.checkpoint;
-    while (progress.state == kStatePending) {
+    while (progress.state == kServiceStartPending) {
       pause_ms(start_wait_pause_ms(progress.wait_hint));
       if (scm_query(service, &progress) != 0) break;
       if (progress.checkpoint > last_checkpoint) {
@@ -206,13 +201,13 @@ void stop_service_and_wait() {
     return;
   }
   ServiceProgress progress;
-  if (scm_query(service, &progress) == 0 && progress.state != kStateStopped &&
+  if (scm_query(service, &progress) == 0 && progress.state != kServiceStopped &&
       wait_for_pending_stop(service, &progress, begin) == 0 &&
-      scm_send_stop(service, &progress) == 0 && progress.state != kStateStopped) {
+      scm_send_stop(service, &progress) == 0 && progress.state != kServiceStopped) {
     for (;;) {
       pause_ms(stop_wait_pause_ms(progress.wait_hint, tick_count() - begin));
       if (scm_query(service, &progress) != 0) break;
-      if (progress.state == kStateStopped) break;
+      if (progress.state == kServiceStopped) break;
       if (tick_count() - begin >= kStopWaitCapMs) break;
     }
   }
@@ -220,6 +215,6 @@ void stop_service_and_wait() {
   scm_close(manager);
 }
 
-int service_is_start_pending() { return service_state_is(kStatePending); }
+int service_is_start_pending() { return service_state_is(kServiceStartPending); }
 
-int service_is_running() { return service_state_is(kStateRunning); }
+int service_is_running() { return service_state_is(kServiceRunning); }

@@ -60,14 +60,13 @@ void draw_column_into(HDC buffer, const UsageSnapshot* snapshot, int scroll) {
   DeleteObject(hog);
 }
 
-int draw_graph_column() {
+void draw_graph_column() {
   // Taken before the copy, so a snapshot stored meanwhile asks for its own column.
   flag_take(&g_monitor.column_pending);
   static UsageSnapshot drawn;  // one whole record, never the live copy
   load_snapshot_copy(&drawn);
   const int scroll = flag_take(&g_monitor.scroll_pending) != 0;
   draw_column_into(g_windows.back_buffer, &drawn, scroll);
-  return 0;
 }
 
 void paint_graph_background(HDC dc) {

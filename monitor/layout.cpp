@@ -62,8 +62,11 @@ uint32_t drawable_bar_count(uint32_t active_count) {
 
 ColumnBar column_bar(uint8_t bar, int32_t bottom) {
   const int32_t share = bar & static_cast<uint8_t>(~HOG_FLAG);
+  // A stack past 100 % is cut off at the buffer's top edge here, not left to GDI's
+  // clipping: a snapshot anyone can write would put bars half a million pixels above it.
+  const int32_t top = bottom - share * kPixelsPerPercent;
   ColumnBar result;
-  result.rect = {kColumnLeft, bottom - share * kPixelsPerPercent, kColumnLeft + kColumnWidth, bottom};
+  result.rect = {kColumnLeft, top < 0 ? 0 : top, kColumnLeft + kColumnWidth, bottom};
   result.hog = (bar & HOG_FLAG) != 0 ? 1 : 0;
   return result;
 }

@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "engine/engine.h"
+#include "shared/usage_snapshot.h"
 
 // The back buffer the graph draws into, and where a new column lands in it.
 const int32_t kBufferWidth = 600;
@@ -82,7 +82,8 @@ struct ColumnBar {
 
 // Bars a column draws: the snapshot's count, never more than `bars` holds.
 uint32_t drawable_bar_count(uint32_t active_count);
-// The bar for byte `bar` standing on `bottom`; the next bar stands on its top.
+// The bar for byte `bar` standing on `bottom` (0 to kBufferHeight); the next bar stands
+// on its top. Never above the buffer: a stack past 100 % is cut off at its top edge.
 ColumnBar column_bar(uint8_t bar, int32_t bottom);
 
 // Grid lines of the Graph page: x = kGridFirstX + i * kGridPitch while below the graph

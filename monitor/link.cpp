@@ -2,10 +2,10 @@
 #include "monitor/link.h"
 
 #include "monitor/monitor_state.h"
+#include "shared/service_facts.h"
 
 namespace {
 
-const int kYes = -1;
 
 int stop_seen() { return flag_read(&g_monitor.stop_requested) != 0; }
 
@@ -54,11 +54,11 @@ int wait_for_service(const LinkPlatform* platform) {
   return 0;
 }
 
-uint32_t run_monitor_link(const LinkPlatform* platform) {
-  if (wait_for_service(platform) != 0) return 0;
+void run_monitor_link(const LinkPlatform* platform) {
+  if (wait_for_service(platform) != 0) return;
   SharedLink opened;
   // A missing view or mutex is handled like a missing region: nothing stays open.
-  if (platform->open_link(&opened) != 0) return 0;
+  if (platform->open_link(&opened) != 0) return;
   publish_link(&opened);
   // A mutex kept by another process delays the announcement to a later poll; it then
   // carries the slider's value of that moment, which also covers any unsent threshold.
@@ -72,7 +72,6 @@ uint32_t run_monitor_link(const LinkPlatform* platform) {
     }
     poll_snapshot(platform);
   }
-  return 0;
 }
 
 void send_slider_threshold(int32_t threshold) {

@@ -24,8 +24,8 @@ struct LinkPlatform {
 // 0 once it runs; -1 when stop_requested was set first.
 int wait_for_service(const LinkPlatform* platform);
 
-// The link thread's whole run; returns the thread's result, 0.
-uint32_t run_monitor_link(const LinkPlatform* platform);
+// The link thread's whole run, until stop_requested is seen or the link cannot open.
+void run_monitor_link(const LinkPlatform* platform);
 
 // From the window thread: sends the slider's value once the link is up; before that
 // the announcement will carry it.

@@ -23,5 +23,6 @@ DWORD WINAPI monitor_link_thread(LPVOID) {
       service_is_running, start_service_and_wait, sleep_ms, open_shared_link, current_process_id,
       repaint_main_window,
   };
-  return run_monitor_link(&platform);
+  run_monitor_link(&platform);
+  return 0;
 }

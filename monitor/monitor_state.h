@@ -3,7 +3,7 @@
 
 #include <stdint.h>
 
-#include "engine/engine.h"
+#include "shared/usage_snapshot.h"
 #include "shared/control_block.h"
 
 struct MonitorState {

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "engine/engine.h"
+#include "shared/usage_snapshot.h"
 
 const int kTextBufferLength = 100;
 
@@ -36,8 +36,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 // Usage graph.
 HWND create_graph_area();
-// Draws the pending column from the snapshot copy into the back buffer; returns 0.
-int draw_graph_column();
+// Draws the pending column from the snapshot copy into the back buffer.
+void draw_graph_column();
 // Draws one column of `snapshot` at x 560-569 of `buffer`, then shifts the buffer 10
 // pixels left when `scroll` is non-zero.
 void draw_column_into(HDC buffer, const UsageSnapshot* snapshot, int scroll);

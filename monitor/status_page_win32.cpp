@@ -4,10 +4,10 @@
 #include "launcher/service_client.h"
 #include "monitor/layout.h"
 #include "monitor/monitor_win32.h"
+#include "shared/service_facts.h"
 
 namespace {
 
-const int kYes = -1;
 const int kTextX = 5;
 const int kTextY = 40;
 const wchar_t kRunningText[] = L"Quellcore Service is running";

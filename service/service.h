@@ -5,12 +5,9 @@
 #include <stdint.h>
 
 #include "shared/control_block.h"
+#include "shared/service_facts.h"
 
-// Service states and control codes, as the service control manager numbers them.
-const uint32_t kServiceStopped = 1;
-const uint32_t kServiceStartPending = 2;
-const uint32_t kServiceStopPending = 3;
-const uint32_t kServiceRunning = 4;
+// Control codes and the rest of the status record, as the service control manager numbers them.
 const uint32_t kServiceOwnProcess = 0x10;
 const uint32_t kAcceptStop = 1;
 const uint32_t kControlStop = 1;
@@ -48,9 +45,9 @@ void report_service_status(uint32_t state, uint32_t wait_hint);
 void service_worker();
 // One cycle; -1 when a stop check saw the stop event, else 0.
 int run_service_cycle();
-// The body of service_main: registers the handler, reports, runs the worker.
+// What service_main and service_control_handler do, kept apart from their Win32
+// signatures so the host tests can drive them.
 void run_service_main();
-// The body of service_control_handler.
 void handle_service_control(uint32_t control);
 // The processor count to use, from the operating system's count.
 int32_t usable_cpu_count(int32_t reported);

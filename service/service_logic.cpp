@@ -2,6 +2,7 @@
 // and the status reports. Platform calls go through the operations of service.h.
 #include <string.h>
 
+#include "engine/engine.h"
 #include "service/service.h"
 
 ServiceState g_service;
@@ -9,8 +10,6 @@ ServiceState g_service;
 namespace {
 
 const uint32_t kNoWaitHint = 0;
-const int32_t kMinThreshold = 1;
-const int32_t kMaxThreshold = 100;
 const uint32_t kFirstCheckpoint = 1;
 
 // The status lock is held by the caller.
@@ -78,7 +77,7 @@ void apply_commands(const TakenCommands* commands) {
   if (commands->flags & CMD_THRESHOLD_CHANGED) {
     // Any user can write the region; a level outside 1..100 would break the duty cycle.
     const int32_t threshold = commands->threshold;
-    if (threshold >= kMinThreshold && threshold <= kMaxThreshold) {
+    if (threshold >= kMinThresholdPercent && threshold <= kMaxThresholdPercent) {
       g_engine.threshold_percent = threshold;
     }
   }
@@ -97,6 +96,7 @@ int run_service_cycle() {
   }
   // Never interrupted: it resumes every thread it suspended before it returns.
   run_duty_cycle();
+  // The pass writes only the bars it has, so the next one must start from all zeros.
   memset(&g_engine.snapshot, 0, sizeof(g_engine.snapshot));
   return 0;
 }

@@ -2,11 +2,10 @@
 // reports, the stop event, and the processor count.
 #include <windows.h>
 
+#include "engine/engine.h"
 #include "service/service.h"
 
 namespace {
-
-const wchar_t kServiceName[] = L"QuellcoreSvc";
 
 SERVICE_STATUS_HANDLE g_status_handle = nullptr;
 HANDLE g_stop_event = nullptr;

@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "engine/engine.h"
+#include "shared/usage_snapshot.h"
 
 const uint32_t CMD_THRESHOLD_CHANGED = 2u;
 const uint32_t CMD_MONITOR_ATTACHED = 4u;

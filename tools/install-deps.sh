@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config python3
+  clang-14 libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64

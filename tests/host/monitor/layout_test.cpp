@@ -81,7 +81,8 @@ TEST(ColumnTest, BarsStackFromBaseLineFourPixelsPerPercent) {
       {10, 260, 300, 0},    // the next bar stands on it, green again
       {0x81, 256, 260, 1},  // 1 % is 4 px
       {0, 256, 256, 0},     // an empty bar takes no height
-      {0xFF, -252, 256, 1},  // 127 % runs past the top of the buffer
+      {0xFF, 0, 256, 1},     // 127 % is cut off at the top of the buffer
+      {0x85, 0, 0, 1},       // and a bar on a full column has no height
   };
   int32_t bottom = kBufferHeight;
   for (const Expected& e : column) {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/engine.h"
 #include "service/service.h"
 
 namespace {

@@ -73,6 +73,19 @@ screenshot() {
   echo "screenshot: $QC_ARTIFACTS/$1.png"
 }
 
+# check_graph_page NAME THRESHOLD [MIN_RED_BAR_PIXELS]: a screenshot of the Graph page and
+# what it shows: the grid on black, the threshold line where THRESHOLD puts it, and at
+# least so many pixels of throttled processes' bars. 0 when all is there.
+check_graph_page() {
+  probe window >/dev/null
+  local cx cy gw gh line_y
+  IFS=, read -r cx cy _ _ <<<"$(val client)"
+  IFS=, read -r _ _ gw gh <<<"$(val graph_rect)"
+  line_y=$(python3 -c "import math; print(math.trunc((($2 - 1) * 0.01) * $gh) + 30)")
+  screenshot "$1"
+  python3 "$here/pixels.py" graph "$QC_ARTIFACTS/$1.png" "$cx" "$cy" "$gw" "$gh" "$line_y" ${3:-}
+}
+
 # click_client X Y: a left click at client coordinates of the main window.
 click_client() {
   probe window >/dev/null

@@ -53,14 +53,7 @@ expect "announced threshold" "$(val threshold)" = 40
 expect "announced this monitor's id" "$(val monitor_pid)" = "$monitor"
 
 say "Graph page"
-probe window
-client=$(val client) graph=$(val graph_rect)
-IFS=, read -r cx cy _ _ <<<"$client"
-IFS=, read -r _ _ gw gh <<<"$graph"
-line_y=$(python3 -c "import math; print(math.trunc(((40 - 1) * 0.01) * $gh) + 30)")
-screenshot graph
-python3 "$here/pixels.py" graph "$QC_ARTIFACTS/graph.png" "$cx" "$cy" "$gw" "$gh" "$line_y" ||
-  fail "Graph page: grid on black and the threshold line at y $line_y"
+check_graph_page graph 40 || fail "Graph page: grid on black and the threshold line at 40"
 
 say "Status page"
 show_tab status
@@ -69,6 +62,7 @@ expect "Status tab selected" "$(val tab)" = 1
 expect "slider hidden on the Status page" "$(val slider_visible)" = 0
 expect "only Stop Service shown while the service runs" "$(rest buttons)" = "Stop Service"
 screenshot status
+IFS=, read -r cx cy _ _ <<<"$(val client)"
 python3 "$here/pixels.py" status "$QC_ARTIFACTS/status.png" "$cx" "$cy" || fail "Status page: plain page with its text"
 show_tab graph
 probe window

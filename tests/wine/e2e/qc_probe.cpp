@@ -711,23 +711,28 @@ int cmd_spin(DWORD pid) {
   return thread ? 0 : 1;
 }
 
-// Waits for the busy process to be held (its processor time stands still for 150 ms),
-// then ends the service's process as a crash or Task Manager's End task would.
+// Waits for the busy process to be held (its processor time stands still for 150 ms
+// of this probe's own watching: a gap in the watching, as when the probe itself is held,
+// starts the count again), then ends the service's process as a crash or Task Manager's
+// End task would.
 int cmd_kill_while_held(DWORD busy, DWORD service, double seconds) {
+  const ULONGLONG kStillMs = 150, kStepMs = 10, kGapMs = 50;
   const ULONGLONG start = GetTickCount64();
   long long last = process_cpu_time(busy);
-  ULONGLONG still_since = GetTickCount64();
+  ULONGLONG still_since = GetTickCount64(), looked = still_since;
   while (GetTickCount64() - start < seconds * 1000) {
-    Sleep(10);
+    Sleep(kStepMs);
     const long long now = process_cpu_time(busy);
-    if (now != last) {
+    const ULONGLONG at = GetTickCount64();
+    if (now != last || at - looked > kGapMs) {
       last = now;
-      still_since = GetTickCount64();
-    } else if (GetTickCount64() - still_since >= 150) {
+      still_since = at;
+    } else if (at - still_since >= kStillMs) {
       const int rc = cmd_kill(service);
       printf("killed=%d at=%lld\n", rc == 0 ? 1 : 0, unix_ms());
       return rc;
     }
+    looked = at;
   }
   printf("killed=0\n");
   return 1;

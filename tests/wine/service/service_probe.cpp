@@ -14,11 +14,11 @@
 
 #include "launcher/service_client.h"
 #include "shared/control_block.h"
+#include "shared/service_facts.h"
 #include "tests/wine/common/check.h"
 
 namespace {
 
-const wchar_t kServiceName[] = L"QuellcoreSvc";
 const wchar_t kInstallDir[] = L"C:\\Program Files\\Quellcore";
 const wchar_t kInstalledExe[] = L"C:\\Program Files\\Quellcore\\quellcore.exe";
 const DWORD kStartLimitMs = 30000;

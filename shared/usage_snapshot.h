@@ -1,0 +1,24 @@
+// The usage snapshot: the record the service builds each cycle, the region carries and
+// the monitor's graph draws. Its layout is fixed, since two processes share it.
+#pragma once
+
+#include <stdint.h>
+
+const int kBarsCapacity = 1004;
+
+const uint32_t SNAPSHOT_READY = 1u;  // in `flags`: a published snapshot not yet taken
+const uint8_t HOG_FLAG = 0x80;       // in a bar: the process is throttled; the rest is its share
+
+// Exactly 1024 bytes. One bar per active process, largest share first.
+struct UsageSnapshot {
+  uint32_t flags;
+  uint32_t active_count;
+  uint8_t reserved[12];
+  uint8_t bars[kBarsCapacity];
+};
+
+static_assert(sizeof(UsageSnapshot) == 1024, "UsageSnapshot must be 1024 bytes");
+static_assert(__builtin_offsetof(UsageSnapshot, flags) == 0, "flags at 0");
+static_assert(__builtin_offsetof(UsageSnapshot, active_count) == 4, "active_count at 4");
+static_assert(__builtin_offsetof(UsageSnapshot, reserved) == 8, "reserved at 8");
+static_assert(__builtin_offsetof(UsageSnapshot, bars) == 20, "bars at 20");

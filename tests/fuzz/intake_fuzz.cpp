@@ -1,0 +1,194 @@
+// Any local user can write the shared region, so both sides take its bytes as hostile.
+// This fuzzer hands arbitrary bytes to each side's intake, cycle after cycle, and checks
+// what the intake leaves behind.
+//
+// Input: byte 0 picks the side (bit 0: 0 service, 1 monitor); for the service, bits 1-7
+// say how many real monitors announced themselves before, so the protected list can start
+// anywhere from nearly empty to full and wrapping. Every further 1088 bytes are what the
+// region holds at one cycle; a shorter tail overwrites only the region's first bytes, the
+// rest keeping what the previous cycle left there.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "engine/engine.h"
+#include "monitor/layout.h"
+#include "monitor/link.h"
+#include "monitor/monitor_state.h"
+#include "service/service.h"
+#include "shared/control_block.h"
+#include "tests/host/engine/fake_platform.h"
+
+#define REQUIRE(condition)                                                   \
+  do {                                                                       \
+    if (!(condition)) {                                                      \
+      fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
+      abort();                                                               \
+    }                                                                        \
+  } while (0)
+
+// The mutexes are always had here: their time-outs are the protocol's tests' business.
+int link_lock(LinkHandle) { return 0; }
+void link_unlock(LinkHandle) {}
+void snapshot_copy_lock() {}
+void snapshot_copy_unlock() {}
+
+// The service's Win32 layer, which the command intake must never reach.
+int register_control_handler() { abort(); }
+void set_service_status(const ServiceStatusRecord*) { abort(); }
+void status_lock() { abort(); }
+void status_unlock() { abort(); }
+int create_stop_event() { abort(); }
+void signal_stop_event() { abort(); }
+int wait_for_stop(uint32_t) { abort(); }
+int32_t query_logical_cpu_count() { abort(); }
+void raise_worker_priority() { abort(); }
+uint32_t current_process_id() { abort(); }
+int create_shared_link(SharedLink*) { abort(); }
+
+namespace {
+
+const uint32_t kServicePid = 8;
+const uint32_t kFirstMonitorPid = 1000;
+// More real monitors than the protected list has places, so it can fill and wrap.
+const uint32_t kMonitorCount = kProtectedCapacity + 6;
+const uint32_t kBusyProgramPid = 3000;  // runs another image
+
+SharedControlBlock g_region;
+int g_snapshot_mutex;
+int g_command_mutex;
+const uint8_t* g_next;  // the input not yet written into the region
+size_t g_left;
+
+uint64_t creation_time_of(uint32_t pid) { return 0x01D9000000000000ull + pid * 7; }
+
+// The system the service sees: itself, real monitors, and processes that are neither.
+void script_processes() {
+  fake_reset();
+  g_fake.record = false;
+  FakeProcess system = {4, 0, 0};
+  g_fake.processes.push_back(system);
+  FakeProcess service = {kServicePid, 0, 0};
+  service.own_image = true;
+  g_fake.processes.push_back(service);
+  for (uint32_t i = 0; i < kMonitorCount; ++i) {
+    FakeProcess monitor = {kFirstMonitorPid + i, 0, 0};
+    monitor.own_image = true;
+    g_fake.processes.push_back(monitor);
+  }
+  FakeProcess busy = {kBusyProgramPid, 0, 0};
+  g_fake.processes.push_back(busy);
+  for (FakeProcess& p : g_fake.processes) p.creation_time = creation_time_of(p.pid);
+}
+
+SharedLink region_link() {
+  SharedLink link = {&g_region, &g_region, &g_snapshot_mutex, &g_command_mutex};
+  return link;
+}
+
+// Writes the next cycle's bytes over the region; 0 when there were any.
+int write_next_region() {
+  if (g_left == 0) return -1;
+  const size_t n = g_left < sizeof(g_region) ? g_left : sizeof(g_region);
+  memcpy(&g_region, g_next, n);
+  g_next += n;
+  g_left -= n;
+  return 0;
+}
+
+// Every protected entry is the service or a real monitor that still runs as listed.
+int is_listed_own_image(const ProtectedProcess* entry) {
+  for (const FakeProcess& p : g_fake.processes) {
+    if (p.pid == entry->pid) return p.own_image && p.creation_time == entry->creation_time;
+  }
+  return 0;
+}
+
+void check_service_state() {
+  REQUIRE(g_engine.threshold_percent >= 1 && g_engine.threshold_percent <= 100);
+  const ProtectedPidList* list = &g_engine.protected_pids;
+  REQUIRE(list->protected_count >= 1 && list->protected_count <= kProtectedCapacity);
+  REQUIRE(list->next_replaced >= 1 && list->next_replaced < kProtectedCapacity);
+  REQUIRE(list->processes[0].pid == kServicePid);
+  for (int32_t i = 0; i < list->protected_count; ++i) REQUIRE(is_listed_own_image(&list->processes[i]));
+  REQUIRE(g_fake.open_handles == 0);
+}
+
+// As the service cycle does it: take the commands, then apply them to the engine.
+void fuzz_service(int earlier_monitors) {
+  engine_reset();
+  REQUIRE(protect_own_process(kServicePid) == 0);
+  for (int i = 0; i < earlier_monitors; ++i) {
+    const uint32_t pid = kFirstMonitorPid + i % kMonitorCount;
+    protect_process(pid, creation_time_of(pid));  // as their accepted announcements did
+  }
+  SharedLink link = region_link();
+  while (write_next_region() == 0) {
+    TakenCommands commands;
+    if (take_commands(&link, &commands)) apply_commands(&commands);
+    check_service_state();
+  }
+}
+
+// The column the paint draws from the monitor's copy, rectangle by rectangle.
+void paint_column() {
+  flag_take(&g_monitor.column_pending);
+  static UsageSnapshot drawn;
+  load_snapshot_copy(&drawn);
+  const uint32_t count = drawable_bar_count(drawn.active_count);
+  REQUIRE(count <= static_cast<uint32_t>(kBarsCapacity));
+  int32_t bottom = kBufferHeight;
+  for (uint32_t i = 0; i < count; ++i) {
+    const ColumnBar bar = column_bar(drawn.bars[i], bottom);
+    const LayoutRect r = bar.rect;
+    REQUIRE(r.left >= 0 && r.left <= r.right && r.right <= kBufferWidth);
+    REQUIRE(r.top >= 0 && r.top <= r.bottom && r.bottom <= kBufferHeight);
+    bottom = r.top;
+  }
+}
+
+int fake_service_is_running() { return -1; }
+int fake_start_service() { return 0; }
+// Each poll's pause is where another process writes the region; out of input, the
+// window closes.
+void fake_sleep(uint32_t ms) {
+  if (ms == kSnapshotPollMs && write_next_region() != 0) flag_store(&g_monitor.stop_requested, 1);
+}
+int fake_open_link(SharedLink* link) {
+  *link = region_link();
+  return 0;
+}
+uint32_t fake_monitor_pid() { return kFirstMonitorPid; }
+
+const LinkPlatform kLinkPlatform = {
+    fake_service_is_running, fake_start_service, fake_sleep, fake_open_link, fake_monitor_pid,
+    paint_column,
+};
+
+// The link thread's whole run, with a paint at each repaint it asks for.
+void fuzz_monitor() {
+  monitor_state_reset();
+  g_monitor.slider_threshold = kSliderStart;
+  paint_column();
+  run_monitor_link(&kLinkPlatform);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  script_processes();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  memset(&g_region, 0, sizeof(g_region));
+  g_next = data + 1;
+  g_left = size - 1;
+  if ((data[0] & 1) == 0) {
+    fuzz_service(data[0] >> 1);
+  } else {
+    fuzz_monitor();
+  }
+  return 0;
+}
