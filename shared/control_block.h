@@ -6,6 +6,11 @@
 
 #include "shared/usage_snapshot.h"
 
+// The region and its two mutexes, in the namespace every session shares.
+const wchar_t kRegionName[] = L"Global\\QuellcoreRam";
+const wchar_t kSnapshotMutexName[] = L"Global\\QuellcoreMutex1";
+const wchar_t kCommandMutexName[] = L"Global\\QuellcoreMutex2";
+
 const uint32_t CMD_THRESHOLD_CHANGED = 2u;
 const uint32_t CMD_MONITOR_ATTACHED = 4u;
 

@@ -6,9 +6,6 @@
 
 namespace {
 
-const wchar_t kRegionName[] = L"Global\\QuellcoreRam";
-const wchar_t kSnapshotMutexName[] = L"Global\\QuellcoreMutex1";
-const wchar_t kCommandMutexName[] = L"Global\\QuellcoreMutex2";
 const DWORD kRegionBytes = sizeof(SharedControlBlock);
 
 void clear_link(SharedLink* link) {

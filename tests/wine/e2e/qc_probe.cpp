@@ -21,13 +21,10 @@
 
 #include "monitor/resource.h"
 #include "shared/control_block.h"
+#include "shared/service_facts.h"
 
 namespace {
 
-const wchar_t kServiceName[] = L"QuellcoreSvc";
-const wchar_t kRegionName[] = L"Global\\QuellcoreRam";
-const wchar_t kSnapshotMutexName[] = L"Global\\QuellcoreMutex1";
-const wchar_t kCommandMutexName[] = L"Global\\QuellcoreMutex2";
 const wchar_t kWindowClass[] = L"KESTO";
 const wchar_t kWindowTitle[] = L"Quellcore";
 const wchar_t kAboutTitle[] = L"About Quellcore";
@@ -160,6 +157,9 @@ int cmd_stop_service() {
 
 // ---- shared region
 
+// The probe opens the region itself rather than through the product's operations: it
+// must do what the product never does (keep a mutex, write fields raw, take the ready
+// flag from under a monitor) and wait with its own patience, so it sees a stuck product.
 struct Region {
   HANDLE mapping = nullptr;
   SharedControlBlock* view = nullptr;
