@@ -13,10 +13,9 @@ const int32_t kSingleProcessor = 1;
 
 }  // namespace
 
-// Starts in its start state, so a service that never calls engine_reset still works.
-EngineState g_engine = {
-    {}, 0, 0, 0, 0, {}, {}, {}, {0, {}, kFirstMonitorEntry}, {},
-    kDefaultThresholdPercent, kSingleProcessor};
+// All zero, so its tables take no room in the executable; every process that runs the
+// engine calls engine_reset first (the service does so before its dispatcher starts).
+EngineState g_engine;
 
 void engine_reset() {
   memset(&g_engine, 0, sizeof(g_engine));
