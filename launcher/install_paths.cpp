@@ -9,7 +9,6 @@ const wchar_t kFolderName[] = L"\\Quellcore";
 const wchar_t kFileName[] = L"\\quellcore.exe";
 const wchar_t kStagingSuffix[] = L".new";
 
-
 uint32_t length_of(const wchar_t* text) {
   uint32_t length = 0;
   while (text[length] != L'\0') ++length;

@@ -7,11 +7,9 @@
 
 namespace {
 
-
 const uint32_t kStartPauseDivisor = 10;
 const uint32_t kStartPauseMinMs = 1000;
 const uint32_t kStartPauseMaxMs = 10000;
-
 
 // -1 yes, 0 no or unknown.
 int service_state_is(uint32_t wanted) {

@@ -6,7 +6,6 @@
 
 namespace {
 
-
 int stop_seen() { return flag_read(&g_monitor.stop_requested) != 0; }
 
 // The view and the mutexes go to the window thread through g_monitor.link; the
