@@ -19,6 +19,14 @@ say() { echo "--- $*"; }
 probe() {
   out=$("$QC_WINE" "$probe_exe" "$@" 2>/dev/null | tr -d '\r')
   local rc=${PIPESTATUS[0]}
+  # Seen once under load: the probe process failed to start and said nothing at all.
+  # A failed command that said nothing is asked once more; a real answer never is.
+  if [ -z "$out" ] && [ "$rc" != 0 ]; then
+    echo "probe $*: no answer (exit $rc), asked again"
+    sleep 0.5
+    out=$("$QC_WINE" "$probe_exe" "$@" 2>/dev/null | tr -d '\r')
+    rc=${PIPESTATUS[0]}
+  fi
   echo "probe $*: $out"
   return "$rc"
 }
