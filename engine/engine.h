@@ -66,7 +66,7 @@ const int kSuspendedCapacity = 4096;
 // Parallel arrays, so the crash record is saved straight from `records`.
 struct SuspendedThreadTable {
   int32_t count;
-  void* handles[kSuspendedCapacity];
+  PlatformHandle handles[kSuspendedCapacity];
   int32_t targets[kSuspendedCapacity];  // index into the target list
   SuspensionRecord records[kSuspendedCapacity];
 };

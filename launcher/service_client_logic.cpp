@@ -11,15 +11,24 @@ const uint32_t kStartPauseDivisor = 10;
 const uint32_t kStartPauseMinMs = 1000;
 const uint32_t kStartPauseMaxMs = 10000;
 
+// The service with the given access and the manager it came from; null, with nothing
+// left open, when either cannot be opened.
+ScmHandle open_service_and_manager(uint32_t access, ScmHandle* manager) {
+  *manager = scm_open_manager();
+  if (*manager == nullptr) return nullptr;
+  ScmHandle service = scm_open_service(*manager, access);
+  if (service == nullptr) {
+    scm_close(*manager);
+    *manager = nullptr;
+  }
+  return service;
+}
+
 // -1 yes, 0 no or unknown.
 int service_state_is(uint32_t wanted) {
-  ScmHandle manager = scm_open_manager();
-  if (manager == nullptr) return kNo;
-  ScmHandle service = scm_open_service(manager, kScmAccessAll);
-  if (service == nullptr) {
-    scm_close(manager);
-    return kNo;
-  }
+  ScmHandle manager;
+  ScmHandle service = open_service_and_manager(kScmAccessAll, &manager);
+  if (service == nullptr) return kNo;
   ServiceProgress progress;
   const int queried = scm_query(service, &progress);
   scm_close(service);
@@ -132,13 +141,9 @@ int repair_service_registration() {
   if (length == 0 || length >= kExecutablePathCapacity) own_path[0] = L'\0';
   InstallPaths paths;
   if (locate_installed_copy(&paths) != 0) paths.target[0] = L'\0';
-  ScmHandle manager = scm_open_manager();
-  if (manager == nullptr) return -1;
-  ScmHandle service = scm_open_service(manager, kScmAccessRepair);
-  if (service == nullptr) {
-    scm_close(manager);
-    return -1;
-  }
+  ScmHandle manager;
+  ScmHandle service = open_service_and_manager(kScmAccessRepair, &manager);
+  if (service == nullptr) return -1;
   int result = 0;
   wchar_t registered[kCommandLineCapacity];
   wchar_t quoted[kCommandLineCapacity];
@@ -159,13 +164,9 @@ int repair_service_registration() {
 }
 
 int start_service_and_wait() {
-  ScmHandle manager = scm_open_manager();
-  if (manager == nullptr) return -1;
-  ScmHandle service = scm_open_service(manager, kScmAccessAll);
-  if (service == nullptr) {
-    scm_close(manager);
-    return -1;
-  }
+  ScmHandle manager;
+  ScmHandle service = open_service_and_manager(kScmAccessAll, &manager);
+  if (service == nullptr) return -1;
   ServiceProgress progress;
   int result = -1;
   if (scm_query(service, &progress) == 0 && progress.state != kServiceRunning &&
@@ -191,13 +192,9 @@ int start_service_and_wait() {
 
 void stop_service_and_wait() {
   const uint32_t begin = tick_count();
-  ScmHandle manager = scm_open_manager();
-  if (manager == nullptr) return;
-  ScmHandle service = scm_open_service(manager, kScmAccessStop);
-  if (service == nullptr) {
-    scm_close(manager);
-    return;
-  }
+  ScmHandle manager;
+  ScmHandle service = open_service_and_manager(kScmAccessStop, &manager);
+  if (service == nullptr) return;
   ServiceProgress progress;
   if (scm_query(service, &progress) == 0 && progress.state != kServiceStopped &&
       wait_for_pending_stop(service, &progress, begin) == 0 &&
