@@ -7,6 +7,7 @@
 
 #include "engine/platform.h"
 #include "shared/service_facts.h"
+#include "winapi/dyn_calls_win32.h"
 
 // The access the sampler's check asks for; older headers give a smaller mask.
 static_assert(PROCESS_ALL_ACCESS == 0x1FFFFF, "PROCESS_ALL_ACCESS must be 0x1FFFFF");
@@ -35,12 +36,8 @@ const DWORD kImagePathCapacity = 1024;
 const wchar_t kRecordKey[] = L"SYSTEM\\CurrentControlSet\\Services\\" QC_SERVICE_NAME L"\\HeldThreads";
 const wchar_t kRecordValue[] = L"Threads";
 
-typedef LONG(NTAPI* QuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
-
 // The one process list: a buffer kept for the service's life, and a cursor into it.
 struct ProcessList {
-  QuerySystemInformationFn query;
-  int looked_up;
   BYTE* buffer;
   ULONG capacity;
   ULONG filled;
@@ -56,18 +53,6 @@ PlatformHandle from_snapshot(HANDLE snapshot) {
   return snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot;
 }
 
-QuerySystemInformationFn query_function() {
-  if (!g_process_list.looked_up) {
-    g_process_list.looked_up = 1;
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (ntdll != nullptr) {
-      g_process_list.query = reinterpret_cast<QuerySystemInformationFn>(
-          reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
-    }
-  }
-  return g_process_list.query;
-}
-
 int grow_list(ULONG bytes) {
   void* buffer = VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (buffer == nullptr) return -1;
@@ -79,7 +64,7 @@ int grow_list(ULONG bytes) {
 
 // Fills the buffer with one consistent list, growing it when the system says it is short.
 int fill_list() {
-  QuerySystemInformationFn query = query_function();
+  NtQuerySystemInformationFn query = dyn_calls()->NtQuerySystemInformation;
   if (query == nullptr) return -1;
   if (g_process_list.buffer == nullptr && grow_list(kInitialListBytes) != 0) return -1;
   for (int attempt = 0; attempt < kListAttempts; ++attempt) {

@@ -4,6 +4,7 @@
 
 #include "engine/engine.h"
 #include "service/service.h"
+#include "winapi/dyn_calls_win32.h"
 
 namespace {
 
@@ -13,7 +14,6 @@ CRITICAL_SECTION g_status_section;
 
 // ALL_PROCESSOR_GROUPS; spelled out because older headers lack it.
 const WORD kAllProcessorGroups = 0xffff;
-typedef DWORD(WINAPI* ActiveProcessorCountFn)(WORD);
 
 VOID WINAPI service_control_handler(DWORD control) {
   handle_service_control(static_cast<uint32_t>(control));
@@ -60,12 +60,7 @@ int wait_for_stop(uint32_t timeout_ms) {
 
 int32_t query_logical_cpu_count() {
   // Every processor group counts; the call is missing before Windows 7.
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  ActiveProcessorCountFn active_count = nullptr;
-  if (kernel != nullptr) {
-    active_count = reinterpret_cast<ActiveProcessorCountFn>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "GetActiveProcessorCount")));
-  }
+  GetActiveProcessorCountFn active_count = dyn_calls()->GetActiveProcessorCount;
   if (active_count != nullptr) {
     const DWORD count = active_count(kAllProcessorGroups);
     if (count != 0) return static_cast<int32_t>(count);
