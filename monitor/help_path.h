@@ -1,5 +1,5 @@
 // Checks and name arithmetic of the help command that need no Windows, so the host can
-// test them: buffer results, the .tmp -> .chm name, registry strings, the loader rule.
+// test them: buffer results, the .tmp -> .chm name, the loader rule.
 #pragma once
 
 #include <stddef.h>
@@ -28,15 +28,6 @@ int chm_extension_index(const wchar_t* path, int capacity);
 
 // True when the embedded help has something to write.
 bool help_resource_size_usable(unsigned long size);
-
-// Makes a string value read from the registry safe to use: bytes is the size the query
-// reported for a buffer of capacity characters. Terminates the string when the data
-// was not, and returns its length, or -1 when it is empty or fills the whole buffer.
-int terminate_registry_string(wchar_t* buffer, int capacity, unsigned long bytes);
-
-// True when an environment expansion result (characters including the terminator, 0 on
-// failure) fits a buffer of capacity characters.
-bool expanded_string_fits(unsigned long result, int capacity);
 
 // Whether the loader may try to load the control in this state.
 bool help_control_should_load(int state);

@@ -11,9 +11,8 @@ constexpr int kExtensionCopyLimit = 4;      // three letters and the terminator
 constexpr UINT kHelpDisplayToc = 1;         // HH_DISPLAY_TOC
 constexpr DWORD_PTR kNoHelpData = 0;
 constexpr WORD kHtmlHelpWOrdinal = 15;
-constexpr wchar_t kHelpControlKey[] =
-    L"CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
 constexpr wchar_t kHelpControlLibrary[] = L"hhctrl.ocx";
+constexpr wchar_t kHelpControlPath[] = L"\\hhctrl.ocx";
 }  // namespace
 
 static_assert(kHelpPathCapacity == MAX_PATH, "GetTempFileNameW needs MAX_PATH characters");
@@ -22,33 +21,24 @@ HtmlHelpLoader g_html_help = {HELP_CONTROL_UNTRIED, nullptr, nullptr, 0};
 
 namespace {
 
-// The library named by the control's registration, or nullptr.
-HMODULE load_registered_help_control() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kHelpControlKey, 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS) {
-    return nullptr;
-  }
-  wchar_t value[MAX_PATH] = {};
-  DWORD type = 0;
-  DWORD bytes = sizeof(value);
-  const LONG queried =
-      RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
-  RegCloseKey(key);
-  if (queried != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return nullptr;
-  if (terminate_registry_string(value, MAX_PATH, bytes) < 0) return nullptr;
-  if (type == REG_SZ) return LoadLibraryW(value);
-  wchar_t expanded[MAX_PATH] = {};
-  if (!expanded_string_fits(ExpandEnvironmentStringsW(value, expanded, MAX_PATH), MAX_PATH)) {
-    return nullptr;
-  }
-  return LoadLibraryW(expanded);
+// The control from the system folder and nowhere else: found by name, the search would
+// start in the executable's own folder, where a downloaded copy may have company; and a
+// class registration may name any file, even one of the user's own registrations.
+HMODULE load_system_help_control() {
+  HMODULE library = LoadLibraryExW(kHelpControlLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (library != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return library;
+  // Older systems refuse the search flag; the full path names the same file there.
+  wchar_t path[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  const UINT name_length = sizeof(kHelpControlPath) / sizeof(wchar_t);
+  if (length == 0 || length + name_length > MAX_PATH) return nullptr;
+  lstrcatW(path, kHelpControlPath);
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void load_help_control() {
   ++g_html_help.load_attempts;
-  HMODULE library = load_registered_help_control();
-  if (library == nullptr) library = LoadLibraryW(kHelpControlLibrary);
+  HMODULE library = load_system_help_control();
   FARPROC entry =
       library != nullptr ? GetProcAddress(library, MAKEINTRESOURCEA(kHtmlHelpWOrdinal)) : nullptr;
   g_html_help.state = help_control_state_after_load(library != nullptr, entry != nullptr);

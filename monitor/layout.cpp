@@ -55,6 +55,16 @@ ChildLayout child_layout(int32_t graph_width, int32_t graph_height) {
   return layout;
 }
 
+WindowBox service_button_box(int32_t headline_width, int32_t ideal_width) {
+  const int32_t beside = kStatusTextX + headline_width + kServiceButtonGap;
+  WindowBox box;
+  box.x = beside > kServiceButtonX ? beside : kServiceButtonX;
+  box.y = kServiceButtonY;
+  box.width = ideal_width > kServiceButtonWidth ? ideal_width : kServiceButtonWidth;
+  box.height = kServiceButtonHeight;
+  return box;
+}
+
 uint32_t drawable_bar_count(uint32_t active_count) {
   const uint32_t capacity = static_cast<uint32_t>(kBarsCapacity);
   return active_count > capacity ? capacity : active_count;

@@ -32,6 +32,16 @@ const int32_t kSliderSelEnd = 100;
 const int32_t kSliderStart = 40;
 const int32_t kSliderPageSize = 4;
 
+// The Status page: a headline, a line under it, and one service button beside the headline.
+const int32_t kStatusTextX = 5;
+const int32_t kStatusTextY = 40;
+const int32_t kStatusDetailY = 64;
+const int32_t kServiceButtonX = 203;
+const int32_t kServiceButtonY = 38;
+const int32_t kServiceButtonWidth = 100;
+const int32_t kServiceButtonHeight = 20;
+const int32_t kServiceButtonGap = 10;
+
 const int32_t kTabGraph = 0;
 const int32_t kTabStatus = 1;
 
@@ -73,6 +83,11 @@ struct ChildLayout {
   WindowBox tab_strip;
 };
 ChildLayout child_layout(int32_t graph_width, int32_t graph_height);
+
+// The service button for a headline so wide and a button that would like to be so wide
+// (its text and any shield): in its place unless the headline reaches it, then right of
+// the headline; never narrower than its usual width.
+WindowBox service_button_box(int32_t headline_width, int32_t ideal_width);
 
 // One bar of a graph column: the rectangle Rectangle() draws, and its colour.
 struct ColumnBar {

@@ -15,6 +15,29 @@ void publish_link(const SharedLink* opened) {
   flag_store(&g_monitor.link_ready, 1);
 }
 
+// Asks the manager about the service; a new presence or state repaints, so the Status
+// page follows a start or stop made elsewhere.
+void look(const LinkPlatform* platform, ServiceView* view) {
+  platform->look_at_service(view);
+  const int changed = view->presence != g_monitor.service_presence || view->state != g_monitor.service_state;
+  g_monitor.service_presence = view->presence;
+  g_monitor.service_state = view->state;
+  if (changed) platform->repaint_main_window();
+}
+
+// The pause before the next try to open the link. The manager is asked only whether to
+// start the service; a start that failed or was refused, a service that is missing or
+// that this account may not ask about, and a running service whose region will not
+// open are all tried again at the snapshot poll's pace, not every half second.
+uint32_t bring_service_up(const LinkPlatform* platform) {
+  ServiceView view;
+  look(platform, &view);
+  if (view.presence != kServiceInstalled) return kSnapshotPollMs;
+  if (view.state == kServiceStartPending || view.state == kServiceStopPending) return kServiceRetryMs;
+  if (view.state != kServiceStopped) return kSnapshotPollMs;
+  return platform->start_service_and_wait() == 0 ? kServiceRetryMs : kSnapshotPollMs;
+}
+
 // 0 once the service has the monitor's threshold and id.
 int announce(const LinkPlatform* platform) {
   return announce_monitor(&g_monitor.link, flag_read(&g_monitor.slider_threshold),
@@ -41,31 +64,36 @@ void poll_snapshot(const LinkPlatform* platform) {
 
 }  // namespace
 
-int wait_for_service(const LinkPlatform* platform) {
-  while (platform->service_is_running() != kYes) {
+int connect_link(const LinkPlatform* platform, SharedLink* opened) {
+  uint32_t pause = kServiceRetryMs;
+  while (platform->open_link(opened) != 0) {
     // Closing the window must end the process even when the service never comes up.
     if (stop_seen()) return -1;
-    platform->sleep_ms(kServiceRetryMs);
+    platform->sleep_ms(pause);
     if (stop_seen()) return -1;
-    if (platform->service_is_running() == kYes) break;
-    platform->start_service_and_wait();
+    pause = bring_service_up(platform);
   }
   return 0;
 }
 
 void run_monitor_link(const LinkPlatform* platform) {
-  if (wait_for_service(platform) != 0) return;
   SharedLink opened;
-  // A missing view or mutex is handled like a missing region: nothing stays open.
-  if (platform->open_link(&opened) != 0) return;
+  if (connect_link(platform, &opened) != 0) return;
   publish_link(&opened);
   // A mutex kept by another process delays the announcement to a later poll; it then
   // carries the slider's value of that moment, which also covers any unsent threshold.
+  ServiceView view;
+  look(platform, &view);
+  uint32_t announced_to = view.process_id;
   int announced = announce(platform) == 0;
   while (!stop_seen()) {
     platform->sleep_ms(kSnapshotPollMs);
+    look(platform, &view);
+    // A restarted service begins at its default level and knows no monitor.
+    if (view.process_id != 0 && view.process_id != announced_to) announced = 0;
     if (!announced) {
       announced = announce(platform) == 0;
+      if (announced) announced_to = view.process_id;
     } else {
       resend_unsent_threshold();
     }

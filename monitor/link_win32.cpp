@@ -1,11 +1,14 @@
 // The monitor link thread on the real system.
 #include <windows.h>
 
-#include "launcher/service_client.h"
+#include "control/service_client.h"
 #include "monitor/link.h"
 #include "monitor/monitor_win32.h"
 
 namespace {
+
+// Presence, state and process id: the link never asks which rights this account has.
+void look_without_rights(ServiceView* out) { look_at_service(out, 0); }
 
 void sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
 
@@ -20,7 +23,7 @@ void repaint_main_window() {
 
 DWORD WINAPI monitor_link_thread(LPVOID) {
   const LinkPlatform platform = {
-      service_is_running, start_service_and_wait, sleep_ms, open_shared_link, current_process_id,
+      look_without_rights, start_service_and_wait, sleep_ms, open_shared_link, current_process_id,
       repaint_main_window,
   };
   run_monitor_link(&platform);

@@ -3,13 +3,14 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "launcher/service_client.h"
+#include "control/elevation.h"
 #include "monitor/help.h"
 #include "monitor/layout.h"
 #include "monitor/link.h"
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
 #include "monitor/resource.h"
+#include "control/service_requests.h"
 
 namespace {
 
@@ -26,10 +27,6 @@ const int kSliderX = 600;
 const int kSliderY = 30;
 const int kSliderWidth = 50;
 const int kSliderHeight = 408;
-const int kButtonX = 203;
-const int kButtonY = 38;
-const int kButtonWidth = 100;
-const int kButtonHeight = 20;
 const int kDeferredWindows = 2;
 const LRESULT kNotifyHandled = 1;
 const UINT kRepaintNow = RDW_INVALIDATE | RDW_UPDATENOW;
@@ -55,7 +52,8 @@ int insert_tab(HWND tab_control, int index, const wchar_t* text) {
 }
 
 HWND create_service_button(const wchar_t* text, int id) {
-  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD, kButtonX, kButtonY, kButtonWidth, kButtonHeight,
+  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD, kServiceButtonX, kServiceButtonY, kServiceButtonWidth,
+                         kServiceButtonHeight,
                          g_windows.main, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr,
                          nullptr);
 }
@@ -118,13 +116,16 @@ LRESULT on_get_min_max_info(LPARAM lparam) {
   return 0;
 }
 
-void switch_tab() {
-  const int current = static_cast<int>(SendMessageW(g_windows.tab_control, TCM_GETCURSEL, 0, 0));
-  const int32_t selected = next_tab(current);
+void select_tab(int32_t selected) {
   g_monitor.selected_tab = selected;
   SendMessageW(g_windows.tab_control, TCM_SETCURSEL, selected, 0);
   ShowWindow(g_windows.slider, selected == kTabStatus ? SW_HIDE : SW_SHOW);
   repaint_main_window();
+}
+
+void switch_tab() {
+  const int current = static_cast<int>(SendMessageW(g_windows.tab_control, TCM_GETCURSEL, 0, 0));
+  select_tab(next_tab(current));
 }
 
 LRESULT on_notify(LPARAM lparam) {
@@ -160,10 +161,16 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
       DestroyWindow(window);
       return 0;
     case IDC_STOP_SERVICE:
-      stop_service_and_wait();
+      stop_service_or_ask(window);
+      repaint_main_window();
       return 0;
     case IDC_START_SERVICE:
-      start_service_and_wait();
+      start_service_or_ask(window);
+      repaint_main_window();
+      return 0;
+    case IDC_INSTALL_SERVICE:
+      install_service_or_ask(window);
+      repaint_main_window();
       return 0;
     case IDM_HELP:
       show_help_file(window);
@@ -180,6 +187,13 @@ LRESULT on_ctl_color_static(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
   }
   return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// A first start that may not install the service asks Windows once; declined, the window
+// shows what is missing on its Status page.
+LRESULT on_ask_to_install(HWND window) {
+  if (run_own_copy_elevated(window) != 0) select_tab(kTabStatus);
+  return 0;
 }
 
 LRESULT on_destroy() {
@@ -205,9 +219,11 @@ void register_main_window_class(HINSTANCE instance) {
 }
 
 int init_instance(HINSTANCE instance, int show_command) {
-  HANDLE other = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kInstanceMutexName);
-  if (other != nullptr) {
-    CloseHandle(other);
+  // Only whether it exists matters. Another account's monitor, such as the user's window
+  // seen from an administrator's elevated copy, may refuse the open: it exists all the same.
+  HANDLE other = OpenMutexW(SYNCHRONIZE, FALSE, kInstanceMutexName);
+  if (other != nullptr || GetLastError() == ERROR_ACCESS_DENIED) {
+    if (other != nullptr) CloseHandle(other);
     HWND first = FindWindowW(nullptr, g_window_title);
     if (first != nullptr) SetForegroundWindow(first);
     return 0;
@@ -223,6 +239,7 @@ int init_instance(HINSTANCE instance, int show_command) {
   g_windows.graph_area = create_graph_area();
   g_windows.stop_button = create_service_button(L"Stop Service", IDC_STOP_SERVICE);
   g_windows.start_button = create_service_button(L"Start Service", IDC_START_SERVICE);
+  g_windows.install_button = create_service_button(L"Install Service", IDC_INSTALL_SERVICE);
   const RECT graph = graph_client_rect();
   flag_store(&g_monitor.slider_threshold, kSliderStart);
   run_layout_pass(graph);
@@ -294,6 +311,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_command(window, message, wparam, lparam);
     case WM_CTLCOLORSTATIC:
       return on_ctl_color_static(window, message, wparam, lparam);
+    case kAskToInstallMessage:
+      return on_ask_to_install(window);
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }

@@ -4,4 +4,5 @@
 #include <windows.h>
 
 // Runs the monitor from common-control set-up to shutdown; returns the exit code (0).
-int run_monitor(HINSTANCE instance, int show_command);
+// With install_refused set, the open window asks for approval to install the service.
+int run_monitor(HINSTANCE instance, int show_command, int install_refused);

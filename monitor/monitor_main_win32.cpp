@@ -28,7 +28,7 @@ void close_instance_mutex() {
 
 }  // namespace
 
-int run_monitor(HINSTANCE instance, int show_command) {
+int run_monitor(HINSTANCE instance, int show_command, int install_refused) {
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
   load_text(instance, IDS_APP_TITLE, g_window_title, kDefaultTitle);
@@ -40,6 +40,8 @@ int run_monitor(HINSTANCE instance, int show_command) {
   }
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_QUELLCORE));
   HANDLE link_thread = CreateThread(nullptr, 0, monitor_link_thread, nullptr, 0, nullptr);
+  // From inside the message loop, so the window is up and answering when Windows asks.
+  if (install_refused) PostMessageW(g_windows.main, kAskToInstallMessage, 0, 0);
   MSG message = {};
   // GetMessageW returns -1 on failure; that ends the loop like WM_QUIT.
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -6,7 +6,7 @@
 #include "monitor/layout.h"
 
 MonitorState g_monitor = {
-    kTabGraph, 0, kThresholdLineStart, 1, 0, 0, UsageSnapshot{}, SharedLink{}, 0, 0,
+    kTabGraph, 0, kThresholdLineStart, 1, 0, 0, UsageSnapshot{}, SharedLink{}, 0, 0, 0, 0,
 };
 
 void monitor_state_reset() {

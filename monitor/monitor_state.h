@@ -24,6 +24,9 @@ struct MonitorState {
   // Set when the window thread could not have the command mutex in time; the link
   // thread then sends the slider's value at its next poll.
   volatile int32_t threshold_unsent;
+  // What the link thread last saw of the service (link thread only).
+  int32_t service_presence;
+  uint32_t service_state;
 };
 
 extern MonitorState g_monitor;

@@ -7,6 +7,8 @@
 #include "shared/usage_snapshot.h"
 
 const int kTextBufferLength = 100;
+// Posted to the main window by a first start that may not install the service.
+const UINT kAskToInstallMessage = WM_APP + 1;
 
 struct MonitorWindows {
   HINSTANCE instance;
@@ -16,6 +18,7 @@ struct MonitorWindows {
   HWND graph_area;
   HWND stop_button;
   HWND start_button;
+  HWND install_button;
   HANDLE instance_mutex;
   // The 600 x 400 back buffer: a memory DC with its bitmap selected, kept for the process.
   HDC back_buffer;

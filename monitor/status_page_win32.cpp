@@ -1,19 +1,48 @@
-// The Status page: whether the service runs, and the one button that changes it.
+// The Status page: what the service is doing, and the one button that changes it.
 #include <windows.h>
+#include <commctrl.h>
 
-#include "launcher/service_client.h"
+#include "control/service_client.h"
 #include "monitor/layout.h"
 #include "monitor/monitor_win32.h"
-#include "shared/service_facts.h"
+#include "monitor/status_view.h"
 
 namespace {
 
-const int kTextX = 5;
-const int kTextY = 40;
-const wchar_t kRunningText[] = L"Quellcore Service is running";
-const wchar_t kStoppedText[] = L"Quellcore Service is stopped";
-const int kStatusTextLength = sizeof(kRunningText) / sizeof(wchar_t) - 1;
-static_assert(sizeof(kRunningText) == sizeof(kStoppedText), "both texts are drawn whole");
+int text_length(const wchar_t* text) { return lstrlenW(text); }
+
+HWND button_for(int32_t button) {
+  if (button == STATUS_BUTTON_STOP) return g_windows.stop_button;
+  if (button == STATUS_BUTTON_START) return g_windows.start_button;
+  if (button == STATUS_BUTTON_INSTALL) return g_windows.install_button;
+  return nullptr;
+}
+
+// Shows the view's button beside the headline, with Windows' shield when the action
+// needs an administrator's approval, and hides the others.
+void place_button(HDC dc, const StatusView* view) {
+  HWND shown = button_for(view->button);
+  const HWND all[] = {g_windows.stop_button, g_windows.start_button, g_windows.install_button};
+  for (HWND button : all) {
+    if (button != shown) ShowWindow(button, SW_HIDE);
+  }
+  if (shown == nullptr) return;
+  SendMessageW(shown, BCM_SETSHIELD, 0, view->shield ? TRUE : FALSE);
+  SIZE headline = {0, 0};
+  GetTextExtentPoint32W(dc, view->headline, text_length(view->headline), &headline);
+  SIZE ideal = {0, 0};
+  if (!SendMessageW(shown, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal))) ideal.cx = 0;
+  const WindowBox box = service_button_box(headline.cx, ideal.cx);
+  // Moved only when it has to, so a paint does not ask for another.
+  RECT now = {0, 0, 0, 0};
+  GetWindowRect(shown, &now);
+  MapWindowPoints(nullptr, g_windows.main, reinterpret_cast<POINT*>(&now), 2);
+  if (now.left != box.x || now.top != box.y || now.right - now.left != box.width ||
+      now.bottom - now.top != box.height) {
+    SetWindowPos(shown, nullptr, box.x, box.y, box.width, box.height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ShowWindow(shown, SW_SHOW);
+}
 
 }  // namespace
 
@@ -23,14 +52,13 @@ void paint_status_page(HDC dc) {
   OffsetRect(&page, 0, kTabStripHeight);
   HBRUSH background = CreateSolidBrush(GetSysColor(COLOR_MENU));
   FillRect(dc, &page, background);
-  if (service_is_running() == kYes) {
-    TextOutW(dc, kTextX, kTextY, kRunningText, kStatusTextLength);
-    ShowWindow(g_windows.start_button, SW_HIDE);
-    ShowWindow(g_windows.stop_button, SW_SHOW);
-  } else {
-    TextOutW(dc, kTextX, kTextY, kStoppedText, kStatusTextLength);
-    ShowWindow(g_windows.stop_button, SW_HIDE);
-    ShowWindow(g_windows.start_button, SW_SHOW);
+  ServiceView service;
+  look_at_service(&service, 1);
+  const StatusView view = status_view(&service);
+  TextOutW(dc, kStatusTextX, kStatusTextY, view.headline, text_length(view.headline));
+  if (view.detail != nullptr) {
+    TextOutW(dc, kStatusTextX, kStatusDetailY, view.detail, text_length(view.detail));
   }
+  place_button(dc, &view);
   DeleteObject(background);
 }

@@ -13,6 +13,9 @@ const uint32_t kAcceptStop = 1;
 const uint32_t kControlStop = 1;
 
 const uint32_t kStartWaitHintMs = 3000;
+// A stop waits for the duty cycle under way (at most about a second and a half), so the
+// client knows how long to wait and need not ask without a pause.
+const uint32_t kStopWaitHintMs = 2000;
 const uint32_t kStopCheckMs = 100;
 
 // Field for field the platform's SERVICE_STATUS.

@@ -2,6 +2,7 @@
 // and the status reports. Platform calls go through the operations of service.h.
 #include <string.h>
 
+#include "control/service_client.h"
 #include "engine/engine.h"
 #include "service/service.h"
 
@@ -50,7 +51,7 @@ void handle_service_control(uint32_t control) {
   if (control == kControlStop) {
     // The manager sends STOP only after the RUNNING report, which the worker makes
     // under the status lock after the event exists; this report's lock orders the read.
-    report_service_status(kServiceStopPending, kNoWaitHint);
+    report_service_status(kServiceStopPending, kStopWaitHintMs);
     if (g_service.stop_event_ready) signal_stop_event();
     return;
   }
@@ -112,6 +113,9 @@ void service_worker() {
   g_service.stop_event_ready = 1;
   // Before anything else runs: threads a crashed predecessor left suspended go free.
   resume_recorded_threads();
+  // Whoever installed the service, interactive users may start and stop it from here on,
+  // and a crash brings it back. Refused or not implemented, the service runs regardless.
+  secure_service_registration();
   report_service_status(kServiceRunning, kNoWaitHint);
   g_engine.logical_cpu_count = usable_cpu_count(query_logical_cpu_count());
   raise_worker_priority();

@@ -23,6 +23,8 @@ const DynCalls* dyn_calls() {
         reinterpret_cast<NtQuerySystemInformationFn>(find(ntdll, "NtQuerySystemInformation"));
     g_dyn_calls.GetActiveProcessorCount =
         reinterpret_cast<GetActiveProcessorCountFn>(find(kernel, "GetActiveProcessorCount"));
+    g_dyn_calls.SetDefaultDllDirectories =
+        reinterpret_cast<SetDefaultDllDirectoriesFn>(find(kernel, "SetDefaultDllDirectories"));
     InterlockedExchange(&g_dyn_calls_loaded, 1);
   }
   return &g_dyn_calls;

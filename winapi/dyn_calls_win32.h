@@ -7,12 +7,15 @@
 
 typedef LONG(NTAPI* NtQuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
 typedef DWORD(WINAPI* GetActiveProcessorCountFn)(WORD);
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
 
 struct DynCalls {
   // ntdll: every process's times at one moment.
   NtQuerySystemInformationFn NtQuerySystemInformation;
   // kernel32, Windows 7: processors of every group.
   GetActiveProcessorCountFn GetActiveProcessorCount;
+  // kernel32, Windows 8 (Windows 7 with an update): where later libraries are searched.
+  SetDefaultDllDirectoriesFn SetDefaultDllDirectories;
 };
 
 // The table, filled on first use; a function the system lacks stays null.

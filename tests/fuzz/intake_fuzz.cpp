@@ -45,6 +45,7 @@ int32_t query_logical_cpu_count() { abort(); }
 void raise_worker_priority() { abort(); }
 uint32_t current_process_id() { abort(); }
 int create_shared_link(SharedLink*) { abort(); }
+int secure_service_registration() { abort(); }
 
 namespace {
 
@@ -147,7 +148,7 @@ void paint_column() {
   }
 }
 
-int fake_service_is_running() { return -1; }
+void fake_look_at_service(ServiceView* out) { *out = ServiceView{kServiceInstalled, 4, 10, -1}; }
 int fake_start_service() { return 0; }
 // Each poll's pause is where another process writes the region; out of input, the
 // window closes.
@@ -161,7 +162,7 @@ int fake_open_link(SharedLink* link) {
 uint32_t fake_monitor_pid() { return kFirstMonitorPid; }
 
 const LinkPlatform kLinkPlatform = {
-    fake_service_is_running, fake_start_service, fake_sleep, fake_open_link, fake_monitor_pid,
+    fake_look_at_service, fake_start_service, fake_sleep, fake_open_link, fake_monitor_pid,
     paint_column,
 };
 

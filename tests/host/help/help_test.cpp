@@ -34,35 +34,6 @@ TEST(HelpPathTest, ChmGoesOverTheLastThreeCharactersOfATerminatedPath) {
   EXPECT_EQ(chm_extension_index(nullptr, kHelpPathCapacity), -1);
 }
 
-TEST(HelpPathTest, RegistryStringsAreTerminatedOrRefused) {
-  constexpr int kCapacity = 8;
-  const struct { const wchar_t* data; unsigned long bytes; int length; } cases[] = {
-      {L"hh.ocx", 7 * sizeof(wchar_t), 6},  // stored with its terminator
-      {L"hh.ocx", 6 * sizeof(wchar_t), 6},  // stored without it
-      {L"hh.ocx", 6 * sizeof(wchar_t) + 1, 6},  // a stray byte past the last character
-      {L"abcdefgh", 8 * sizeof(wchar_t), -1},  // fills the buffer, no room to terminate
-      {L"", 0, -1},
-      {L"abc", 9 * sizeof(wchar_t), -1},    // reports more than the buffer holds
-  };
-  for (const auto& c : cases) {
-    wchar_t buffer[kCapacity + 1];
-    std::fill(buffer, buffer + kCapacity + 1, L'x');  // what lies past the data is garbage
-    std::wstring data(c.data);
-    std::copy(data.begin(), data.end(), buffer);
-    if (data.size() < kCapacity) buffer[data.size()] = L'\0';
-    const int length = terminate_registry_string(buffer, kCapacity, c.bytes);
-    EXPECT_EQ(length, c.length) << c.data << " " << c.bytes;
-    if (length >= 0) EXPECT_EQ(std::wstring(buffer), data.substr(0, length));
-  }
-}
-
-TEST(HelpPathTest, ExpandedPathMustFitWithItsTerminator) {
-  const struct { unsigned long result; bool fits; } cases[] = {
-      {0, false}, {1, true}, {260, true}, {261, false}};
-  for (const auto& c : cases)
-    EXPECT_EQ(expanded_string_fits(c.result, kHelpPathCapacity), c.fits) << c.result;
-}
-
 TEST(HelpControlTest, ControlIsLoadedAtMostOnce) {
   EXPECT_TRUE(help_control_should_load(HELP_CONTROL_UNTRIED));
   const struct { bool loaded; bool entry; int state; } cases[] = {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "control/service_client.h"
 #include "launcher/launcher.h"
-#include "launcher/service_client.h"
 
 namespace {
 
@@ -31,7 +31,10 @@ int start_service_and_wait() {
   const size_t i = g_start_calls++;
   return i < g_script.starts.size() ? g_script.starts[i] : -1;
 }
-void stop_service_and_wait() { g_calls.push_back("stop"); }
+int stop_service_and_wait() {
+  g_calls.push_back("stop");
+  return 0;
+}
 int service_is_start_pending() {
   g_calls.push_back("pending?");
   return g_script.start_pending;
@@ -39,10 +42,6 @@ int service_is_start_pending() {
 int service_is_running() {
   g_calls.push_back("running?");
   return g_script.running;
-}
-int repair_service_registration() {
-  g_calls.push_back("repair");
-  return 0;
 }
 
 namespace {
@@ -53,28 +52,32 @@ TEST(RoleSelectionTest, RoleFollowsTheServiceState) {
     Script script;
     ProcessRole role;
     std::vector<std::string> calls;
+    int install_refused;
   };
   const Case cases[] = {
       {"first start creates and starts the service", {0, {0}, 0, 0}, ROLE_MONITOR,
-       {"install", "start"}},
-      {"started by the manager", {-1, {}, -1, 0}, ROLE_SERVICE, {"install", "pending?"}},
+       {"install", "start"}, 0},
+      {"started by the manager", {-1, {}, -1, 0}, ROLE_SERVICE, {"install", "pending?"}, 0},
       {"user start while start-pending takes the service role", {-1, {}, -1, -1},
-       ROLE_SERVICE, {"install", "pending?"}},
+       ROLE_SERVICE, {"install", "pending?"}, 0},
       {"installed but stopped: started once", {-1, {-1}, 0, 0}, ROLE_MONITOR,
-       {"install", "pending?", "repair", "running?", "start"}},
-      {"already running: no start", {-1, {}, 0, -1}, ROLE_MONITOR,
-       {"install", "pending?", "repair", "running?"}},
+       {"install", "pending?", "running?", "start"}, 0},
+      {"already running: no start", {-1, {}, 0, -1}, ROLE_MONITOR, {"install", "pending?", "running?"}, 0},
       {"created but the start failed: tried a second time", {0, {-1, -1}, 0, 0}, ROLE_MONITOR,
-       {"install", "start", "pending?", "repair", "running?", "start"}},
-      {"no right to manage services", {-1, {-1}, 0, 0}, ROLE_MONITOR,
-       {"install", "pending?", "repair", "running?", "start"}},
+       {"install", "start", "pending?", "running?", "start"}, 0},
+      {"missing, and this account may not install it: the window asks", {kRefusedForRights, {}, 0, 0},
+       ROLE_MONITOR, {"install", "pending?"}, 1},
+      {"no right to start it: tried once, left to the window", {-1, {kRefusedForRights}, 0, 0},
+       ROLE_MONITOR, {"install", "pending?", "running?", "start"}, 0},
   };
   for (const Case& c : cases) {
     g_script = c.script;
     g_calls.clear();
     g_start_calls = 0;
-    EXPECT_EQ(select_role(), c.role) << c.name;
+    int install_refused = -7;
+    EXPECT_EQ(select_role(&install_refused), c.role) << c.name;
     EXPECT_EQ(g_calls, c.calls) << c.name;
+    EXPECT_EQ(install_refused, c.install_refused) << c.name;
   }
 }
 

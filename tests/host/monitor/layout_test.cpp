@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "monitor/layout.h"
+#include "monitor/status_view.h"
 
 namespace {
 
@@ -123,6 +124,32 @@ TEST(TabTest, SelChangingFlipsBetweenTheTwoPages) {
   EXPECT_EQ(next_tab(kTabGraph), kTabStatus);
   EXPECT_EQ(next_tab(kTabStatus), kTabGraph);
   EXPECT_EQ(next_tab(-1), kTabGraph);  // TCM_GETCURSEL with no selection
+}
+
+TEST(StatusPageTest, TheButtonKeepsItsPlaceUnlessTheHeadlineReachesIt) {
+  struct Case {
+    int32_t headline, ideal;
+    WindowBox box;
+  } cases[] = {
+      {185, 90, {203, 38, 100, 20}},   // "... is running" at the system font
+      {188, 0, {203, 38, 100, 20}},    // no ideal size known
+      {230, 124, {245, 38, 124, 20}},  // "... is not installed", a shielded button
+  };
+  for (const Case& c : cases) {
+    const WindowBox box = service_button_box(c.headline, c.ideal);
+    EXPECT_EQ(box.x, c.box.x) << c.headline;
+    EXPECT_EQ(box.width, c.box.width) << c.headline;
+  }
+}
+
+// Pending states count as stopped; an account that may not ask gets no button at all.
+TEST(StatusPageTest, UnknownAndPendingStates) {
+  const ServiceView unknown = {kServiceUnknown, 0, 0, -1};
+  EXPECT_EQ(status_view(&unknown).button, STATUS_BUTTON_NONE);
+  EXPECT_NE(status_view(&unknown).detail, nullptr);
+  const ServiceView pending = {kServiceInstalled, 2, 0, -1};
+  EXPECT_EQ(status_view(&pending).button, STATUS_BUTTON_START);
+  EXPECT_EQ(status_view(&pending).shield, 0);
 }
 
 }  // namespace

@@ -31,17 +31,21 @@ void snapshot_copy_unlock() { g_copy_mutex.unlock(); }
 
 namespace {
 
-const int kYes = -1;
-const int kNo = 0;
 const uint32_t kPid = 4242;
+const uint32_t STOPPED = 1, START_PENDING = 2, RUNNING = 4;
+
+ServiceView view_of(int32_t presence, uint32_t state, uint32_t pid = 0) {
+  return ServiceView{presence, state, pid, -1};
+}
 
 // The scripted system the link thread runs against.
 struct FakeSystem {
-  std::vector<int> running_answers;  // the last answer repeats
-  size_t running_asked = 0;
+  std::vector<ServiceView> views = {view_of(kServiceInstalled, RUNNING, 10)};  // the last repeats
+  size_t looks = 0;
+  int start_result = 0;
   int starts = 0;
   std::vector<uint32_t> sleeps;
-  int open_result = 0;
+  int opens_failing = 0;  // so many next opens fail
   int opens = 0;
   int repaints = 0;
   std::function<void(size_t)> after_sleep;  // called with the number of sleeps so far
@@ -52,15 +56,14 @@ FakeSystem* g_fake = nullptr;
 int g_mutex_a = 0;
 int g_mutex_b = 0;
 
-int fake_service_is_running() {
-  const std::vector<int>& answers = g_fake->running_answers;
-  const size_t index = g_fake->running_asked < answers.size() ? g_fake->running_asked : answers.size() - 1;
-  ++g_fake->running_asked;
-  return answers[index];
+void fake_look_at_service(ServiceView* out) {
+  const std::vector<ServiceView>& views = g_fake->views;
+  *out = views[g_fake->looks < views.size() ? g_fake->looks : views.size() - 1];
+  ++g_fake->looks;
 }
 int fake_start_service_and_wait() {
   ++g_fake->starts;
-  return -1;
+  return g_fake->start_result;
 }
 void fake_sleep_ms(uint32_t milliseconds) {
   g_fake->sleeps.push_back(milliseconds);
@@ -68,7 +71,8 @@ void fake_sleep_ms(uint32_t milliseconds) {
 }
 int fake_open_link(SharedLink* link) {
   ++g_fake->opens;
-  if (g_fake->open_result != 0) {
+  if (g_fake->opens_failing > 0) {
+    --g_fake->opens_failing;
     *link = SharedLink{};
     return -1;
   }
@@ -82,7 +86,7 @@ uint32_t fake_current_process_id() { return kPid; }
 void fake_repaint() { ++g_fake->repaints; }
 
 const LinkPlatform kFakePlatform = {
-    fake_service_is_running, fake_start_service_and_wait, fake_sleep_ms, fake_open_link,
+    fake_look_at_service, fake_start_service_and_wait, fake_sleep_ms, fake_open_link,
     fake_current_process_id, fake_repaint,
 };
 
@@ -91,9 +95,11 @@ class LinkTest : public ::testing::Test {
   void SetUp() override {
     monitor_state_reset();
     g_monitor.slider_threshold = 40;
+    // As the link last saw it, so only a change repaints.
+    g_monitor.service_presence = kServiceInstalled;
+    g_monitor.service_state = RUNNING;
     fake = FakeSystem{};
     memset(&fake.region, 0, sizeof(fake.region));
-    fake.running_answers = {kYes};
     g_fake = &fake;
     g_lock_depth = 0;
     g_lock_timeouts = 0;
@@ -114,50 +120,66 @@ class LinkTest : public ::testing::Test {
   FakeSystem fake;
 };
 
-TEST_F(LinkTest, WaitForServicePausesThenStartsUntilItRuns) {
+TEST_F(LinkTest, ConnectsOnceTheRegionExistsStartingOnlyAStoppedServiceAndBacksOff) {
+  const uint32_t R = kServiceRetryMs, P = kSnapshotPollMs;
   struct Case {
-    std::vector<int> answers;
-    size_t pauses;
+    const char* name;
+    std::vector<ServiceView> views;
+    int start_result;
+    int opens_failing;
+    std::vector<uint32_t> pauses;
     int starts;
   } cases[] = {
-      {{kYes}, 0, 0},                       // running already: no pause at all
-      {{kNo, kYes}, 1, 0},                  // came up during the pause
-      {{kNo, kNo, kYes}, 1, 1},             // started after the pause
-      {{kNo, kNo, kNo, kNo, kYes}, 2, 2},   // one start per pause that did not help
+      {"region there: no pause, no question", {view_of(kServiceInstalled, RUNNING, 10)}, 0, 0, {}, 0},
+      {"stopped: one start after each pause", {view_of(kServiceInstalled, STOPPED)}, 0, 2, {R, R}, 2},
+      {"a refused start is tried again at the poll's pace", {view_of(kServiceInstalled, STOPPED)},
+       kRefusedForRights, 3, {R, P, P}, 3},
+      {"a failed start too", {view_of(kServiceInstalled, STOPPED)}, -1, 2, {R, P}, 2},
+      {"start-pending: looked at every half second", {view_of(kServiceInstalled, START_PENDING)}, 0, 3,
+       {R, R, R}, 0},
+      {"missing: nothing to start, looked for at the poll's pace", {view_of(kServiceNotInstalled, 0)}, 0, 3,
+       {R, P, P}, 0},
+      {"no right to ask: the same", {view_of(kServiceUnknown, 0)}, 0, 2, {R, P}, 0},
+      // The region may be taken by a name another program created first; it is tried again.
+      {"running, yet no region: tried again, never given up", {view_of(kServiceInstalled, RUNNING, 10)}, 0, 4,
+       {R, P, P, P}, 0},
   };
   for (const Case& c : cases) {
     SetUp();
-    fake.running_answers = c.answers;
-    EXPECT_EQ(wait_for_service(&kFakePlatform), 0);
-    EXPECT_EQ(fake.sleeps.size(), c.pauses) << c.answers.size();
-    for (uint32_t ms : fake.sleeps) EXPECT_EQ(ms, kServiceRetryMs);
-    EXPECT_EQ(fake.starts, c.starts) << c.answers.size();
+    fake.views = c.views;
+    fake.start_result = c.start_result;
+    fake.opens_failing = c.opens_failing;
+    SharedLink opened;
+    EXPECT_EQ(connect_link(&kFakePlatform, &opened), 0) << c.name;
+    EXPECT_EQ(fake.sleeps, c.pauses) << c.name;
+    EXPECT_EQ(fake.starts, c.starts) << c.name;
+    EXPECT_EQ(fake.opens, c.opens_failing + 1) << c.name;
   }
 }
 
 TEST_F(LinkTest, ClosingTheWindowEndsTheWaitForAServiceThatNeverRuns) {
-  fake.running_answers = {kNo};
+  fake.views = {view_of(kServiceInstalled, STOPPED)};
+  fake.start_result = kRefusedForRights;
+  fake.opens_failing = 1000;
   fake.after_sleep = [this](size_t sleeps) {
     if (sleeps == 3) g_monitor.stop_requested = -1;
-    // Were the stop ignored, the service would come up at last and the link connect.
-    if (sleeps == 50) fake.running_answers = {kYes};
+    // Were the stop ignored, the region would appear at last and the link connect.
+    if (sleeps == 50) fake.opens_failing = 0;
   };
   run_monitor_link(&kFakePlatform);
   EXPECT_EQ(fake.sleeps.size(), 3u);
-  EXPECT_EQ(fake.opens, 0);
-  EXPECT_EQ(g_monitor.link_ready, 0);
-}
-
-TEST_F(LinkTest, LinkThatCannotOpenEndsAtOnceAndSendsNothing) {
-  fake.open_result = -1;
-  run_monitor_link(&kFakePlatform);
-  EXPECT_EQ(fake.opens, 1);
-  EXPECT_TRUE(fake.sleeps.empty());
-  EXPECT_EQ(fake.repaints, 0);
   EXPECT_EQ(g_monitor.link_ready, 0);
   send_slider_threshold(55);  // the window goes on; its slider must not reach for the region
   EXPECT_EQ(fake.region.command_flags, 0u);
-  EXPECT_EQ(fake.region.threshold, 0);
+}
+
+TEST_F(LinkTest, AChangedServiceStateRepaintsSoTheStatusPageFollows) {
+  fake.views = {view_of(kServiceInstalled, RUNNING, 10), view_of(kServiceInstalled, RUNNING, 10),
+                view_of(kServiceInstalled, STOPPED), view_of(kServiceInstalled, STOPPED)};
+  stop_after_polls(3);
+  run_monitor_link(&kFakePlatform);
+  // Once, for the stop; no snapshot arrived to repaint for.
+  EXPECT_EQ(fake.repaints, 1);
 }
 
 TEST_F(LinkTest, AnnouncesSliderValueAndProcessIdOnConnect) {

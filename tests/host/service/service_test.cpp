@@ -92,6 +92,10 @@ void run_duty_cycle() {
   record("duty end");
 }
 void resume_recorded_threads() { record("resume recorded"); }
+int secure_service_registration() {
+  record("secure registration");
+  return 0;
+}
 // The engine's checks of who a process is need the system; here every announced id is a
 // real monitor, created at time 1.
 const uint64_t kCreated = 1;
@@ -191,18 +195,18 @@ TEST_F(ServiceTest, ReportSequenceWithControlsAtEachStage) {
   };
   const std::vector<Case> cases = {
       {"one plain run: 1, 2, 0, 3, 0", "duty begin", 1, {kControlStop},
-       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 0, 1}, {STOPPED, 0, 0, 1}}},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 2000, 1}, {STOPPED, 0, 0, 1}}},
       {"interrogate during start-up uses up a checkpoint", "create link", 1,
        {kControlInterrogate},
        {{SP, 1, 3000, 0}, {SP, 2, 0, 0}, {SP, 3, 3000, 0}, {RUN, 0, 0, 1}}},
       {"interrogate while running", "sample", 1, {kControlInterrogate, kControlStop},
-       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {RUN, 0, 0, 1}, {XP, 3, 0, 1},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {RUN, 0, 0, 1}, {XP, 3, 2000, 1},
         {STOPPED, 0, 0, 1}}},
       {"interrogate during stop-pending", "duty begin", 1, {kControlStop, kControlInterrogate},
-       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 0, 1}, {XP, 4, 0, 1},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 2000, 1}, {XP, 4, 0, 1},
         {STOPPED, 0, 0, 1}}},
       {"second stop during stop-pending", "duty begin", 1, {kControlStop, kControlStop},
-       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 0, 1}, {XP, 4, 0, 1},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 2000, 1}, {XP, 4, 2000, 1},
         {STOPPED, 0, 0, 1}}},
   };
   for (const Case& c : cases) {
@@ -227,10 +231,11 @@ TEST_F(ServiceTest, ReportSequenceWithControlsAtEachStage) {
 TEST_F(ServiceTest, SetupOrderAndItsResults) {
   trigger("check", 1, {kControlStop});
   run_service_main();
-  const Events setup(g.events.begin(), g.events.begin() + 10);
-  // Threads a crashed predecessor left suspended go free before the service runs.
-  EXPECT_EQ(setup, (Events{"register", "report 2", "create link", "report 2", "event",
-                           "resume recorded", "report 4", "priority", "protect own", "check"}));
+  const Events setup(g.events.begin(), g.events.begin() + 11);
+  // Threads a crashed predecessor left suspended go free, and users get their rights on
+  // the service, before it runs.
+  EXPECT_EQ(setup, (Events{"register", "report 2", "create link", "report 2", "event", "resume recorded",
+                           "secure registration", "report 4", "priority", "protect own", "check"}));
   EXPECT_EQ(g_engine.logical_cpu_count, 12);
   EXPECT_EQ(g_engine.protected_pids.protected_count, 1);
   EXPECT_EQ(g_engine.protected_pids.processes[0].pid, kOwnPid);

@@ -167,12 +167,13 @@ struct Region {
   HANDLE command_mutex = nullptr;
 };
 
+// With the rights any interactive user has, and no more: what a hostile user can do.
 bool open_region(Region* r) {
-  r->mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kRegionName);
+  r->mapping = OpenFileMappingW(kRegionUserRights, FALSE, kRegionName);
   if (r->mapping)
-    r->view = (SharedControlBlock*)MapViewOfFile(r->mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SharedControlBlock));
-  r->snapshot_mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kSnapshotMutexName);
-  r->command_mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kCommandMutexName);
+    r->view = (SharedControlBlock*)MapViewOfFile(r->mapping, FILE_MAP_WRITE, 0, 0, sizeof(SharedControlBlock));
+  r->snapshot_mutex = OpenMutexW(kMutexUserRights, FALSE, kSnapshotMutexName);
+  r->command_mutex = OpenMutexW(kMutexUserRights, FALSE, kCommandMutexName);
   return r->view && r->snapshot_mutex && r->command_mutex;
 }
 

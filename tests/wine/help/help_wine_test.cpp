@@ -130,41 +130,37 @@ void check_loader_reached_the_control() {
         reinterpret_cast<void*>(GetProcAddress(control, "HtmlHelpW")));
 }
 
-// The registered library wins, environment strings in it are expanded, and a registration
-// that names no loadable library falls back to the control by name. The private prefix's
-// registration is rewritten for this and put back afterwards.
-void check_loader_follows_the_registration() {
+// Only the system folder's control is loaded: neither a class registration naming another
+// copy nor a copy beside the executable (where a download may have company) is taken.
+void check_loader_takes_only_the_system_control() {
   const wchar_t* key_name = L"CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
-  wchar_t system[MAX_PATH], original[MAX_PATH] = {};
+  wchar_t system[MAX_PATH], original[MAX_PATH] = {}, own[MAX_PATH];
   GetSystemDirectoryW(system, MAX_PATH);
-  const std::wstring copy_folder = make_folder(L"control");
-  const std::wstring copy = copy_folder + L"\\help-control-copy.ocx";
-  CHECK(CopyFileW((std::wstring(system) + L"\\hhctrl.ocx").c_str(), copy.c_str(), FALSE));
-  SetEnvironmentVariableW(L"QC_CONTROL_FOLDER", copy_folder.c_str());
+  const std::wstring control = std::wstring(system) + L"\\hhctrl.ocx";
+  GetModuleFileNameW(nullptr, own, MAX_PATH);
+  std::wstring beside(own);
+  beside = beside.substr(0, beside.rfind(L'\\')) + L"\\hhctrl.ocx";
+  const std::wstring copy = make_folder(L"control") + L"\\help-control-copy.ocx";
+  CHECK(CopyFileW(control.c_str(), copy.c_str(), FALSE));
+  CHECK(CopyFileW(control.c_str(), beside.c_str(), FALSE));
   HKEY key = nullptr;
   CHECK_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, key_name, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key),
            ERROR_SUCCESS);
   DWORD bytes = sizeof(original);
   RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(original), &bytes);
-  const struct { DWORD type; const wchar_t* value; std::wstring loaded; } cases[] = {
-      {REG_EXPAND_SZ, L"%QC_CONTROL_FOLDER%\\help-control-copy.ocx", copy},
-      {REG_SZ, L"C:\\nowhere\\missing.ocx", std::wstring(system) + L"\\hhctrl.ocx"},
-      {REG_SZ, copy.c_str(), copy}};
-  for (const auto& c : cases) {
-    RegSetValueExW(key, nullptr, 0, c.type, reinterpret_cast<const BYTE*>(c.value),
-                   static_cast<DWORD>((wcslen(c.value) + 1) * sizeof(wchar_t)));
-    g_html_help = HtmlHelpLoader{};
-    html_help(nullptr, nullptr, kCloseAllHelpWindows, 0);
-    wchar_t loaded[MAX_PATH] = {};
-    GetModuleFileNameW(g_html_help.library, loaded, MAX_PATH);
-    CHECK_EQ(g_html_help.state, HELP_CONTROL_LOADED);
-    CHECK(lstrcmpiW(loaded, c.loaded.c_str()) == 0);
-    if (g_html_help.library) FreeLibrary(g_html_help.library);
-  }
+  RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(copy.c_str()),
+                 static_cast<DWORD>((copy.size() + 1) * sizeof(wchar_t)));
+  if (g_html_help.library) FreeLibrary(g_html_help.library);
+  g_html_help = HtmlHelpLoader{};
+  html_help(nullptr, nullptr, kCloseAllHelpWindows, 0);
+  wchar_t loaded[MAX_PATH] = {};
+  GetModuleFileNameW(g_html_help.library, loaded, MAX_PATH);
+  CHECK_EQ(g_html_help.state, HELP_CONTROL_LOADED);
+  CHECK(lstrcmpiW(loaded, control.c_str()) == 0);
   RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(original),
                  static_cast<DWORD>((wcslen(original) + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
-  g_html_help = HtmlHelpLoader{};
+  DeleteFileW(beside.c_str());
 }
 
 WPARAM g_last_command;
@@ -388,6 +384,6 @@ int main(int argc, char** argv) {
   CHECK_EQ(g_html_help.load_attempts, 0);  // nothing was written, so no viewer was asked
   check_help_writes_two_copies(L"two");
   check_loader_reached_the_control();
-  check_loader_follows_the_registration();
+  check_loader_takes_only_the_system_control();
   return check_summary("help_wine");
 }

@@ -5,27 +5,34 @@
 
 #include <string.h>
 
+#include "control/elevation.h"
+#include "control/service_client.h"
 #include "monitor/help.h"
 #include "monitor/layout.h"
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
 #include "monitor/resource.h"
+#include "control/service_requests.h"
 #include "tests/wine/common/check.h"
 
 namespace {
-int g_running_answer = -1;
+ServiceView g_service = {kServiceInstalled, 4, 1234, -1};
 int g_starts = 0;
 int g_stops = 0;
+int g_installs = 0;
+int g_elevations = 0;
 int g_abouts = 0;
 int g_helps = 0;
 }  // namespace
 
-int service_is_running() { return g_running_answer; }
-int start_service_and_wait() {
-  ++g_starts;
-  return 0;
+void look_at_service(ServiceView* out, int) { *out = g_service; }
+void start_service_or_ask(void*) { ++g_starts; }
+void stop_service_or_ask(void*) { ++g_stops; }
+void install_service_or_ask(void*) { ++g_installs; }
+int run_own_copy_elevated(void*) {
+  ++g_elevations;
+  return -1;
 }
-void stop_service_and_wait() { ++g_stops; }
 void show_about_box(HINSTANCE, HWND) { ++g_abouts; }
 void show_help_file(HWND) { ++g_helps; }
 
@@ -226,7 +233,7 @@ void test_tab_switch_shows_status_page_and_back() {
   CHECK_EQ(notify(NM_CLICK), 1);  // answered, but no switch
   CHECK_EQ(g_monitor.selected_tab, 0);
 
-  g_running_answer = kYes;
+  g_service.state = 4;
   CHECK_EQ(notify(TCN_SELCHANGING), 1);
   CHECK_EQ(g_monitor.selected_tab, 1);
   CHECK_EQ(SendMessageW(g_windows.tab_control, TCM_GETCURSEL, 0, 0), 1);
@@ -238,7 +245,7 @@ void test_tab_switch_shows_status_page_and_back() {
   SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(500, 300));
   CHECK(!IsWindowVisible(g_windows.slider));
 
-  g_running_answer = kNo;
+  g_service.state = 1;
   RedrawWindow(g_windows.main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
   CHECK(!IsWindowVisible(g_windows.stop_button));
   CHECK(IsWindowVisible(g_windows.start_button));
@@ -301,8 +308,8 @@ void test_commands() {
   const struct {
     int id;
     int* counter;
-  } counted[] = {{IDC_STOP_SERVICE, &g_stops}, {IDC_START_SERVICE, &g_starts}, {IDM_ABOUT, &g_abouts},
-                 {IDM_HELP, &g_helps}};
+  } counted[] = {{IDC_STOP_SERVICE, &g_stops}, {IDC_START_SERVICE, &g_starts},
+                 {IDC_INSTALL_SERVICE, &g_installs}, {IDM_ABOUT, &g_abouts}, {IDM_HELP, &g_helps}};
   for (const auto& c : counted) {
     const int before = *c.counter;
     CHECK_EQ(SendMessageW(g_windows.main, WM_COMMAND, c.id, 0), 0);
@@ -311,7 +318,7 @@ void test_commands() {
   const int ignored[] = {106, 110, 112, 115};
   for (int id : ignored) SendMessageW(g_windows.main, WM_COMMAND, id, 0);
   CHECK(IsWindow(g_windows.main));
-  CHECK_EQ(g_stops + g_starts + g_abouts + g_helps, 4);
+  CHECK_EQ(g_stops + g_starts + g_installs + g_abouts + g_helps, 5);
 
   PostMessageW(g_windows.main, WM_COMMAND, IDM_EXIT, 0);  // as another process would
   MSG message = {};

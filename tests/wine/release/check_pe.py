@@ -24,6 +24,7 @@ ALLOWED_IMPORTS = {
     "gdi32.dll",
     "advapi32.dll",
     "comctl32.dll",
+    "shell32.dll",
     "msvcrt.dll",
 }
 

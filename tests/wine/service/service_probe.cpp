@@ -7,12 +7,14 @@
 //   service_probe stall                       (as a service) stays start-pending for good
 #include <windows.h>
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
 
-#include "launcher/service_client.h"
+#include "control/registration.h"
+#include "control/service_client.h"
 #include "shared/control_block.h"
 #include "shared/service_facts.h"
 #include "tests/wine/common/check.h"
@@ -26,22 +28,77 @@ const DWORD kPollMs = 20;
 const DWORD kCycleLimitMs = 3000;  // one cycle is about 1.2 s; this is a hang, not a slow run
 const int kCyclesWatched = 5;
 
-// True when the object's security grants everyone everything: a present, null DACL.
-bool has_null_dacl(HANDLE object) {
-  if (object == nullptr) return false;
+// The allowed entries of an access list by who they name: SYSTEM, interactive users,
+// administrators and service logons; -1 where an entry names anyone else or denies.
+struct Grants {
+  DWORD system, interactive, administrators, services;
+  int entries, strangers;
+};
+
+Grants grants_of(PACL dacl) {
+  Grants g = {};
+  WELL_KNOWN_SID_TYPE types[] = {WinLocalSystemSid, WinInteractiveSid, WinBuiltinAdministratorsSid,
+                                 WinServiceSid};
+  DWORD* masks[] = {&g.system, &g.interactive, &g.administrators, &g.services};
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
+    ++g.entries;
+    bool known = false;
+    for (int t = 0; t < 4 && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE; ++t) {
+      if (IsWellKnownSid(&ace->SidStart, types[t])) {
+        *masks[t] |= ace->Mask;
+        known = true;
+      }
+    }
+    if (!known) ++g.strangers;
+  }
+  return g;
+}
+
+// A named object's access list as the service set it: SYSTEM has everything, interactive
+// users exactly what the protocol needs, nobody else anything.
+void check_object_grants(const char* name, HANDLE object, DWORD all_access, DWORD user_rights) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
+  CHECK(object != nullptr);
+  if (object == nullptr || GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                           nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    CHECK(!"the object's access list is readable");
+    return;
   }
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL read_dacl = nullptr;
-  const bool open_to_all = GetSecurityDescriptorDacl(descriptor, &present, &read_dacl, &defaulted) &&
-                           present && read_dacl == nullptr;
+  const Grants g = grants_of(dacl);
+  CloseHandle(object);
+  printf("%s: SYSTEM 0x%lx, interactive 0x%lx, %d entries\n", name, g.system, g.interactive, g.entries);
+  CHECK(dacl != nullptr);
+  CHECK(g.system == all_access || g.system == GENERIC_ALL);
+  CHECK_EQ(g.interactive, user_rights);
+  CHECK_EQ(g.entries, 2);
+  CHECK_EQ(g.strangers, 0);
   LocalFree(descriptor);
-  return open_to_all;
+}
+
+// The service's own access list, as the service writes it at each start: Windows' defaults
+// with start and stop added for interactive users, and the change right for SYSTEM.
+void check_service_grants() {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  CHECK(ConvertStringSecurityDescriptorToSecurityDescriptorW(kServiceSecurity, SDDL_REVISION_1, &descriptor,
+                                                             nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  CHECK(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present);
+  const Grants g = grants_of(dacl);
+  CHECK_EQ(g.interactive, kInteractiveServiceRights);
+  CHECK_EQ(g.interactive, static_cast<DWORD>(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS |
+                                             SERVICE_ENUMERATE_DEPENDENTS | SERVICE_START | SERVICE_STOP |
+                                             SERVICE_INTERROGATE | SERVICE_USER_DEFINED_CONTROL |
+                                             READ_CONTROL));
+  CHECK_EQ(g.system, kSystemServiceRights);
+  CHECK_EQ(g.system, (kInteractiveServiceRights | SERVICE_CHANGE_CONFIG | SERVICE_PAUSE_CONTINUE));
+  CHECK_EQ(g.administrators, static_cast<DWORD>(SERVICE_ALL_ACCESS));
+  CHECK_EQ(g.services, kInteractiveServiceRights & ~static_cast<DWORD>(SERVICE_START | SERVICE_STOP));
+  CHECK_EQ(g.strangers, 0);
+  LocalFree(descriptor);
 }
 
 // A Linux path handed over by CTest, reached through Wine's Z: drive.
@@ -271,10 +328,16 @@ int run_lifecycle(const char* exe_arg) {
   SharedLink link;
   CHECK_EQ(open_shared_link(&link), 0);
   if (link.view != nullptr) talk_through_region(&link);
-  // A user's monitor must be able to open all three objects, not only the region.
-  CHECK(has_null_dacl(link.region));
-  CHECK(has_null_dacl(link.snapshot_mutex));
-  CHECK(has_null_dacl(link.command_mutex));
+  // A user's monitor opens all three objects, not only the region, and can do no more.
+  // Their lists are read through handles of their own: the link's ask for no more than use.
+  // (Under Wine every process is the objects' owner, whom reading the list is always allowed.)
+  check_object_grants("region", OpenFileMappingW(READ_CONTROL, FALSE, kRegionName), SECTION_ALL_ACCESS,
+                      kRegionUserRights);
+  check_object_grants("snapshot mutex", OpenMutexW(READ_CONTROL, FALSE, kSnapshotMutexName), MUTEX_ALL_ACCESS,
+                      kMutexUserRights);
+  check_object_grants("command mutex", OpenMutexW(READ_CONTROL, FALSE, kCommandMutexName), MUTEX_ALL_ACCESS,
+                      kMutexUserRights);
+  check_service_grants();
   CHECK_EQ(service_is_running(), -1);
 
   const DWORD stop_begin = GetTickCount();

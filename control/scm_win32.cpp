@@ -1,8 +1,9 @@
 // The service control manager, registry and file calls beneath the service control client.
 #include <windows.h>
+#include <sddl.h>
 
-#include "launcher/launcher.h"
-#include "launcher/scm.h"
+#include "control/registration.h"
+#include "control/scm.h"
 #include "shared/service_facts.h"
 
 namespace {
@@ -11,6 +12,7 @@ const wchar_t kWindowsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const wchar_t kProgramFilesValue[] = L"ProgramFilesDir";
 // QueryServiceConfig(2)W answers fit easily: a path, an account and a few short names.
 const DWORD kConfigBufferBytes = 8192;
+const wchar_t kDownloadMarkStream[] = L":Zone.Identifier";
 
 union ConfigBuffer {
   QUERY_SERVICE_CONFIGW config;
@@ -18,20 +20,39 @@ union ConfigBuffer {
   BYTE bytes[kConfigBufferBytes];
 };
 
-}  // namespace
-
-ScmHandle scm_open_manager() {
-  return OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+// The manager's answer, read at once, in the terms the client tells apart.
+int why_refused() {
+  const DWORD error = GetLastError();
+  if (error == ERROR_ACCESS_DENIED) return kScmDenied;
+  if (error == ERROR_SERVICE_DOES_NOT_EXIST) return kScmNoService;
+  return kScmFailed;
 }
 
-ScmHandle scm_open_service(ScmHandle manager, uint32_t access) {
-  return OpenServiceW(static_cast<SC_HANDLE>(manager), kServiceName, access);
+}  // namespace
+
+static_assert(kManagerConnect == SC_MANAGER_CONNECT && kManagerCreateService == SC_MANAGER_CREATE_SERVICE,
+              "manager rights as Windows numbers them");
+static_assert(kServiceQueryConfig == SERVICE_QUERY_CONFIG && kServiceChangeConfig == SERVICE_CHANGE_CONFIG &&
+                  kServiceQueryStatus == SERVICE_QUERY_STATUS && kServiceStart == SERVICE_START &&
+                  kServiceStop == SERVICE_STOP && kServiceWriteDac == WRITE_DAC,
+              "service rights as Windows numbers them");
+
+ScmHandle scm_open_manager(uint32_t access, int* failure) {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, access);
+  if (manager == nullptr && failure != nullptr) *failure = why_refused();
+  return manager;
+}
+
+ScmHandle scm_open_service(ScmHandle manager, uint32_t access, int* failure) {
+  SC_HANDLE service = OpenServiceW(static_cast<SC_HANDLE>(manager), kServiceName, access);
+  if (service == nullptr && failure != nullptr) *failure = why_refused();
+  return service;
 }
 
 ScmHandle scm_create_service(ScmHandle manager, const wchar_t* command_line) {
-  // No account name: the service runs as LocalSystem.
+  // No account name: the service runs as LocalSystem. The handle is only closed again.
   return CreateServiceW(static_cast<SC_HANDLE>(manager), kServiceName, kServiceName,
-                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                        SERVICE_QUERY_STATUS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                         SERVICE_ERROR_NORMAL, command_line, nullptr, nullptr, nullptr, nullptr,
                         nullptr);
 }
@@ -93,6 +114,18 @@ int scm_set_failure_actions(ScmHandle service) {
              : -1;
 }
 
+int scm_set_service_security(ScmHandle service) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kServiceSecurity, SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return -1;
+  }
+  const BOOL set = SetServiceObjectSecurity(static_cast<SC_HANDLE>(service), DACL_SECURITY_INFORMATION,
+                                            descriptor);
+  LocalFree(descriptor);
+  return set ? 0 : -1;
+}
+
 int scm_query(ScmHandle service, ServiceProgress* out) {
   SERVICE_STATUS_PROCESS status;
   DWORD needed = 0;
@@ -103,11 +136,13 @@ int scm_query(ScmHandle service, ServiceProgress* out) {
   out->state = status.dwCurrentState;
   out->checkpoint = status.dwCheckPoint;
   out->wait_hint = status.dwWaitHint;
+  out->process_id = status.dwProcessId;
   return 0;
 }
 
 int scm_start(ScmHandle service) {
-  return StartServiceW(static_cast<SC_HANDLE>(service), 0, nullptr) ? 0 : -1;
+  if (StartServiceW(static_cast<SC_HANDLE>(service), 0, nullptr)) return 0;
+  return GetLastError() == ERROR_ACCESS_DENIED ? kScmDenied : kScmFailed;
 }
 
 int scm_send_stop(ScmHandle service, ServiceProgress* out) {
@@ -116,6 +151,7 @@ int scm_send_stop(ScmHandle service, ServiceProgress* out) {
   out->state = status.dwCurrentState;
   out->checkpoint = status.dwCheckPoint;
   out->wait_hint = status.dwWaitHint;
+  out->process_id = 0;
   return 0;
 }
 
@@ -142,6 +178,15 @@ void make_folder(const wchar_t* path) {
 }
 
 int copy_file(const wchar_t* from, const wchar_t* to) { return CopyFileW(from, to, FALSE) ? 0 : -1; }
+
+void remove_download_mark(const wchar_t* path) {
+  // The mark is an alternate data stream that CopyFileW carries along; most files have none.
+  wchar_t stream[kExecutablePathCapacity + sizeof(kDownloadMarkStream) / sizeof(wchar_t)];
+  if (lstrlenW(path) >= static_cast<int>(kExecutablePathCapacity)) return;
+  lstrcpyW(stream, path);
+  lstrcatW(stream, kDownloadMarkStream);
+  DeleteFileW(stream);
+}
 
 int move_file_replacing(const wchar_t* from, const wchar_t* to) {
   return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;

@@ -1,6 +1,6 @@
 // Path rules of the service's installed copy. The service runs as LocalSystem, so the file
 // it runs must sit where only administrators can write: a folder of its own in Program Files.
-#include "launcher/launcher.h"
+#include "control/registration.h"
 #include "shared/service_facts.h"
 
 namespace {

@@ -1,0 +1,53 @@
+// What Quellcore's registration with the service control manager holds: where the
+// service's copy of the executable lives, how its command line is written, what it does
+// when it fails, and whom it lets start and stop it.
+#pragma once
+
+#include <stdint.h>
+
+const uint32_t kExecutablePathCapacity = 260;
+// Room for the path, two quotes and the terminator.
+const uint32_t kCommandLineCapacity = kExecutablePathCapacity + 3;
+
+// Writes the path as the service's command line, in double quotes when it holds a space,
+// so the manager cannot split it at the space. 0 on success, -1 when it does not fit.
+int build_service_command_line(const wchar_t* path, wchar_t* out, uint32_t capacity);
+
+// Where the service's copy of the executable lives: a folder of its own in Program Files,
+// the file in it, and the name it is written under before it is moved into place.
+struct InstallPaths {
+  wchar_t folder[kExecutablePathCapacity];
+  wchar_t target[kExecutablePathCapacity];
+  wchar_t staging[kExecutablePathCapacity];
+};
+// Fills the paths below the given Program Files folder. 0 on success; -1 when the folder
+// is not an absolute drive path or a path does not fit.
+int find_install_paths(const wchar_t* program_files, InstallPaths* out);
+// -1 when both name the same path, letters compared without regard to case; 0 otherwise.
+int same_path(const wchar_t* a, const wchar_t* b);
+// -1 when a registered command line is this path, unquoted although it holds a space, so
+// the manager could start a file named by its first words; 0 otherwise.
+int command_line_needs_quotes(const wchar_t* command_line, const wchar_t* path);
+
+// Failure actions: restart after about two seconds on the first two failures, nothing
+// after that, and the count starts again after a day.
+const uint32_t kRestartDelayMs = 2000;
+const uint32_t kRestartsOnFailure = 2;
+const uint32_t kFailureCountResetSeconds = 24 * 60 * 60;
+
+// What the service grants interactive users on itself: Windows' default query rights
+// (query configuration and status, enumerate dependents, interrogate, user-defined
+// controls, read its security) plus start and stop. Any local user can already set the
+// level through the region, and a stop releases every held process, so neither right
+// lets a user hurt another; without them a standard user's window could not bring the
+// service up after a reboot.
+const uint32_t kInteractiveServiceRights = 0x201BD;
+// SYSTEM keeps Windows' default rights plus changing the configuration, so that the
+// service can keep its own failure actions and command line right.
+const uint32_t kSystemServiceRights = 0x201FF;
+// The service object's access list as the service sets it at each start: Windows' default
+// entries for SYSTEM (with the change right above), Administrators and service logons, and
+// interactive users with start and stop added.
+const wchar_t kServiceSecurity[] =
+    L"D:(A;;CCDCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
+    L"(A;;CCLCSWRPWPLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)";

@@ -1,0 +1,40 @@
+// The Status page's texts and button for each answer of the manager.
+#include "monitor/status_view.h"
+
+#include "shared/service_facts.h"
+
+namespace {
+
+const wchar_t kRunningText[] = L"Quellcore Service is running";
+const wchar_t kStoppedText[] = L"Quellcore Service is stopped";
+const wchar_t kNotInstalledText[] = L"Quellcore Service is not installed";
+const wchar_t kUnknownText[] = L"Quellcore cannot tell whether its service runs";
+const wchar_t kStopNeedsApproval[] = L"Stopping it needs an administrator's approval.";
+const wchar_t kStartNeedsApproval[] = L"Starting it needs an administrator's approval.";
+const wchar_t kInstallNeedsApproval[] = L"Installing it needs an administrator's approval.";
+const wchar_t kMayNotAsk[] = L"Windows does not let this account ask about the service.";
+
+StatusView make_view(const wchar_t* headline, const wchar_t* detail, int32_t button, int32_t shield) {
+  StatusView view;
+  view.headline = headline;
+  view.detail = detail;
+  view.button = button;
+  view.shield = shield;
+  return view;
+}
+
+}  // namespace
+
+StatusView status_view(const ServiceView* service) {
+  const int32_t refused = service->may_act == kNo;
+  if (service->presence == kServiceNotInstalled) {
+    return make_view(kNotInstalledText, refused ? kInstallNeedsApproval : nullptr, STATUS_BUTTON_INSTALL,
+                     refused);
+  }
+  if (service->presence != kServiceInstalled) return make_view(kUnknownText, kMayNotAsk, STATUS_BUTTON_NONE, 0);
+  if (service->state == kServiceRunning) {
+    return make_view(kRunningText, refused ? kStopNeedsApproval : nullptr, STATUS_BUTTON_STOP, refused);
+  }
+  // Start- and stop-pending count as stopped: the service is not throttling yet, or no more.
+  return make_view(kStoppedText, refused ? kStartNeedsApproval : nullptr, STATUS_BUTTON_START, refused);
+}

@@ -1,0 +1,248 @@
+// Quellcore as the person at the keyboard meets it, on a manager that grants rights as
+// Windows' default security does: a standard user, an administrator whose rights UAC
+// filters, and an elevated administrator, from the Start menu and from a download. The
+// real role selection, service control client, requests, Status page rules and link run
+// over the scripted manager of fake_scm.h and a region in memory.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "control/elevation.h"
+#include "control/registration.h"
+#include "control/service_client.h"
+#include "control/service_requests.h"
+#include "launcher/launcher.h"
+#include "monitor/link.h"
+#include "monitor/monitor_state.h"
+#include "monitor/status_view.h"
+#include "tests/host/control/fake_scm.h"
+
+// The region's mutexes and the snapshot copy's lock: nobody else holds them here.
+int link_lock(LinkHandle) { return 0; }
+void link_unlock(LinkHandle) {}
+void snapshot_copy_lock() {}
+void snapshot_copy_unlock() {}
+
+namespace {
+
+const wchar_t kDownloaded[] = L"C:\\Users\\me\\Downloads\\quellcore.exe";
+const wchar_t kInstalled[] = L"C:\\Program Files\\Quellcore\\quellcore.exe";
+const uint32_t kMonitorPid = 900;
+
+// The region exists once a service process made it; the window keeps it open after that.
+bool g_region_exists = false;
+SharedControlBlock g_region;
+std::vector<uint32_t> g_link_pauses;
+std::function<void()> g_at_poll;
+size_t g_pause_limit = 0;
+
+void look_without_rights(ServiceView* out) { look_at_service(out, 0); }
+void link_pause(uint32_t ms) {
+  g_link_pauses.push_back(ms);
+  if (ms == kSnapshotPollMs && g_at_poll) g_at_poll();
+  if (g_link_pauses.size() >= g_pause_limit) g_monitor.stop_requested = -1;
+}
+int open_region(SharedLink* link) {
+  if (!g_region_exists) return -1;
+  *link = SharedLink{&g_region, &g_region, &g_region, &g_region};
+  return 0;
+}
+uint32_t monitor_pid() { return kMonitorPid; }
+void repaint() {}
+
+const LinkPlatform kLink = {look_without_rights, start_service_and_wait, link_pause, open_region, monitor_pid,
+                            repaint};
+
+class UserJourneyTest : public ::testing::TestWithParam<Account> {
+ protected:
+  void SetUp() override {
+    fake_scm_reset();
+    monitor_state_reset();
+    g_region_exists = false;
+    memset(&g_region, 0, sizeof(g_region));
+    g_link_pauses.clear();
+    g_at_poll = nullptr;
+    // A started service secures its own registration before it runs, then makes the region.
+    g_scm.on_service_start = [] {
+      secure_service_registration();
+      g_region_exists = true;
+    };
+    // The elevated copy runs the ordinary role selection; its window finds ours and ends.
+    g_scm.elevated_copy = [] {
+      int refused = 0;
+      EXPECT_EQ(select_role(&refused), ROLE_MONITOR);
+      EXPECT_EQ(refused, 0);
+    };
+  }
+
+  // A user's start: the role selection, the window's request for approval when it may
+  // not install, and the link's first few seconds. 0 when the link is up.
+  int start_quellcore(Account account, const wchar_t* from, size_t link_pauses = 4) {
+    g_scm.account = account;
+    g_scm.path = from;
+    int refused = 0;
+    EXPECT_EQ(select_role(&refused), ROLE_MONITOR);
+    if (refused) run_own_copy_elevated(nullptr);
+    g_pause_limit = link_pauses;
+    SharedLink opened;
+    const int connected = connect_link(&kLink, &opened);
+    g_monitor.stop_requested = 0;
+    return connected;
+  }
+
+  StatusView status_page() {
+    ServiceView view;
+    look_at_service(&view, 1);
+    return status_view(&view);
+  }
+
+  // Nothing the user's processes asked for went beyond what Windows grants an interactive
+  // user on the manager and on Quellcore's service, but for the right to install.
+  void expect_only_user_rights() {
+    for (const FakeScm::Request& r : g_scm.user_requests) {
+      const uint32_t granted = r.service ? kInteractiveServiceRights : kManagerUserRights | kManagerCreateService;
+      EXPECT_EQ(r.access & ~granted, 0u) << (r.service ? "service 0x" : "manager 0x") << std::hex << r.access;
+    }
+  }
+
+  bool elevated() const { return GetParam() == ELEVATED_ADMIN; }
+};
+
+// The Start menu after the package: installed, stopped after a reboot; the package started
+// it once, so its access list already lets interactive users start and stop it.
+TEST_P(UserJourneyTest, StartMenuWithTheServiceStoppedStartsItWithoutAPrompt) {
+  g_scm.security_set = true;
+  EXPECT_EQ(start_quellcore(GetParam(), kInstalled), 0);
+  EXPECT_EQ(g_scm.state, RUNNING);
+  EXPECT_EQ(g_scm.elevation_requests, 0);
+  EXPECT_TRUE(g_scm.refused_access.empty());
+  const StatusView status = status_page();
+  EXPECT_EQ(status.button, STATUS_BUTTON_STOP);
+  EXPECT_EQ(status.shield, 0);
+  expect_only_user_rights();
+}
+
+TEST_P(UserJourneyTest, ServiceAlreadyRunningConnectsAtOnce) {
+  g_scm.security_set = false;  // an administrator started it; whatever its access list
+  g_scm.state = RUNNING;
+  g_scm.process_id = 42;
+  g_region_exists = true;
+  EXPECT_EQ(start_quellcore(GetParam(), kInstalled), 0);
+  EXPECT_TRUE(g_link_pauses.empty());
+  EXPECT_EQ(g_scm.starts, 0);
+  EXPECT_STREQ(status_page().headline, L"Quellcore Service is running");
+}
+
+// A service the package registered but never ran still has Windows' default list: the
+// shielded Start asks once, and from then on the user needs no approval.
+TEST_P(UserJourneyTest, StartAndStopButtonsAskForApprovalOnlyUntilTheServiceRanOnce) {
+  g_scm.security_set = false;
+  start_quellcore(GetParam(), kInstalled, 2);
+  if (!elevated()) {
+    EXPECT_EQ(g_scm.state, STOPPED);
+    StatusView status = status_page();
+    EXPECT_EQ(status.button, STATUS_BUTTON_START);
+    EXPECT_EQ(status.shield, 1);
+    // The link tried the start once more and backed off to the poll's pace.
+    EXPECT_EQ(g_link_pauses, (std::vector<uint32_t>{kServiceRetryMs, kSnapshotPollMs}));
+    start_service_or_ask(nullptr);
+    EXPECT_EQ(g_scm.elevation_requests, 1);
+  }
+  EXPECT_EQ(g_scm.state, RUNNING);
+  EXPECT_TRUE(g_scm.security_set);
+  StatusView status = status_page();
+  EXPECT_EQ(status.button, STATUS_BUTTON_STOP);
+  EXPECT_EQ(status.shield, 0);
+  const int requests = g_scm.elevation_requests;
+  stop_service_or_ask(nullptr);
+  EXPECT_EQ(g_scm.state, STOPPED);
+  start_service_or_ask(nullptr);
+  EXPECT_EQ(g_scm.state, RUNNING);
+  EXPECT_EQ(g_scm.elevation_requests, requests);
+}
+
+TEST_P(UserJourneyTest, FirstStartFromADownloadAsksOnceAndOffersTheShieldWhenDeclined) {
+  g_scm.exists = false;
+  g_scm.user_declines = true;
+  EXPECT_NE(start_quellcore(GetParam(), kDownloaded), elevated() ? -1 : 0);
+  if (elevated()) {
+    EXPECT_EQ(g_scm.elevation_requests, 0);
+    EXPECT_EQ(g_scm.state, RUNNING);
+    return;
+  }
+  EXPECT_EQ(g_scm.elevation_requests, 1);
+  EXPECT_FALSE(g_scm.exists);
+  EXPECT_TRUE(g_scm.file_ops.empty());
+  StatusView status = status_page();
+  EXPECT_STREQ(status.headline, L"Quellcore Service is not installed");
+  EXPECT_EQ(status.button, STATUS_BUTTON_INSTALL);
+  EXPECT_EQ(status.shield, 1);
+  // Nothing to start: the link looks for the region at the poll's pace, no faster.
+  EXPECT_EQ(g_link_pauses, (std::vector<uint32_t>{kServiceRetryMs, kSnapshotPollMs, kSnapshotPollMs,
+                                                  kSnapshotPollMs}));
+  EXPECT_EQ(g_scm.starts, 0);
+  expect_only_user_rights();
+
+  // The shielded button asks again; approved, the elevated copy installs and starts it.
+  g_scm.user_declines = false;
+  install_service_or_ask(nullptr);
+  EXPECT_EQ(g_scm.elevation_requests, 2);
+  EXPECT_EQ(g_scm.registered, L"\"" + std::wstring(kInstalled) + L"\"");
+  EXPECT_EQ(g_scm.state, RUNNING);
+  SharedLink opened;
+  EXPECT_EQ(connect_link(&kLink, &opened), 0);
+  EXPECT_EQ(status_page().button, STATUS_BUTTON_STOP);
+}
+
+// The install as an administrator: copied to Program Files, registered quoted, and the
+// service's first start grants interactive users start and stop and sets the failure actions.
+TEST_P(UserJourneyTest, InstallLeavesAServiceEveryUserCanStartAndThatComesBackAfterACrash) {
+  g_scm.exists = false;
+  start_quellcore(GetParam(), kDownloaded);
+  EXPECT_EQ(g_scm.registered, L"\"" + std::wstring(kInstalled) + L"\"");
+  EXPECT_EQ(std::count(g_scm.file_ops.begin(), g_scm.file_ops.end(),
+                       L"unmark " + std::wstring(kInstalled) + L".new"),
+            1);
+  EXPECT_TRUE(g_scm.security_set);
+  EXPECT_TRUE(g_scm.failure_actions);
+  EXPECT_EQ(g_scm.elevation_requests, elevated() ? 0 : 1);
+  g_scm.account = STANDARD_USER;
+  EXPECT_EQ(service_rights(STANDARD_USER), kInteractiveServiceRights);
+}
+
+TEST_P(UserJourneyTest, ARestartedServiceHearsTheMonitorAgain) {
+  g_scm.security_set = true;
+  g_scm.failure_actions = true;
+  ASSERT_EQ(start_quellcore(GetParam(), kInstalled), 0);
+  int poll = 0;
+  g_at_poll = [&poll] {
+    ++poll;
+    if (poll == 1) {
+      EXPECT_EQ(g_region.monitor_pid, kMonitorPid);
+      g_region.command_flags = 0;  // the first service took the announcement
+      g_monitor.slider_threshold = 85;
+      stop_service_and_wait();  // Stop and Start, a restart after a crash, or "sc start"
+      start_service_and_wait();
+    }
+  };
+  g_monitor.slider_threshold = 60;
+  g_pause_limit = 3;
+  run_monitor_link(&kLink);
+  EXPECT_EQ(g_region.command_flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED);
+  EXPECT_EQ(g_region.threshold, 85);
+  expect_only_user_rights();
+}
+
+std::string account_name(const ::testing::TestParamInfo<Account>& info) {
+  static const char* const kNames[] = {"StandardUser", "FilteredAdmin", "ElevatedAdmin", "System"};
+  return kNames[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Accounts, UserJourneyTest, ::testing::Values(STANDARD_USER, FILTERED_ADMIN, ELEVATED_ADMIN),
+                         account_name);
+
+}  // namespace
