@@ -168,7 +168,7 @@ click_client $button_x $button_y
 probe wait-service $SERVICE_RUNNING 35 || fail "Start Service did not start the service"
 probe watch 7
 expect "the graph takes snapshots again" "$(val takes)" -ge 1
-expect "no new announcement: the link was not reconnected" "$(val monitor_pid)" = 0
+expect "the new service process heard the monitor's announcement again" "$(val monitor_pid)" = "$monitor"
 probe window
 expect "Stop Service shown again after a snapshot's repaint" "$(rest buttons)" = "Stop Service"
 show_tab graph

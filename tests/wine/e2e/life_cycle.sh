@@ -60,9 +60,11 @@ probe service
 expect "service keeps running" "$(val state)" = $SERVICE_RUNNING
 expect_publishing "window closed"
 
-say "3. second start with the service running"
+say "3. second start with the service running, the rights it asks for traced"
 probe mark 0 0
-start_monitor
+# Wine grants every right; its trace shows which ones the monitor asks for.
+WINEDEBUG=+pid,+service "$QC_WINE" "$exe" 2>"$QC_ARTIFACTS/second_monitor.trace" &
+monitor_pids+=($!)
 probe wait-window present 60 || fail "the second window did not open"
 probe window
 second=$(val pid)
@@ -72,6 +74,17 @@ probe service
 expect "no start request: the same service process runs on" "$(val pid)" = "$service_pid"
 probe processes
 expect "one service and one monitor process" "$(val quellcore_processes)" = 2
+sleep 6.5  # two link polls
+show_tab status
+click_client $button_x $button_y
+probe wait-service $SERVICE_STOPPED 10 || fail "Stop Service did not stop the service"
+show_tab graph
+show_tab status
+click_client $button_x $button_y
+probe wait-service $SERVICE_RUNNING 30 || fail "Start Service did not start the service"
+show_tab graph
+python3 "$here/rights.py" "$QC_ARTIFACTS/second_monitor.trace" "$second"
+expect "the monitor asked only for rights Windows gives an interactive user (manager within 0x20015, service within 0x201bd)" "$?" = 0
 
 say "6. a program that keeps a region mutex holds up neither the service nor the window"
 for mutex in command snapshot; do

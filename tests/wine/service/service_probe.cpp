@@ -56,8 +56,8 @@ Grants grants_of(PACL dacl) {
   return g;
 }
 
-// A named object's access list as the service set it: SYSTEM has everything, interactive
-// users exactly what the protocol needs, nobody else anything.
+// A named object's access list as the service set it: SYSTEM and administrators have
+// everything, interactive users exactly what the protocol needs, nobody else anything.
 void check_object_grants(const char* name, HANDLE object, DWORD all_access, DWORD user_rights) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -72,8 +72,9 @@ void check_object_grants(const char* name, HANDLE object, DWORD all_access, DWOR
   printf("%s: SYSTEM 0x%lx, interactive 0x%lx, %d entries\n", name, g.system, g.interactive, g.entries);
   CHECK(dacl != nullptr);
   CHECK(g.system == all_access || g.system == GENERIC_ALL);
+  CHECK_EQ(g.administrators, g.system);
   CHECK_EQ(g.interactive, user_rights);
-  CHECK_EQ(g.entries, 2);
+  CHECK_EQ(g.entries, 3);
   CHECK_EQ(g.strangers, 0);
   LocalFree(descriptor);
 }
