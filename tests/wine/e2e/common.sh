@@ -104,6 +104,15 @@ click_client() {
   sleep 0.5
 }
 
+# click_button: a left click in the middle of the service button the Status page shows.
+click_button() {
+  probe window >/dev/null
+  local x y w h
+  IFS=, read -r x y w h <<<"$(val button_rect)"
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+  sleep 0.5
+}
+
 # The tab strip lies at the top of the client area; these points hit "Graph" and "Status".
 readonly graph_tab_x=20 status_tab_x=70 tab_y=10
 # Both service buttons share one rectangle: (203, 38), 100 x 20.

@@ -76,11 +76,11 @@ probe processes
 expect "one service and one monitor process" "$(val quellcore_processes)" = 2
 sleep 6.5  # two link polls
 show_tab status
-click_client $button_x $button_y
+click_button
 probe wait-service $SERVICE_STOPPED 10 || fail "Stop Service did not stop the service"
 show_tab graph
 show_tab status
-click_client $button_x $button_y
+click_button
 probe wait-service $SERVICE_RUNNING 30 || fail "Start Service did not start the service"
 show_tab graph
 python3 "$here/rights.py" "$QC_ARTIFACTS/second_monitor.trace" "$second"
@@ -143,6 +143,24 @@ expect_announced "$third" "third monitor"
 probe watch 4
 expect "the third monitor takes snapshots" "$(val takes)" -ge 1
 screenshot third_start
+
+say "5b. the service removed while the window is open, and installed again from the Status page"
+probe stop-service
+probe wait-service $SERVICE_STOPPED 10 || fail "the service did not stop"
+"$QC_WINE" sc delete QuellcoreSvc >/dev/null 2>&1
+probe wait-service 0 10 || fail "the service was not removed"
+show_tab status
+sleep 3.5  # the link's next look at the service repaints the page
+probe window
+expect "only Install Service offered" "$(rest buttons)" = "Install Service"
+screenshot status_not_installed
+click_button
+probe wait-service $SERVICE_RUNNING 30 || fail "Install Service did not install and start the service"
+probe config
+expect "installed again as the copy in Program Files" "$(rest path)" = "$registered_path"
+probe window
+expect "Stop Service offered once it runs" "$(rest buttons)" = "Stop Service"
+show_tab graph
 probe exit-and-wait 10
 expect "third monitor exits with 0" "$(val exit)" = 0
 

@@ -476,6 +476,11 @@ int cmd_window() {
          client.right, client.bottom, tab, pos, c.slider && IsWindowVisible(c.slider) ? 1 : 0);
   print_rect("slider_rect", c.slider);
   print_rect("graph_rect", c.graph);
+  HWND shown = nullptr;
+  for (HWND b : c.buttons) {
+    if (shown == nullptr && IsWindowVisible(b)) shown = b;
+  }
+  print_rect("button_rect", shown);
   // Last on the line: button texts contain spaces.
   printf(" buttons=%s\n", visible_buttons(c).c_str());
   return 0;
