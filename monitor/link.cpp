@@ -38,10 +38,21 @@ uint32_t bring_service_up(const LinkPlatform* platform) {
   return platform->start_service_and_wait() == 0 ? kServiceRetryMs : kSnapshotPollMs;
 }
 
-// 0 once the service has the monitor's threshold and id.
+// Sends the program in front as last claimed; kept unsent when the mutex was not had.
+void send_foreground_claim() {
+  const ForegroundClaim claim = load_foreground();
+  flag_store(&g_monitor.foreground_unsent, send_foreground(&g_monitor.link, &claim) != 0 ? 1 : 0);
+}
+
+// 0 once the service has the monitor's threshold and id. The program in front follows:
+// the service takes it from a monitor it protects.
 int announce(const LinkPlatform* platform) {
-  return announce_monitor(&g_monitor.link, flag_read(&g_monitor.slider_threshold),
-                          platform->current_process_id());
+  if (announce_monitor(&g_monitor.link, flag_read(&g_monitor.slider_threshold), platform->current_process_id()) !=
+      0) {
+    return -1;
+  }
+  send_foreground_claim();
+  return 0;
 }
 
 void resend_unsent_threshold() {
@@ -54,9 +65,13 @@ void resend_unsent_threshold() {
 void poll_snapshot(const LinkPlatform* platform) {
   UsageSnapshot taken;
   taken.flags = 0;
-  if (take_snapshot(&g_monitor.link, &taken) == 0) return;
+  ServiceReport report = {0, 0};
+  if (take_snapshot(&g_monitor.link, &taken, &report) == 0) return;
   // The copy carries the ready bit only when take_snapshot really copied.
-  if ((taken.flags & SNAPSHOT_READY) != 0) store_snapshot_copy(&taken);
+  if ((taken.flags & SNAPSHOT_READY) != 0) {
+    store_snapshot_copy(&taken);
+    store_service_report(&report);
+  }
   flag_store(&g_monitor.column_pending, 1);
   flag_store(&g_monitor.scroll_pending, 1);
   platform->repaint_main_window();
@@ -96,9 +111,16 @@ void run_monitor_link(const LinkPlatform* platform) {
       if (announced) announced_to = view.process_id;
     } else {
       resend_unsent_threshold();
+      if (flag_read(&g_monitor.foreground_unsent) != 0) send_foreground_claim();
     }
     poll_snapshot(platform);
   }
+}
+
+void claim_program_in_front(const ForegroundClaim* claim) {
+  store_foreground(claim);
+  if (flag_read(&g_monitor.link_ready) == 0) return;
+  if (send_foreground(&g_monitor.link, claim) != 0) flag_store(&g_monitor.foreground_unsent, 1);
 }
 
 void send_slider_threshold(int32_t threshold) {

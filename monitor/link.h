@@ -32,3 +32,6 @@ void run_monitor_link(const LinkPlatform* platform);
 // From the window thread: sends the slider's value once the link is up; before that
 // the announcement will carry it.
 void send_slider_threshold(int32_t threshold);
+// From the window thread: the program now in front (pid 0: spare none), sent as the
+// slider's value is; every announcement carries the latest claim too.
+void claim_program_in_front(const ForegroundClaim* claim);

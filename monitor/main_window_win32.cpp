@@ -175,9 +175,21 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     case IDM_HELP:
       show_help_file(window);
       return 0;
+    case IDM_SPARE_FRONT:
+      toggle_sparing(window);
+      return 0;
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }
+}
+
+// The menu's check follows the choice; the claim goes out at once, for the window in front
+// when switched on and for none when switched off.
+void toggle_sparing(HWND window) {
+  const int32_t on = flag_read(&g_monitor.spare_front) == 0 ? 1 : 0;
+  flag_store(&g_monitor.spare_front, on);
+  CheckMenuItem(GetMenu(window), IDM_SPARE_FRONT, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+  claim_front_window(GetForegroundWindow());
 }
 
 LRESULT on_ctl_color_static(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -39,6 +39,9 @@ int run_monitor(HINSTANCE instance, int show_command, int install_refused) {
     return 0;
   }
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_QUELLCORE));
+  // Checked at every start: nothing about it is kept from one run to the next.
+  flag_store(&g_monitor.spare_front, 1);
+  follow_foreground();
   HANDLE link_thread = CreateThread(nullptr, 0, monitor_link_thread, nullptr, 0, nullptr);
   // From inside the message loop, so the window is up and answering when Windows asks.
   if (install_refused) PostMessageW(g_windows.main, kAskToInstallMessage, 0, 0);
@@ -51,6 +54,7 @@ int run_monitor(HINSTANCE instance, int show_command, int install_refused) {
       DispatchMessageW(&message);
     }
   }
+  stop_following_foreground();
   flag_store(&g_monitor.stop_requested, kStopAll);
   if (link_thread != nullptr) {
     WaitForSingleObject(link_thread, INFINITE);

@@ -27,6 +27,14 @@ struct MonitorState {
   // What the link thread last saw of the service (link thread only).
   int32_t service_presence;
   uint32_t service_state;
+  // The service's report beside the newest snapshot; guarded by the snapshot copy lock.
+  ServiceReport report;
+  // Whether the program in front is spared (the File menu's check, on at every start).
+  volatile int32_t spare_front;
+  // The program in front as last claimed, guarded by the snapshot copy lock; unsent when
+  // the window thread could not have the command mutex in time.
+  ForegroundClaim foreground;
+  volatile int32_t foreground_unsent;
 };
 
 extern MonitorState g_monitor;
@@ -54,3 +62,7 @@ void snapshot_copy_unlock();
 void store_snapshot_copy(const UsageSnapshot* snapshot);
 // Copies snapshot_copy out as a whole record, so a column is drawn from one snapshot.
 void load_snapshot_copy(UsageSnapshot* out);
+void store_service_report(const ServiceReport* report);
+ServiceReport load_service_report();
+void store_foreground(const ForegroundClaim* claim);
+ForegroundClaim load_foreground();

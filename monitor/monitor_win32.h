@@ -50,5 +50,11 @@ void paint_graph_image(HDC dc);
 // Status page.
 void paint_status_page(HDC dc);
 
+// The program in front: followed from the start of the message loop to its end; a window
+// claimed now (as when sparing is switched on again).
+void follow_foreground();
+void stop_following_foreground();
+void claim_front_window(HWND window);
+
 // Link thread entry for CreateThread.
 DWORD WINAPI monitor_link_thread(LPVOID parameter);

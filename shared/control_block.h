@@ -23,22 +23,48 @@ const wchar_t kMutexSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100001;;;IU)
 
 const uint32_t CMD_THRESHOLD_CHANGED = 2u;
 const uint32_t CMD_MONITOR_ATTACHED = 4u;
+// The program in front changed: spare the one named (or none, when the id is 0).
+const uint32_t CMD_FOREGROUND_CHANGED = 8u;
 
 struct SharedControlBlock {
   UsageSnapshot snapshot;
   uint32_t command_flags;
-  uint8_t reserved[16];
+  // The program in front, meaningful while CMD_FOREGROUND_CHANGED is set: its id and its
+  // creation time in two halves, so the layout is the same for every compiler.
+  uint32_t foreground_pid;
+  uint32_t foreground_created_low;
+  uint32_t foreground_created_high;
+  uint8_t reserved[4];
   int32_t threshold;
   uint32_t monitor_pid;
-  uint8_t tail[36];
+  // Beside each snapshot, under the snapshot mutex: what the service's pass did besides
+  // choosing targets.
+  uint32_t spared_pid;          // the program in front, when it would have been held
+  uint32_t system_passed_over;  // system processes above the limit, left alone
+  uint8_t tail[28];
 };
 
 static_assert(sizeof(SharedControlBlock) == 1088, "SharedControlBlock must be 1088 bytes");
 static_assert(__builtin_offsetof(SharedControlBlock, snapshot) == 0, "snapshot at 0");
 static_assert(__builtin_offsetof(SharedControlBlock, command_flags) == 1024, "command_flags at 1024");
-static_assert(__builtin_offsetof(SharedControlBlock, reserved) == 1028, "reserved at 1028");
+static_assert(__builtin_offsetof(SharedControlBlock, foreground_pid) == 1028, "foreground_pid at 1028");
+static_assert(__builtin_offsetof(SharedControlBlock, foreground_created_low) == 1032, "creation time at 1032");
 static_assert(__builtin_offsetof(SharedControlBlock, threshold) == 1044, "threshold at 1044");
 static_assert(__builtin_offsetof(SharedControlBlock, monitor_pid) == 1048, "monitor_pid at 1048");
+static_assert(__builtin_offsetof(SharedControlBlock, spared_pid) == 1052, "spared_pid at 1052");
+static_assert(__builtin_offsetof(SharedControlBlock, system_passed_over) == 1056, "system_passed_over at 1056");
+
+// The program in front as the monitor names it: 0 for none.
+struct ForegroundClaim {
+  uint32_t pid;
+  uint64_t creation_time;
+};
+
+// What the service reports beside each snapshot.
+struct ServiceReport {
+  uint32_t spared_pid;
+  uint32_t system_passed_over;
+};
 
 // Opaque kernel handles, so the protocol compiles and is tested on the host.
 typedef void* LinkHandle;
@@ -72,26 +98,29 @@ void close_shared_link(SharedLink* link);
 int announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid);
 // Sets CMD_THRESHOLD_CHANGED with the threshold; 0 when written, -1 as for the announcement.
 int send_threshold(SharedLink* link, int32_t threshold);
-// Takes the newest snapshot into *out when SNAPSHOT_READY is set and clears the flags
-// word. Returns 1 when the flags word was non-zero (the graph has to be told), else 0,
-// also when the mutex was not had.
-int take_snapshot(SharedLink* link, UsageSnapshot* out);
+// Sets CMD_FOREGROUND_CHANGED with the program in front; 0 when written, -1 as above.
+int send_foreground(SharedLink* link, const ForegroundClaim* claim);
+// Takes the newest snapshot into *out, and the service's report into *report when given,
+// when SNAPSHOT_READY is set, and clears the flags word. Returns 1 when the flags word was
+// non-zero (the graph has to be told), else 0, also when the mutex was not had.
+int take_snapshot(SharedLink* link, UsageSnapshot* out, ServiceReport* report = nullptr);
 
 // --- service side ---
 // Creates (or takes over by name) the region, its view and both mutexes. Whatever
 // cannot be made stays null and the rest is kept: the service throttles regardless.
 // 0 when all four exist, else -1. Handles stay open for the life of the process.
 int create_shared_link(SharedLink* link);
-// Copies the snapshot over the region's snapshot area, then sets SNAPSHOT_READY, under
-// the snapshot mutex. Does nothing without a view and a snapshot mutex, or when the
-// mutex was not had.
-void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot);
+// Copies the snapshot over the region's snapshot area with the report beside it, then
+// sets SNAPSHOT_READY, under the snapshot mutex. Does nothing without a view and a
+// snapshot mutex, or when the mutex was not had.
+void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot, const ServiceReport* report = nullptr);
 
 // The commands found in one pass; a field is meaningful only when its bit is in `flags`.
 struct TakenCommands {
   uint32_t flags;
   int32_t threshold;
   uint32_t monitor_pid;
+  ForegroundClaim foreground;
 };
 
 // Reads and clears `command_flags` under the command mutex, copying out the values

@@ -30,11 +30,13 @@ void copy_from_region(UsageSnapshot* to, const volatile UsageSnapshot* from) {
 
 }  // namespace
 
-void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot) {
+void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot, const ServiceReport* report) {
   if (!has_snapshot_area(link) || snapshot == nullptr) return;
   volatile SharedControlBlock* block = shared_view(link);
   if (link_lock(link->snapshot_mutex) != 0) return;
   copy_to_region(&block->snapshot, snapshot);
+  block->spared_pid = report != nullptr ? report->spared_pid : 0;
+  block->system_passed_over = report != nullptr ? report->system_passed_over : 0;
   // After the copy, so the copied flags word cannot wipe the ready bit.
   block->snapshot.flags = block->snapshot.flags | SNAPSHOT_READY;
   link_unlock(link->snapshot_mutex);
@@ -44,6 +46,8 @@ int take_commands(SharedLink* link, TakenCommands* out) {
   out->flags = 0;
   out->threshold = 0;
   out->monitor_pid = 0;
+  out->foreground.pid = 0;
+  out->foreground.creation_time = 0;
   if (!has_command_area(link)) return 0;
   volatile SharedControlBlock* block = shared_view(link);
   if (link_lock(link->command_mutex) != 0) return 0;
@@ -52,6 +56,11 @@ int take_commands(SharedLink* link, TakenCommands* out) {
     out->flags = flags;
     if (flags & CMD_THRESHOLD_CHANGED) out->threshold = block->threshold;
     if (flags & CMD_MONITOR_ATTACHED) out->monitor_pid = block->monitor_pid;
+    if (flags & CMD_FOREGROUND_CHANGED) {
+      out->foreground.pid = block->foreground_pid;
+      out->foreground.creation_time =
+          (static_cast<uint64_t>(block->foreground_created_high) << 32) | block->foreground_created_low;
+    }
     block->command_flags = 0;
   }
   link_unlock(link->command_mutex);
@@ -79,13 +88,31 @@ int send_threshold(SharedLink* link, int32_t threshold) {
   return 0;
 }
 
-int take_snapshot(SharedLink* link, UsageSnapshot* out) {
+int send_foreground(SharedLink* link, const ForegroundClaim* claim) {
+  if (!has_command_area(link)) return -1;
+  volatile SharedControlBlock* block = shared_view(link);
+  if (link_lock(link->command_mutex) != 0) return -1;
+  block->foreground_pid = claim->pid;
+  block->foreground_created_low = static_cast<uint32_t>(claim->creation_time);
+  block->foreground_created_high = static_cast<uint32_t>(claim->creation_time >> 32);
+  block->command_flags = block->command_flags | CMD_FOREGROUND_CHANGED;
+  link_unlock(link->command_mutex);
+  return 0;
+}
+
+int take_snapshot(SharedLink* link, UsageSnapshot* out, ServiceReport* report) {
   if (!has_snapshot_area(link) || out == nullptr) return 0;
   volatile SharedControlBlock* block = shared_view(link);
   if (link_lock(link->snapshot_mutex) != 0) return 0;
   const uint32_t flags = block->snapshot.flags;
   if (flags != 0) {
-    if (flags & SNAPSHOT_READY) copy_from_region(out, &block->snapshot);
+    if (flags & SNAPSHOT_READY) {
+      copy_from_region(out, &block->snapshot);
+      if (report != nullptr) {
+        report->spared_pid = block->spared_pid;
+        report->system_passed_over = block->system_passed_over;
+      }
+    }
     block->snapshot.flags = 0;
   }
   link_unlock(link->snapshot_mutex);

@@ -204,8 +204,8 @@ void check_menu_and_keys() {
   CHECK(menu != nullptr);
   if (!menu) return;
   const struct { int popup, position; UINT id; const wchar_t* text; } items[] = {
-      {0, 0, IDM_OPTIONS, L"&Options ..."}, {0, 1, IDM_EXIT, L"E&xit"},
-      {1, 0, IDM_HELP, L"&Help"}, {1, 1, IDM_ABOUT, L"&About ..."}};
+      {0, 0, IDM_OPTIONS, L"&Options ..."}, {0, 1, IDM_SPARE_FRONT, L"&Spare the Program in Front"},
+      {0, 3, IDM_EXIT, L"E&xit"}, {1, 0, IDM_HELP, L"&Help"}, {1, 1, IDM_ABOUT, L"&About ..."}};
   wchar_t text[64];
   CHECK_EQ(GetMenuItemCount(menu), 2);
   GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
@@ -214,11 +214,13 @@ void check_menu_and_keys() {
   CHECK(wcscmp(text, L"&Help") == 0);
   for (const auto& item : items) {
     HMENU popup = GetSubMenu(menu, item.popup);
-    CHECK_EQ(GetMenuItemCount(popup), 2);
+    CHECK_EQ(GetMenuItemCount(popup), item.popup == 0 ? 4 : 2);
     CHECK_EQ(GetMenuItemID(popup, item.position), item.id);
     GetMenuStringW(popup, item.position, text, 64, MF_BYPOSITION);
     CHECK(wcscmp(text, item.text) == 0);
   }
+  // Checked at every start: the resource says so, and nothing is kept between runs.
+  CHECK(GetMenuState(GetSubMenu(menu, 0), IDM_SPARE_FRONT, MF_BYCOMMAND) & MF_CHECKED);
   DestroyMenu(menu);
 
   ACCEL keys[8] = {};
