@@ -152,6 +152,15 @@ LRESULT on_vscroll(LPARAM lparam) {
   return 0;
 }
 
+// The menu's check follows the choice; the claim goes out at once, for the window in front
+// when switched on and for none when switched off.
+void toggle_sparing(HWND window) {
+  const int32_t on = flag_read(&g_monitor.spare_front) == 0 ? 1 : 0;
+  flag_store(&g_monitor.spare_front, on);
+  CheckMenuItem(GetMenu(window), IDM_SPARE_FRONT, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+  claim_front_window(GetForegroundWindow());
+}
+
 LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (LOWORD(wparam)) {
     case IDM_ABOUT:
@@ -181,15 +190,6 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }
-}
-
-// The menu's check follows the choice; the claim goes out at once, for the window in front
-// when switched on and for none when switched off.
-void toggle_sparing(HWND window) {
-  const int32_t on = flag_read(&g_monitor.spare_front) == 0 ? 1 : 0;
-  flag_store(&g_monitor.spare_front, on);
-  CheckMenuItem(GetMenu(window), IDM_SPARE_FRONT, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
-  claim_front_window(GetForegroundWindow());
 }
 
 LRESULT on_ctl_color_static(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

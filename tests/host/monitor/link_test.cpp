@@ -182,13 +182,19 @@ TEST_F(LinkTest, AChangedServiceStateRepaintsSoTheStatusPageFollows) {
   EXPECT_EQ(fake.repaints, 1);
 }
 
-TEST_F(LinkTest, AnnouncesSliderValueAndProcessIdOnConnect) {
+TEST_F(LinkTest, AnnouncesSliderValueProcessIdAndTheProgramInFrontOnConnect) {
   g_monitor.slider_threshold = 64;
+  const ForegroundClaim front = {321, 0x0123456789ABCDEFull};
+  claim_program_in_front(&front);  // before the link is up: kept for the announcement
+  EXPECT_EQ(fake.region.command_flags, 0u);
   stop_after_polls(1);
   run_monitor_link(&kFakePlatform);
-  EXPECT_EQ(fake.region.command_flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED);
+  EXPECT_EQ(fake.region.command_flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED);
   EXPECT_EQ(fake.region.threshold, 64);
   EXPECT_EQ(fake.region.monitor_pid, kPid);
+  EXPECT_EQ(fake.region.foreground_pid, 321u);
+  EXPECT_EQ(fake.region.foreground_created_high, 0x01234567u);
+  EXPECT_EQ(fake.region.foreground_created_low, 0x89ABCDEFu);
   EXPECT_EQ(g_monitor.link_ready, 1);
   EXPECT_EQ(g_lock_depth, 0);
 }
