@@ -1,6 +1,8 @@
 // The monitor link thread's logic over the shared region.
 #include "monitor/link.h"
 
+#include <string.h>
+
 #include "monitor/monitor_state.h"
 #include "shared/service_facts.h"
 
@@ -68,10 +70,18 @@ void poll_snapshot(const LinkPlatform* platform) {
   ServiceReport report = {0, 0};
   if (take_snapshot(&g_monitor.link, &taken, &report) == 0) return;
   // The copy carries the ready bit only when take_snapshot really copied.
-  if ((taken.flags & SNAPSHOT_READY) != 0) {
+  const int ready = (taken.flags & SNAPSHOT_READY) != 0;
+  if (ready) {
     store_snapshot_copy(&taken);
     store_service_report(&report);
   }
+  // One entry per column the graph scrolls in, an empty one for a poll without a snapshot.
+  HeldColumn column;
+  memset(&column, 0, sizeof(column));
+  if (ready) column = held_column_of(&taken, flag_read(&g_monitor.slider_threshold));
+  snapshot_copy_lock();
+  record_held_column(&column, ready ? report.spared_pid : 0, platform->resolve_name);
+  snapshot_copy_unlock();
   flag_store(&g_monitor.column_pending, 1);
   flag_store(&g_monitor.scroll_pending, 1);
   platform->repaint_main_window();

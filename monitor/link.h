@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "control/service_client.h"
+#include "monitor/held_programs.h"
 #include "shared/control_block.h"
 
 const uint32_t kServiceRetryMs = 500;
@@ -20,6 +21,7 @@ struct LinkPlatform {
   int (*open_link)(SharedLink* link);  // 0, or -1 with nothing left open
   uint32_t (*current_process_id)();
   void (*repaint_main_window)();
+  ResolveName resolve_name;  // a held program's image name
 };
 
 // Opens the link once the region exists; between tries it starts the service when it is

@@ -54,8 +54,10 @@ int open_region(SharedLink* link) {
 uint32_t monitor_pid() { return kMonitorPid; }
 void repaint() {}
 
+int no_name(uint32_t, wchar_t*, int32_t) { return -1; }
+
 const LinkPlatform kLink = {look_without_rights, start_service_and_wait, link_pause, open_region, monitor_pid,
-                            repaint};
+                            repaint, no_name};
 
 class UserJourneyTest : public ::testing::TestWithParam<Account> {
  protected:

@@ -84,10 +84,15 @@ int fake_open_link(SharedLink* link) {
 }
 uint32_t fake_current_process_id() { return kPid; }
 void fake_repaint() { ++g_fake->repaints; }
+int fake_resolve_name(uint32_t pid, wchar_t* out, int32_t capacity) {
+  if (pid % 2 != 0) return -1;  // odd ids cannot be opened
+  swprintf(out, capacity, L"prog%u.exe", pid);
+  return 0;
+}
 
 const LinkPlatform kFakePlatform = {
     fake_look_at_service, fake_start_service_and_wait, fake_sleep_ms, fake_open_link,
-    fake_current_process_id, fake_repaint,
+    fake_current_process_id, fake_repaint, fake_resolve_name,
 };
 
 class LinkTest : public ::testing::Test {
