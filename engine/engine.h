@@ -28,7 +28,16 @@ struct ProcessUsageEntry {
   // How long the last duty cycle held the process suspended; the next pass judges it on
   // what it would have used running free, then clears this.
   uint32_t held_ms;
+  // Whether the throttle may hold it: decided once per process, the first time it rises
+  // above the limit, so a pass opens no process that it merely measures.
+  int32_t verdict;
 };
+
+// Values of `verdict`.
+const int32_t kVerdictUnchecked = 0;
+const int32_t kVerdictHoldable = 1;
+const int32_t kVerdictSystem = 2;  // the system's own: never held, still drawn
+const int32_t kVerdictNotHoldable = 3;  // cannot be checked, or its threads refuse us
 
 // Scratch of one pass: how many active entries hold each share, and how many of those
 // are targets. 16-bit counters cannot wrap, since the table holds fewer entries.
@@ -71,6 +80,11 @@ struct SuspendedThreadTable {
   SuspensionRecord records[kSuspendedCapacity];
 };
 
+// What one pass did beside choosing targets, for the service to publish.
+struct PassReport {
+  int32_t system_passed_over;  // system processes above the limit, left alone
+};
+
 struct EngineState {
   ProcessUsageEntry table[kUsageTableCapacity];
   int32_t entry_count;
@@ -87,6 +101,7 @@ struct EngineState {
   // a target suspended for t * 10 - 1 ms. 50 until the monitor sends its value.
   int32_t threshold_percent;
   int32_t logical_cpu_count;
+  PassReport report;  // cleared at the start of every pass
 };
 
 extern EngineState g_engine;

@@ -35,9 +35,15 @@ PlatformHandle platform_open_process_list();
 int platform_first_process(PlatformHandle list, PlatformProcessInfo* info);
 int platform_next_process(PlatformHandle list, PlatformProcessInfo* info);
 
-// A handle with the access the service needs to act on the process; 0 when it cannot
-// be opened. Only processes that open are measured.
-PlatformHandle platform_open_process(uint32_t process_id);
+// What a process is to the throttle, told from the process itself.
+const int kProcessOrdinary = 0;
+// Marked critical by the system, or one of the system's own programs in the system folder.
+const int kProcessSystem = 1;
+// Cannot be opened to check who it is.
+const int kProcessUnknown = 2;
+
+// One of the values above. Opens the process only to read its flags and image path.
+int platform_process_class(uint32_t process_id);
 
 // 1 when the process runs the same executable image as this process (the full paths,
 // compared without regard to case), 0 when not or when it cannot be told.

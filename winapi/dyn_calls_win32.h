@@ -7,12 +7,18 @@
 
 typedef LONG(NTAPI* NtQuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
 typedef DWORD(WINAPI* GetActiveProcessorCountFn)(WORD);
+typedef LONG(NTAPI* NtQueryInformationProcessFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+typedef BOOL(WINAPI* IsProcessCriticalFn)(HANDLE, PBOOL);
 
 struct DynCalls {
   // ntdll: every process's times at one moment.
   NtQuerySystemInformationFn NtQuerySystemInformation;
   // kernel32, Windows 7: processors of every group.
   GetActiveProcessorCountFn GetActiveProcessorCount;
+  // ntdll: a process's flags where the system has no documented call for them.
+  NtQueryInformationProcessFn NtQueryInformationProcess;
+  // kernel32, Windows 8.1: whether the system stops when the process ends.
+  IsProcessCriticalFn IsProcessCritical;
 };
 
 // The table, filled on first use; a function the system lacks stays null.

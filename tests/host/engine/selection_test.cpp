@@ -7,8 +7,9 @@ namespace {
 
 class SelectionTest : public EngineTest {
  protected:
-  // Fills slots 0.. with active entries of these usages (pids 100, 101, ...) and runs
-  // the selection as a pass would, histogram cleared first.
+  // Fills slots 0.. with active entries of these usages (pids 100, 101, ...), ordinary
+  // processes already found holdable, and runs the selection as a pass would, histogram
+  // cleared first.
   void select(int cpus, int threshold, const std::vector<int>& usages) {
     g_engine.logical_cpu_count = cpus;
     g_engine.threshold_percent = threshold;
@@ -17,6 +18,7 @@ class SelectionTest : public EngineTest {
       e->pid = static_cast<uint32_t>(100 + i);
       e->usage = usages[i];
       e->generation = g_engine.current_generation;
+      e->verdict = kVerdictHoldable;
     }
     g_engine.entry_count = static_cast<int32_t>(usages.size());
     memset(&g_engine.histogram, 0, sizeof(g_engine.histogram));
