@@ -27,6 +27,9 @@ struct PlatformProcessInfo {
   uint64_t creation_time;  // 100-ns units; with the id it names one process, not a reused id
   PlatformTime kernel;
   PlatformTime user;
+  // From the same record as the creation time, so it is this process's and not that of
+  // a later one under the same id. Session 0 holds the services, and no one's desktop.
+  uint32_t session_id;
 };
 
 // A list of every process and its times at one moment; 0 on failure. One list at a time.

@@ -15,6 +15,8 @@ static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UserTime) == 0x28, "UserTime 
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, KernelTime) == 0x30, "KernelTime at 0x30");
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == (sizeof(void*) == 8 ? 0x50 : 0x44),
               "UniqueProcessId where the system writes it");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, SessionId) == (sizeof(void*) == 8 ? 0x64 : 0x50),
+              "SessionId where the system writes it");
 
 namespace {
 
@@ -111,6 +113,7 @@ int read_record(PlatformProcessInfo* info) {
   info->kernel.high = static_cast<uint32_t>(record->KernelTime.HighPart);
   info->user.low = record->UserTime.LowPart;
   info->user.high = static_cast<uint32_t>(record->UserTime.HighPart);
+  info->session_id = record->SessionId;
   const ULONG next = record->NextEntryOffset;
   const int last = next == 0 || next > list->filled - list->cursor;
   list->cursor = last ? list->filled : list->cursor + next;

@@ -16,6 +16,7 @@ const int32_t kShareMask = 0xFF;  // share is the low 8 bits of the quotient, si
 const int32_t kShareWrap = 0x100;
 const int32_t kShareSignBit = 0x80;
 const int32_t kMinLogicalCpus = 1;
+const int32_t kFirstMonitorEntry = 1;
 // The kernel gives this id to the System process at boot, and no other process can hold
 // it while the system runs, so unlike a name it cannot be copied. System has no image to
 // check. The Idle process, id 0, never gets an entry: its time is the unused machine.
@@ -80,6 +81,12 @@ void drop_unseen_protection(uint64_t seen) {
   for (int32_t i = g_engine.protected_pids.protected_count - 1; i >= 1; --i) {
     if (i < kProtectedCapacity && (seen & (1ull << i)) == 0) drop_protection(i);
   }
+}
+
+int is_spared(const ProcessUsageEntry* entry) {
+  const SparedProcess* spared = &g_engine.spared;
+  return spared->pid != kNoProcess && spared->pid == entry->pid &&
+         spared->creation_time == entry->creation_time;
 }
 
 // Holdable when a thread of it opens for suspend and resume; a protected process refuses,
@@ -224,6 +231,10 @@ void run_selection_phase() {
     if (entry->verdict == kVerdictUnchecked) entry->verdict = decide_verdict(entry->pid);
     if (entry->verdict == kVerdictSystem) ++e->report.system_passed_over;
     if (entry->verdict != kVerdictHoldable || targets->target_count >= kTargetCapacity) continue;
+    if (is_spared(entry)) {
+      e->report.spared_pid = entry->pid;
+      continue;
+    }
     targets->target_slot[targets->target_count++] = j;
     ++e->histogram.target_counts[share];
   }
@@ -245,11 +256,19 @@ int run_sampling_pass() {
   }
   g_engine.pass_tick = platform_tick_count();
   uint64_t protected_seen = 0;
+  int spared_seen = 0;
+  const SparedProcess* spared = &g_engine.spared;
   do {
     see_protected(&info, &protected_seen);
+    if (info.process_id == spared->pid && info.creation_time == spared->creation_time) spared_seen = 1;
     measure_process(&info);
   } while (platform_next_process(list, &info) == 0);
   drop_unseen_protection(protected_seen);
+  // The spared program has ended or its id names another, or the monitor that named
+  // it is gone: with no monitor open nothing is spared.
+  if (!spared_seen || g_engine.protected_pids.protected_count <= kFirstMonitorEntry) {
+    forget_program_in_front();
+  }
   run_selection_phase();
   g_engine.previous_pass_tick = g_engine.pass_tick;
   platform_close(list);

@@ -1,4 +1,5 @@
-// Who is never held although above the limit: the system's own processes.
+// Who is never held although above the limit: the system's own processes, and the
+// program in front while the monitor spares it.
 #include "tests/host/engine/engine_fixture.h"
 
 namespace {
@@ -64,6 +65,65 @@ TEST_F(ExemptionTest, TheSystemsOwnProcessesAreDrawnButNeverHeldAndAskedAboutOnc
   pass();
   EXPECT_TRUE(held().empty());
   EXPECT_EQ(g_engine.report.system_passed_over, 3);
+}
+
+// 10 is the service and 20 its monitor; 50, 60 and 70 are busy, 70 in session 0 with
+// the services; 80 is calm. Every process was created at 1.
+class SpareTest : public ExemptionTest {
+ protected:
+  void SetUp() override {
+    ExemptionTest::SetUp();
+    for (uint32_t pid : {10u, 20u}) add(pid, false);
+    for (uint32_t pid : {50u, 60u, 70u}) add(pid, true);
+    add(80, false);
+    process(10)->own_image = process(20)->own_image = true;
+    process(70)->session = 0;
+    protect_own_process(10);
+  }
+};
+
+enum SpareEvent { kNothing, kMonitorEnds, kSparedEnds, kSparedIdReused };
+
+TEST_F(SpareTest, TheProgramInFrontIsSparedOnlyWhileItsClaimStands) {
+  const struct {
+    const char* name;
+    bool monitor;  // a monitor is protected when the claim comes
+    uint32_t earlier;  // a claim accepted before this one, or 0
+    uint32_t pid;
+    uint64_t created;
+    int result;
+    SpareEvent then;
+    std::vector<uint32_t> held;  // two passes later
+    uint32_t reported;  // the spared id the pass reports
+    uint32_t spared;  // still claimed after those passes
+  } cases[] = {
+      {"spared while claimed", true, 0, 50, 1, 0, kNothing, {60, 70}, 50, 50},
+      {"held again once the claim moves", true, 50, 60, 1, 0, kNothing, {50, 70}, 60, 60},
+      {"session 0 refused, the old claim dropped", true, 50, 70, 1, -1, kNothing, {50, 60, 70}, 0, 0},
+      {"stale id: another creation time", true, 0, 50, 2, -1, kNothing, {50, 60, 70}, 0, 0},
+      {"not listed", true, 0, 90, 1, -1, kNothing, {50, 60, 70}, 0, 0},
+      {"no monitor, nothing spared", false, 0, 50, 1, -1, kNothing, {50, 60, 70}, 0, 0},
+      {"calm: spared, nothing to report", true, 0, 80, 1, 0, kNothing, {50, 60, 70}, 0, 80},
+      {"forgotten when the monitor goes", true, 0, 50, 1, 0, kMonitorEnds, {50, 60, 70}, 0, 0},
+      {"forgotten when the program ends", true, 0, 50, 1, 0, kSparedEnds, {60, 70}, 0, 0},
+      {"forgotten when its id names another", true, 0, 50, 1, 0, kSparedIdReused, {50, 60, 70}, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    if (c.monitor) ASSERT_EQ(protect_monitor(20), 0);
+    pass();
+    if (c.earlier != 0) ASSERT_EQ(spare_program_in_front(c.earlier, 1), 0);
+    EXPECT_EQ(spare_program_in_front(c.pid, c.created), c.result);
+    if (c.then == kMonitorEnds) g_fake.processes.erase(g_fake.processes.begin() + 1);
+    if (c.then == kSparedEnds) g_fake.processes.erase(g_fake.processes.begin() + 2);
+    if (c.then == kSparedIdReused) process(50)->creation_time = 2;
+    pass();
+    pass();
+    EXPECT_EQ(held(), c.held);
+    EXPECT_EQ(g_engine.report.spared_pid, c.reported);
+    EXPECT_EQ(g_engine.spared.pid, c.spared);
+  }
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ struct FakeProcess {
   uint64_t creation_time = 1;
   bool own_image = false;  // runs the same executable as the service
   int process_class = kProcessOrdinary;
+  uint32_t session = 1;
 };
 
 struct FakeThread {
