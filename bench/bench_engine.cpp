@@ -20,8 +20,12 @@ void set_up_processes(size_t n) {
   fake_reset();
   g_fake.record = false;
   g_engine.logical_cpu_count = 4;
+  // Ids from 8 on: 4 is System, which is never held. One thread each, so that the
+  // processes above the limit can be held and the selection has targets to choose.
   for (size_t i = 0; i < n; ++i) {
-    g_fake.processes.push_back({static_cast<uint32_t>(4 * (i + 1)), 1, 1});
+    const uint32_t pid = static_cast<uint32_t>(4 * (i + 2));
+    g_fake.processes.push_back({pid, 1, 1});
+    g_fake.threads.push_back({pid + 1, pid});
   }
 }
 

@@ -28,7 +28,16 @@ struct ProcessUsageEntry {
   // How long the last duty cycle held the process suspended; the next pass judges it on
   // what it would have used running free, then clears this.
   uint32_t held_ms;
+  // Whether the throttle may hold it: decided once per process, the first time it rises
+  // above the limit, so a pass opens no process that it merely measures.
+  int32_t verdict;
 };
+
+// Values of `verdict`.
+const int32_t kVerdictUnchecked = 0;
+const int32_t kVerdictHoldable = 1;
+const int32_t kVerdictSystem = 2;  // the system's own: never held, still drawn
+const int32_t kVerdictNotHoldable = 3;  // cannot be checked, or its threads refuse us
 
 // Scratch of one pass: how many active entries hold each share, and how many of those
 // are targets. 16-bit counters cannot wrap, since the table holds fewer entries.
@@ -71,6 +80,18 @@ struct SuspendedThreadTable {
   SuspensionRecord records[kSuspendedCapacity];
 };
 
+// The program the user works in, which the monitor asks the service to spare.
+struct SparedProcess {
+  uint32_t pid;  // 0 when none is spared
+  uint64_t creation_time;
+};
+
+// What one pass did beside choosing targets, for the service to publish.
+struct PassReport {
+  uint32_t spared_pid;  // the spared process when the pass would otherwise have held it, else 0
+  int32_t system_passed_over;  // system processes above the limit, left alone
+};
+
 struct EngineState {
   ProcessUsageEntry table[kUsageTableCapacity];
   int32_t entry_count;
@@ -87,6 +108,8 @@ struct EngineState {
   // a target suspended for t * 10 - 1 ms. 50 until the monitor sends its value.
   int32_t threshold_percent;
   int32_t logical_cpu_count;
+  SparedProcess spared;
+  PassReport report;  // cleared at the start of every pass
 };
 
 extern EngineState g_engine;
@@ -108,6 +131,15 @@ int protect_own_process(uint32_t pid);
 // Protects an announced process only when it is a real monitor: it runs the service's
 // own executable image. 0 when it is protected, -1 when refused or not found.
 int protect_monitor(uint32_t pid);
+
+// Spares the program in front, as the monitor names it: no pass makes it a target until
+// the claim is replaced or forgotten. Taken only while a monitor is protected, and only
+// for a process the system lists now with this creation time in a user's session. A new
+// claim drops the previous one even when it is refused; 0 when it stands, else -1.
+// A pass forgets the claim once the process is gone or no monitor is left.
+int spare_program_in_front(uint32_t pid, uint64_t creation_time);
+// Nothing is spared any more.
+void forget_program_in_front();
 
 // 0 when the pass completed, -1 when the process list cannot be taken.
 int run_sampling_pass();

@@ -64,3 +64,5 @@ void drop_protection(int32_t index) {
   if (list->next_replaced > index) --list->next_replaced;
   if (list->next_replaced < kFirstMonitorEntry) list->next_replaced = kFirstMonitorEntry;
 }
+
+void forget_program_in_front() { g_engine.spared = SparedProcess{}; }

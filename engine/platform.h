@@ -27,6 +27,9 @@ struct PlatformProcessInfo {
   uint64_t creation_time;  // 100-ns units; with the id it names one process, not a reused id
   PlatformTime kernel;
   PlatformTime user;
+  // From the same record as the creation time, so it is this process's and not that of
+  // a later one under the same id. Session 0 holds the services, and no one's desktop.
+  uint32_t session_id;
 };
 
 // A list of every process and its times at one moment; 0 on failure. One list at a time.
@@ -35,9 +38,15 @@ PlatformHandle platform_open_process_list();
 int platform_first_process(PlatformHandle list, PlatformProcessInfo* info);
 int platform_next_process(PlatformHandle list, PlatformProcessInfo* info);
 
-// A handle with the access the service needs to act on the process; 0 when it cannot
-// be opened. Only processes that open are measured.
-PlatformHandle platform_open_process(uint32_t process_id);
+// What a process is to the throttle, told from the process itself.
+const int kProcessOrdinary = 0;
+// Marked critical by the system, or one of the system's own programs in the system folder.
+const int kProcessSystem = 1;
+// Cannot be opened to check who it is.
+const int kProcessUnknown = 2;
+
+// One of the values above. Opens the process only to read its flags and image path.
+int platform_process_class(uint32_t process_id);
 
 // 1 when the process runs the same executable image as this process (the full paths,
 // compared without regard to case), 0 when not or when it cannot be told.

@@ -1,5 +1,5 @@
-// The engine's platform operations over Win32: the system's process information,
-// tool-help thread lists, thread suspension, ticks and sleeps.
+// The engine's platform operations over Win32: the system's process information, who a
+// process is, tool-help thread lists, thread suspension, ticks and sleeps.
 #include <windows.h>
 #include <winternl.h>
 #include <tlhelp32.h>
@@ -9,14 +9,14 @@
 #include "shared/service_facts.h"
 #include "winapi/dyn_calls_win32.h"
 
-// The access the sampler's check asks for; older headers give a smaller mask.
-static_assert(PROCESS_ALL_ACCESS == 0x1FFFFF, "PROCESS_ALL_ACCESS must be 0x1FFFFF");
 // The fields read from each process record, where the system puts them on both builds.
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, CreateTime) == 0x20, "CreateTime at 0x20");
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UserTime) == 0x28, "UserTime at 0x28");
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, KernelTime) == 0x30, "KernelTime at 0x30");
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == (sizeof(void*) == 8 ? 0x50 : 0x44),
               "UniqueProcessId where the system writes it");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, SessionId) == (sizeof(void*) == 8 ? 0x64 : 0x50),
+              "SessionId where the system writes it");
 
 namespace {
 
@@ -31,6 +31,18 @@ const int kListAttempts = 4;
 // Longer image paths are never taken for the service's own: a refused monitor is only
 // left unprotected, while a wrong match would exempt a stranger.
 const DWORD kImagePathCapacity = 1024;
+const ULONG kProcessBreakOnTermination = 29;
+const LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002);
+const LONG kStatusInvalidInfoClass = static_cast<LONG>(0xC0000003);
+const LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
+// The system's own programs, which it does not always mark critical: holding the
+// compositor freezes the screen, holding the audio graph breaks sound. Only their copies
+// in the system folder count; anyone may name a program dwm.exe elsewhere.
+const wchar_t* const kSystemPrograms[] = {
+    L"smss.exe",  L"csrss.exe", L"wininit.exe", L"winlogon.exe",    L"services.exe",
+    L"lsass.exe", L"dwm.exe",   L"audiodg.exe", L"fontdrvhost.exe",
+};
+const wchar_t kSystemSubfolder[] = L"\\System32";
 // Volatile: the key lives in memory only, outlasts the service's process and is gone at
 // reboot, when no thread can still be suspended.
 const wchar_t kRecordKey[] = L"SYSTEM\\CurrentControlSet\\Services\\" QC_SERVICE_NAME L"\\HeldThreads";
@@ -48,6 +60,8 @@ ProcessList g_process_list;
 HKEY g_record_key = nullptr;
 wchar_t g_own_image[kImagePathCapacity];
 DWORD g_own_image_length = 0;
+wchar_t g_system_folder[kImagePathCapacity];
+int g_system_folder_length = 0;
 
 PlatformHandle from_snapshot(HANDLE snapshot) {
   return snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot;
@@ -99,9 +113,68 @@ int read_record(PlatformProcessInfo* info) {
   info->kernel.high = static_cast<uint32_t>(record->KernelTime.HighPart);
   info->user.low = record->UserTime.LowPart;
   info->user.high = static_cast<uint32_t>(record->UserTime.HighPart);
+  info->session_id = record->SessionId;
   const ULONG next = record->NextEntryOffset;
   const int last = next == 0 || next > list->filled - list->cursor;
   list->cursor = last ? list->filled : list->cursor + next;
+  return 0;
+}
+
+int same_text(const wchar_t* a, int a_length, const wchar_t* b, int b_length) {
+  return CompareStringOrdinal(a, a_length, b, b_length, TRUE) == CSTR_EQUAL;
+}
+
+// The native system folder, found once. Not GetSystemDirectoryW: a 32-bit service under
+// WoW64 gets SysWOW64 there, while the system's programs run from System32.
+int system_folder_known() {
+  if (g_system_folder_length > 0) return 1;
+  const UINT subfolder = sizeof(kSystemSubfolder) / sizeof(wchar_t);  // with its terminator
+  const UINT length = GetSystemWindowsDirectoryW(g_system_folder, kImagePathCapacity);
+  if (length == 0 || length + subfolder > kImagePathCapacity) return 0;
+  lstrcpyW(g_system_folder + length, kSystemSubfolder);
+  g_system_folder_length = static_cast<int>(length + subfolder - 1);
+  return 1;
+}
+
+// One of the system's programs, run from the system folder itself.
+int is_system_program(const wchar_t* image, DWORD length) {
+  int slash = -1;
+  for (DWORD i = 0; i < length; ++i) {
+    if (image[i] == L'\\') slash = static_cast<int>(i);
+  }
+  if (slash < 0 || !same_text(image, slash, g_system_folder, g_system_folder_length)) return 0;
+  const wchar_t* name = image + slash + 1;
+  const int name_length = static_cast<int>(length) - slash - 1;
+  for (const wchar_t* program : kSystemPrograms) {
+    if (same_text(name, name_length, program, -1)) return 1;
+  }
+  return 0;
+}
+
+// 0 with whether the system stops when the process ends; -1 when it cannot be told.
+int query_critical(HANDLE process, uint32_t process_id, int* critical) {
+  const DynCalls* calls = dyn_calls();
+  if (calls->IsProcessCritical != nullptr) {
+    BOOL flag = FALSE;
+    if (!calls->IsProcessCritical(process, &flag)) return -1;
+    *critical = flag ? 1 : 0;
+    return 0;
+  }
+  if (calls->NtQueryInformationProcess == nullptr) return -1;
+  ULONG flag = 0;
+  LONG status =
+      calls->NtQueryInformationProcess(process, kProcessBreakOnTermination, &flag, sizeof(flag), nullptr);
+  if (status == kStatusAccessDenied) {
+    // Before Windows 8.1 the flag may need the wider query right; asked for only then.
+    HANDLE wider = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process_id);
+    if (wider == nullptr) return -1;
+    status = calls->NtQueryInformationProcess(wider, kProcessBreakOnTermination, &flag, sizeof(flag), nullptr);
+    CloseHandle(wider);
+  }
+  // A system that does not know the flag (Wine is one) marks no process critical.
+  if (status == kStatusInvalidInfoClass || status == kStatusNotImplemented) flag = 0;
+  else if (status < 0) return -1;
+  *critical = flag != 0 ? 1 : 0;
   return 0;
 }
 
@@ -136,8 +209,25 @@ int platform_next_process(PlatformHandle list, PlatformProcessInfo* info) {
   return read_record(info);
 }
 
-PlatformHandle platform_open_process(uint32_t process_id) {
-  return OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_id);
+int platform_process_class(uint32_t process_id) {
+  if (!system_folder_known()) return kProcessUnknown;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  // Not even this much is granted to the service: it cannot tell who the process is, and
+  // a process it cannot tell from the system's own is never held.
+  if (process == nullptr) return kProcessUnknown;
+  int process_class = kProcessUnknown;
+  int critical = 0;
+  wchar_t image[kImagePathCapacity];
+  DWORD length = kImagePathCapacity;
+  if (query_critical(process, process_id, &critical) == 0) {
+    if (critical) {
+      process_class = kProcessSystem;
+    } else if (QueryFullProcessImageNameW(process, 0, image, &length)) {
+      process_class = is_system_program(image, length) ? kProcessSystem : kProcessOrdinary;
+    }
+  }
+  CloseHandle(process);
+  return process_class;
 }
 
 int platform_runs_own_image(uint32_t process_id) {

@@ -16,6 +16,11 @@ const int32_t kShareMask = 0xFF;  // share is the low 8 bits of the quotient, si
 const int32_t kShareWrap = 0x100;
 const int32_t kShareSignBit = 0x80;
 const int32_t kMinLogicalCpus = 1;
+const int32_t kFirstMonitorEntry = 1;
+// The kernel gives this id to the System process at boot, and no other process can hold
+// it while the system runs, so unlike a name it cannot be copied. System has no image to
+// check. The Idle process, id 0, never gets an entry: its time is the unused machine.
+const uint32_t kSystemProcessId = 4;
 
 uint64_t combine_halves(PlatformTime time) {
   return (static_cast<uint64_t>(time.high) << 32) | time.low;
@@ -37,6 +42,7 @@ void start_entry(ProcessUsageEntry* entry, uint32_t pid, uint64_t creation_time,
   entry->usage = 0;
   entry->generation = g_engine.current_generation;
   entry->held_ms = 0;
+  entry->verdict = kVerdictUnchecked;
 }
 
 void compute_usage(ProcessUsageEntry* entry) {
@@ -48,11 +54,9 @@ void compute_usage(ProcessUsageEntry* entry) {
   entry->usage = static_cast<int32_t>(static_cast<uint32_t>(percent));
 }
 
+// The times come with the system's list, so measuring opens nothing: every listed
+// process is measured and drawn, whether or not the throttle may ever touch it.
 void measure_process(const PlatformProcessInfo* info) {
-  // A process the service could not act on is not measured, shown or throttled.
-  PlatformHandle process = platform_open_process(info->process_id);
-  if (process == nullptr) return;
-  platform_close(process);
   const int slot = find_or_add_process(info->process_id, info->creation_time,
                                        sum_process_times(info->kernel, info->user));
   if (slot == kNoSlot) return;
@@ -77,6 +81,43 @@ void drop_unseen_protection(uint64_t seen) {
   for (int32_t i = g_engine.protected_pids.protected_count - 1; i >= 1; --i) {
     if (i < kProtectedCapacity && (seen & (1ull << i)) == 0) drop_protection(i);
   }
+}
+
+int is_spared(const ProcessUsageEntry* entry) {
+  const SparedProcess* spared = &g_engine.spared;
+  return spared->pid != kNoProcess && spared->pid == entry->pid &&
+         spared->creation_time == entry->creation_time;
+}
+
+// Holdable when a thread of it opens for suspend and resume; a protected process refuses,
+// and a target that cannot be held must not be drawn red. Unchecked, to be asked again,
+// when the thread list cannot be had.
+int32_t thread_verdict(uint32_t pid) {
+  PlatformHandle list = platform_open_thread_list();
+  if (list == nullptr) return kVerdictUnchecked;
+  int32_t verdict = kVerdictNotHoldable;
+  PlatformThreadEntry entry;
+  for (int more = platform_first_thread(list, &entry); more == 0 && verdict != kVerdictHoldable;
+       more = platform_next_thread(list, &entry)) {
+    if (entry.owner_process_id != pid) continue;
+    PlatformHandle thread = platform_open_thread(entry.thread_id);
+    if (thread == nullptr) continue;
+    platform_close(thread);
+    verdict = kVerdictHoldable;
+  }
+  platform_close(list);
+  return verdict;
+}
+
+// Asked once per process (the entry starts afresh when its id is reused), so a process
+// is opened only when it first rises above the limit.
+int32_t decide_verdict(uint32_t pid) {
+  if (pid == kSystemProcessId) return kVerdictSystem;
+  const int process_class = platform_process_class(pid);
+  if (process_class == kProcessSystem) return kVerdictSystem;
+  // Who it is cannot be checked, so it may be one of the system's own: left alone.
+  if (process_class != kProcessOrdinary) return kVerdictNotHoldable;
+  return thread_verdict(pid);
 }
 
 int32_t used_entry_count() {
@@ -183,12 +224,19 @@ void run_selection_phase() {
     // A wrapped, negative share has no bar and is never a target.
     if (share < 0) continue;
     ++e->histogram.counts[share];
-    if (judged_share(entry, share, cpus, held_ms) > limit &&
-        targets->target_count < kTargetCapacity &&
-        !is_protected_process(entry->pid, entry->creation_time)) {
-      targets->target_slot[targets->target_count++] = j;
-      ++e->histogram.target_counts[share];
+    if (judged_share(entry, share, cpus, held_ms) <= limit ||
+        is_protected_process(entry->pid, entry->creation_time)) {
+      continue;
     }
+    if (entry->verdict == kVerdictUnchecked) entry->verdict = decide_verdict(entry->pid);
+    if (entry->verdict == kVerdictSystem) ++e->report.system_passed_over;
+    if (entry->verdict != kVerdictHoldable || targets->target_count >= kTargetCapacity) continue;
+    if (is_spared(entry)) {
+      e->report.spared_pid = entry->pid;
+      continue;
+    }
+    targets->target_slot[targets->target_count++] = j;
+    ++e->histogram.target_counts[share];
   }
   e->snapshot.active_count = static_cast<uint32_t>(active < kBarsCapacity ? active : kBarsCapacity);
   e->current_generation = 1 - e->current_generation;
@@ -198,6 +246,7 @@ void run_selection_phase() {
 int run_sampling_pass() {
   // Cleared even when the pass then fails, so no count outlives the pass it was for.
   memset(&g_engine.histogram, 0, sizeof(g_engine.histogram));
+  memset(&g_engine.report, 0, sizeof(g_engine.report));
   PlatformHandle list = platform_open_process_list();
   if (list == nullptr) return -1;
   PlatformProcessInfo info;
@@ -207,11 +256,19 @@ int run_sampling_pass() {
   }
   g_engine.pass_tick = platform_tick_count();
   uint64_t protected_seen = 0;
+  int spared_seen = 0;
+  const SparedProcess* spared = &g_engine.spared;
   do {
     see_protected(&info, &protected_seen);
+    if (info.process_id == spared->pid && info.creation_time == spared->creation_time) spared_seen = 1;
     measure_process(&info);
   } while (platform_next_process(list, &info) == 0);
   drop_unseen_protection(protected_seen);
+  // The spared program has ended or its id names another, or the monitor that named
+  // it is gone: with no monitor open nothing is spared.
+  if (!spared_seen || g_engine.protected_pids.protected_count <= kFirstMonitorEntry) {
+    forget_program_in_front();
+  }
   run_selection_phase();
   g_engine.previous_pass_tick = g_engine.pass_tick;
   platform_close(list);

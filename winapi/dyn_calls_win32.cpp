@@ -25,6 +25,10 @@ const DynCalls* dyn_calls() {
         reinterpret_cast<GetActiveProcessorCountFn>(find(kernel, "GetActiveProcessorCount"));
     g_dyn_calls.SetDefaultDllDirectories =
         reinterpret_cast<SetDefaultDllDirectoriesFn>(find(kernel, "SetDefaultDllDirectories"));
+    g_dyn_calls.NtQueryInformationProcess =
+        reinterpret_cast<NtQueryInformationProcessFn>(find(ntdll, "NtQueryInformationProcess"));
+    g_dyn_calls.IsProcessCritical =
+        reinterpret_cast<IsProcessCriticalFn>(find(kernel, "IsProcessCritical"));
     InterlockedExchange(&g_dyn_calls_loaded, 1);
   }
   return &g_dyn_calls;

@@ -8,6 +8,8 @@
 typedef LONG(NTAPI* NtQuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
 typedef DWORD(WINAPI* GetActiveProcessorCountFn)(WORD);
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
+typedef LONG(NTAPI* NtQueryInformationProcessFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+typedef BOOL(WINAPI* IsProcessCriticalFn)(HANDLE, PBOOL);
 
 struct DynCalls {
   // ntdll: every process's times at one moment.
@@ -16,6 +18,10 @@ struct DynCalls {
   GetActiveProcessorCountFn GetActiveProcessorCount;
   // kernel32, Windows 8 (Windows 7 with an update): where later libraries are searched.
   SetDefaultDllDirectoriesFn SetDefaultDllDirectories;
+  // ntdll: a process's flags where the system has no documented call for them.
+  NtQueryInformationProcessFn NtQueryInformationProcess;
+  // kernel32, Windows 8.1: whether the system stops when the process ends.
+  IsProcessCriticalFn IsProcessCritical;
 };
 
 // The table, filled on first use; a function the system lacks stays null.

@@ -6,11 +6,11 @@ FakePlatform g_fake;
 
 namespace {
 
-enum class Kind { Free, ProcessList, Process, ThreadList, Thread };
+enum class Kind { Free, ProcessList, ThreadList, Thread };
 
 struct Handle {
   Kind kind = Kind::Free;
-  uint32_t id = 0;                   // pid or tid
+  uint32_t id = 0;                   // tid
   std::vector<PlatformProcessInfo> processes;  // a process list as it was when taken
   std::vector<PlatformThreadEntry> threads;  // a thread list as it was when taken
   size_t cursor = 0;
@@ -18,7 +18,7 @@ struct Handle {
 
 std::vector<Handle> g_handles;
 std::vector<size_t> g_free_handles;
-size_t g_last_listed = 0;  // lets open_process find the process just listed quickly
+size_t g_last_listed = 0;  // lets a look-up find the process just listed quickly
 
 void log(const std::string& text) {
   if (g_fake.record) g_fake.calls.push_back(text);
@@ -77,7 +77,6 @@ int list_thread(Handle* list, PlatformThreadEntry* entry) {
 const char* kind_name(Kind kind) {
   switch (kind) {
     case Kind::ProcessList: return "process_list";
-    case Kind::Process: return "process";
     case Kind::ThreadList: return "thread_list";
     case Kind::Thread: return "thread";
     default: return "free";
@@ -115,7 +114,7 @@ PlatformHandle platform_open_process_list() {
   Handle* list = lookup(h, Kind::ProcessList);
   list->processes.clear();
   for (const FakeProcess& p : g_fake.processes) {
-    list->processes.push_back({p.pid, p.creation_time, halves(p.kernel_time), halves(p.user_time)});
+    list->processes.push_back({p.pid, p.creation_time, halves(p.kernel_time), halves(p.user_time), p.session});
   }
   return h;
 }
@@ -130,11 +129,10 @@ int platform_next_process(PlatformHandle list, PlatformProcessInfo* info) {
   return list_process(lookup(list, Kind::ProcessList), info);
 }
 
-PlatformHandle platform_open_process(uint32_t process_id) {
-  if (g_fake.record) log("open_process " + std::to_string(process_id));
+int platform_process_class(uint32_t process_id) {
+  log("process_class " + std::to_string(process_id));
   const FakeProcess* p = find_process(process_id);
-  if (process_id == 0 || p == nullptr || !p->opens) return nullptr;
-  return make_handle(Kind::Process, process_id);
+  return p != nullptr ? p->process_class : kProcessUnknown;
 }
 
 int platform_runs_own_image(uint32_t process_id) {

@@ -14,9 +14,10 @@ struct FakeProcess {
   uint32_t pid;
   uint64_t kernel_time;
   uint64_t user_time;
-  bool opens = true;
   uint64_t creation_time = 1;
   bool own_image = false;  // runs the same executable as the service
+  int process_class = kProcessOrdinary;
+  uint32_t session = 1;
 };
 
 struct FakeThread {

@@ -5,13 +5,13 @@ namespace {
 
 using SamplerTest = EngineTest;
 
-TEST_F(SamplerTest, FirstPassEntersOpenedProcessesInWalkOrderWithoutUsage) {
+TEST_F(SamplerTest, FirstPassEntersEveryListedProcessInWalkOrderWithoutUsage) {
   g_fake.processes = {{4, 100, 100}, {8, 5, 5}, {12, 7, 0}, {16, 0, 0}};
-  g_fake.processes[1].opens = false;
+  g_fake.processes[1].process_class = kProcessUnknown;  // measured all the same
   ASSERT_EQ(pass_at(1000), 0);
-  ASSERT_EQ(g_engine.entry_count, 3);
-  const uint32_t expected[] = {4, 12, 16};
-  for (int i = 0; i < 3; ++i) {
+  ASSERT_EQ(g_engine.entry_count, 4);
+  const uint32_t expected[] = {4, 8, 12, 16};
+  for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(g_engine.table[i].pid, expected[i]);
     EXPECT_EQ(g_engine.table[i].usage, 0);
   }

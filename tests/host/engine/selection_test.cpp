@@ -7,8 +7,9 @@ namespace {
 
 class SelectionTest : public EngineTest {
  protected:
-  // Fills slots 0.. with active entries of these usages (pids 100, 101, ...) and runs
-  // the selection as a pass would, histogram cleared first.
+  // Fills slots 0.. with active entries of these usages (pids 100, 101, ...), ordinary
+  // processes already found holdable, and runs the selection as a pass would, histogram
+  // cleared first.
   void select(int cpus, int threshold, const std::vector<int>& usages) {
     g_engine.logical_cpu_count = cpus;
     g_engine.threshold_percent = threshold;
@@ -17,6 +18,7 @@ class SelectionTest : public EngineTest {
       e->pid = static_cast<uint32_t>(100 + i);
       e->usage = usages[i];
       e->generation = g_engine.current_generation;
+      e->verdict = kVerdictHoldable;
     }
     g_engine.entry_count = static_cast<int32_t>(usages.size());
     memset(&g_engine.histogram, 0, sizeof(g_engine.histogram));
@@ -112,6 +114,30 @@ TEST_F(SelectionTest, StaleEntriesAreFreedAndNeverActive) {
   EXPECT_EQ(g_engine.entry_count, 2);
   EXPECT_EQ(bars(), std::vector<int>{0x80 | 70});
   EXPECT_EQ(target_slots(), std::vector<int>{1});
+}
+
+TEST_F(SelectionTest, AHeldProcessIsJudgedOnWhatItUsedWhileFreeAcrossTheWholeMachine) {
+  // Demand is usage x elapsed / (elapsed - held) / processors. Over the held time alone
+  // a short hold would look huge; per processor, a process on four would look 4 times
+  // as large.
+  const struct {
+    const char* name;
+    int cpus;
+    uint32_t elapsed_ms, held_ms;
+    int usage;
+  } cases[] = {
+      {"short hold on one processor: demand 22", 1, 1000, 100, 20},
+      {"a third of the cycle on four processors: demand 37", 4, 1200, 400, 100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    engine_reset();
+    g_engine.previous_pass_tick = 5000;
+    g_engine.pass_tick = 5000 + c.elapsed_ms;
+    g_engine.table[0].held_ms = c.held_ms;
+    select(c.cpus, 40, {c.usage});
+    EXPECT_TRUE(target_slots().empty());
+  }
 }
 
 // The service's cycle on the scripted platform: every sleep moves the clock, and a busy

@@ -1,6 +1,6 @@
 // The engine over the real platform: a sampling pass sees the running processes with
-// their real times, and a duty cycle stops a busy helper process while its threads are
-// suspended.
+// their real times, a duty cycle stops a busy helper process while its threads are
+// suspended, and the system folder's own dwm.exe is never a target.
 #include <windows.h>
 
 #include <stdio.h>
@@ -40,56 +40,62 @@ Observer g_observer;
 
 LONG counter_now() { return g_helper.counter->count; }
 
-// Starts the helper in a job that ends it should this test die first.
-bool start_helper() {
-  wchar_t name[64];
-  swprintf(name, 64, L"Local\\qc-engine-test-%lu", GetCurrentProcessId());
-  g_helper.mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(BusyCounter), name);
-  if (g_helper.mapping == nullptr) return false;
-  g_helper.counter = static_cast<BusyCounter*>(
-      MapViewOfFile(g_helper.mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(BusyCounter)));
-  if (g_helper.counter == nullptr) return false;
-
-  g_helper.job = CreateJobObjectW(nullptr, nullptr);
-  if (g_helper.job != nullptr) {
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(g_helper.job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-  }
-
-  wchar_t path[MAX_PATH];
+// Where this test's own programs are, with `name` in place of the test's file name.
+bool beside_test(const wchar_t* name, wchar_t* path) {
   DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
   wchar_t* slash = wcsrchr(path, L'\\');
-  if (slash == nullptr) return false;
-  wcscpy(slash + 1, L"qc_engine_busy_helper.exe");
-  wchar_t command[MAX_PATH + 80];
-  swprintf(command, MAX_PATH + 80, L"\"%ls\" %ls", path, name);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  if (!CreateProcessW(path, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &g_helper.info)) {
-    return false;
-  }
-  if (g_helper.job != nullptr) AssignProcessToJobObject(g_helper.job, g_helper.info.hProcess);
-  // Running once its count moves.
-  for (int i = 0; i < 100 && counter_now() == 0; ++i) Sleep(50);
-  return counter_now() != 0;
+  if (slash == nullptr || (slash - path) + 1 + wcslen(name) >= MAX_PATH) return false;
+  wcscpy(slash + 1, name);
+  return true;
 }
 
-void stop_helper() {
-  if (g_helper.info.hProcess != nullptr) {
-    if (g_helper.counter != nullptr) g_helper.counter->stop = 1;
-    ResumeThread(g_helper.info.hThread);  // in case a check left it suspended
-    TerminateProcess(g_helper.info.hProcess, 0);
-    WaitForSingleObject(g_helper.info.hProcess, 5000);
-    CloseHandle(g_helper.info.hThread);
-    CloseHandle(g_helper.info.hProcess);
+// Starts a busy helper from `image` in a job that ends it should this test die first.
+bool start_helper(Helper* helper, const wchar_t* image) {
+  wchar_t name[64];
+  static int started = 0;
+  swprintf(name, 64, L"Local\\qc-engine-test-%lu-%d", GetCurrentProcessId(), started++);
+  helper->mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                       sizeof(BusyCounter), name);
+  if (helper->mapping == nullptr) return false;
+  helper->counter = static_cast<BusyCounter*>(
+      MapViewOfFile(helper->mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(BusyCounter)));
+  if (helper->counter == nullptr) return false;
+
+  helper->job = CreateJobObjectW(nullptr, nullptr);
+  if (helper->job != nullptr) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(helper->job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
   }
-  if (g_helper.counter != nullptr) UnmapViewOfFile(g_helper.counter);
-  if (g_helper.mapping != nullptr) CloseHandle(g_helper.mapping);
-  if (g_helper.job != nullptr) CloseHandle(g_helper.job);
+
+  wchar_t command[MAX_PATH + 80];
+  swprintf(command, MAX_PATH + 80, L"\"%ls\" %ls", image, name);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (!CreateProcessW(image, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &helper->info)) {
+    return false;
+  }
+  if (helper->job != nullptr) AssignProcessToJobObject(helper->job, helper->info.hProcess);
+  // Running once its count moves.
+  for (int i = 0; i < 100 && helper->counter->count == 0; ++i) Sleep(50);
+  return helper->counter->count != 0;
+}
+
+void stop_helper(Helper* helper) {
+  if (helper->info.hProcess != nullptr) {
+    if (helper->counter != nullptr) helper->counter->stop = 1;
+    ResumeThread(helper->info.hThread);  // in case a check left it suspended
+    TerminateProcess(helper->info.hProcess, 0);
+    WaitForSingleObject(helper->info.hProcess, 5000);
+    CloseHandle(helper->info.hThread);
+    CloseHandle(helper->info.hProcess);
+  }
+  if (helper->counter != nullptr) UnmapViewOfFile(helper->counter);
+  if (helper->mapping != nullptr) CloseHandle(helper->mapping);
+  if (helper->job != nullptr) CloseHandle(helper->job);
+  *helper = Helper{};
 }
 
 bool advances_over(DWORD ms) {
@@ -189,13 +195,60 @@ void check_outside_suspension_survives(int helper_slot) {
   CHECK(advances_over(kWatchMs));
 }
 
+// A copy of the busy helper as the system folder's dwm.exe is measured and drawn but
+// never a target, while the same program as C:\Demo\dwm.exe is one.
+void check_system_folder_rule() {
+  wchar_t helper_image[MAX_PATH];
+  wchar_t system_copy[MAX_PATH];
+  const wchar_t demo_copy[] = L"C:\\Demo\\dwm.exe";
+  const UINT folder = GetSystemWindowsDirectoryW(system_copy, MAX_PATH - 20);
+  CHECK(beside_test(L"qc_engine_busy_helper.exe", helper_image) && folder > 0);
+  wcscat(system_copy, L"\\System32\\dwm.exe");
+  // A 32-bit program writing to System32 lands in SysWOW64, which is not the folder
+  // whose programs the rule spares, so there only the copy elsewhere is checked.
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  if (wow64) printf("system folder rule: 32-bit under WoW64, no copy in System32\n");
+  CreateDirectoryW(L"C:\\Demo", nullptr);
+  Helper system_helper = {};
+  Helper demo_helper = {};
+  CHECK(CopyFileW(helper_image, demo_copy, FALSE) && start_helper(&demo_helper, demo_copy));
+  if (!wow64) {
+    CHECK(CopyFileW(helper_image, system_copy, FALSE) && start_helper(&system_helper, system_copy));
+  }
+  g_engine.threshold_percent = 100;
+  CHECK_EQ(run_sampling_pass(), 0);
+  g_engine.targets.target_count = 0;
+  Sleep(kWatchMs);
+  CHECK_EQ(run_sampling_pass(), 0);
+  const uint32_t pids[] = {demo_helper.info.dwProcessId, system_helper.info.dwProcessId};
+  const int expected_targets[] = {1, 0};
+  for (int i = 0; i < (wow64 ? 1 : 2); ++i) {
+    const int slot = slot_of(pids[i]);
+    CHECK(slot >= 0 && g_engine.table[slot].usage > 0);  // it has its bar
+    int targeted = 0;
+    for (int t = 0; t < g_engine.targets.target_count; ++t) targeted |= g_engine.targets.target_slot[t] == slot;
+    CHECK_EQ(targeted, expected_targets[i]);
+  }
+  CHECK(g_engine.report.system_passed_over >= (wow64 ? 0 : 1));
+  printf("system folder rule: %d targets, %d system processes passed over\n",
+         g_engine.targets.target_count, g_engine.report.system_passed_over);
+  g_engine.targets.target_count = 0;
+  stop_helper(&demo_helper);
+  stop_helper(&system_helper);
+  DeleteFileW(demo_copy);
+  if (!wow64) DeleteFileW(system_copy);
+}
+
 }  // namespace
 
 int main() {
   engine_reset();
   const uint32_t own_pid = GetCurrentProcessId();
   protect_own_process(own_pid);  // never a target, whatever the measurements say
-  const bool started = start_helper();
+  wchar_t helper_image[MAX_PATH];
+  const bool started = beside_test(L"qc_engine_busy_helper.exe", helper_image) &&
+                       start_helper(&g_helper, helper_image);
   CHECK(started);
   if (started) {
     const uint32_t helper_pid = g_helper.info.dwProcessId;
@@ -208,6 +261,7 @@ int main() {
       check_outside_suspension_survives(helper_slot);
     }
   }
-  stop_helper();
+  stop_helper(&g_helper);
+  check_system_folder_rule();
   return check_summary("engine_wine_test");
 }
