@@ -156,6 +156,31 @@ int64_t judged_share(const ProcessUsageEntry* entry, int32_t share, int32_t cpus
   return demand > kFullMachinePercent ? kFullMachinePercent : demand;
 }
 
+// The ids of up to three targets, largest share first, for the window to name. Within a
+// share the targets' bars come first, so the i-th id belongs to the i-th red bar.
+void name_held_targets(int32_t cpus) {
+  uint32_t* held = g_engine.snapshot.held_pids;
+  int32_t shares[kHeldIdsCapacity];
+  for (int32_t i = 0; i < kHeldIdsCapacity; ++i) {
+    held[i] = kNoProcess;
+    shares[i] = -1;
+  }
+  for (int32_t t = 0; t < g_engine.targets.target_count; ++t) {
+    const ProcessUsageEntry* entry = &g_engine.table[g_engine.targets.target_slot[t]];
+    const int32_t share = share_of(entry->usage, cpus);
+    // Below the first smaller share; an equal one keeps its place ahead.
+    int32_t at = kHeldIdsCapacity;
+    while (at > 0 && shares[at - 1] < share) --at;
+    if (at == kHeldIdsCapacity) continue;
+    for (int32_t i = kHeldIdsCapacity - 1; i > at; --i) {
+      held[i] = held[i - 1];
+      shares[i] = shares[i - 1];
+    }
+    held[at] = entry->pid;
+    shares[at] = share;
+  }
+}
+
 }  // namespace
 
 uint64_t sum_process_times(PlatformTime kernel, PlatformTime user) {
@@ -241,6 +266,7 @@ void run_selection_phase() {
   e->snapshot.active_count = static_cast<uint32_t>(active < kBarsCapacity ? active : kBarsCapacity);
   e->current_generation = 1 - e->current_generation;
   fill_bars(active);
+  name_held_targets(cpus);
 }
 
 int run_sampling_pass() {

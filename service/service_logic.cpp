@@ -83,13 +83,25 @@ void apply_commands(const TakenCommands* commands) {
     }
   }
   if (commands->flags & CMD_MONITOR_ATTACHED) protect_monitor(commands->monitor_pid);
+  // After the monitor, which the engine takes a claim from only while it protects one.
+  if (commands->flags & CMD_FOREGROUND_CHANGED) {
+    const ForegroundClaim* claim = &commands->foreground;
+    if (claim->pid == 0) {
+      forget_program_in_front();
+    } else {
+      spare_program_in_front(claim->pid, claim->creation_time);
+    }
+  }
 }
 
 int run_service_cycle() {
   if (wait_for_stop(kStopCheckMs)) return -1;
   run_sampling_pass();
   if (wait_for_stop(kStopCheckMs)) return -1;
-  publish_snapshot(&g_service.link, &g_engine.snapshot);
+  ServiceReport report;
+  report.spared_pid = g_engine.report.spared_pid;
+  report.system_passed_over = static_cast<uint32_t>(g_engine.report.system_passed_over);
+  publish_snapshot(&g_service.link, &g_engine.snapshot, &report);
   TakenCommands commands;
   if (take_commands(&g_service.link, &commands)) {
     apply_commands(&commands);

@@ -10,8 +10,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "engine/engine.h"
+#include "monitor/held_programs.h"
 #include "monitor/layout.h"
 #include "monitor/link.h"
 #include "monitor/monitor_state.h"
@@ -54,6 +56,7 @@ const uint32_t kFirstMonitorPid = 1000;
 // More real monitors than the protected list has places, so it can fill and wrap.
 const uint32_t kMonitorCount = kProtectedCapacity + 6;
 const uint32_t kBusyProgramPid = 3000;  // runs another image
+const uint32_t kSessionZeroPid = 2000;  // a service of the system's, in session 0
 
 SharedControlBlock g_region;
 int g_snapshot_mutex;
@@ -79,6 +82,9 @@ void script_processes() {
   }
   FakeProcess busy = {kBusyProgramPid, 0, 0};
   g_fake.processes.push_back(busy);
+  FakeProcess session_zero = {kSessionZeroPid, 0, 0};
+  session_zero.session = 0;
+  g_fake.processes.push_back(session_zero);
   for (FakeProcess& p : g_fake.processes) p.creation_time = creation_time_of(p.pid);
 }
 
@@ -105,7 +111,25 @@ int is_listed_own_image(const ProtectedProcess* entry) {
   return 0;
 }
 
+const FakeProcess* listed(uint32_t pid) {
+  for (const FakeProcess& p : g_fake.processes) {
+    if (p.pid == pid) return &p;
+  }
+  return nullptr;
+}
+
+// A claim stands only for a listed process, by its creation time, outside session 0, and
+// only while a monitor is protected.
+void check_spared() {
+  const SparedProcess* spared = &g_engine.spared;
+  if (spared->pid == 0) return;
+  const FakeProcess* p = listed(spared->pid);
+  REQUIRE(p != nullptr && p->creation_time == spared->creation_time && p->session != 0);
+  REQUIRE(g_engine.protected_pids.protected_count > 1);
+}
+
 void check_service_state() {
+  check_spared();
   REQUIRE(g_engine.threshold_percent >= 1 && g_engine.threshold_percent <= 100);
   const ProtectedPidList* list = &g_engine.protected_pids;
   REQUIRE(list->protected_count >= 1 && list->protected_count <= kProtectedCapacity);
@@ -146,6 +170,18 @@ void paint_column() {
     REQUIRE(r.top >= 0 && r.top <= r.bottom && r.bottom <= kBufferHeight);
     bottom = r.top;
   }
+  // The texts the tooltip and the Status page build from the ids, names and report.
+  static wchar_t text[96];
+  const ServiceReport report = load_service_report();
+  for (int32_t c = 0; c < kHistoryColumns; ++c) {
+    held_column_tip(&g_held.columns[c], text, 96);
+    REQUIRE(text[95] == L'\0' || wcslen(text) < 96);
+  }
+  held_summary(&g_held.columns[0], text, 96);
+  spared_summary(report.spared_pid, text, 96);
+  system_summary(report.system_passed_over, text, 96);
+  REQUIRE(wcslen(text) < 96);
+  REQUIRE(g_held.name_count >= 0 && g_held.name_count <= kNameTableCapacity);
 }
 
 void fake_look_at_service(ServiceView* out) { *out = ServiceView{kServiceInstalled, 4, 10, -1}; }
@@ -174,6 +210,7 @@ const LinkPlatform kLinkPlatform = {
 // The link thread's whole run, with a paint at each repaint it asks for.
 void fuzz_monitor() {
   monitor_state_reset();
+  held_history_reset();
   g_monitor.slider_threshold = kSliderStart;
   paint_column();
   run_monitor_link(&kLinkPlatform);

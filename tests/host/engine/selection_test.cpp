@@ -64,6 +64,25 @@ TEST_F(SelectionTest, BarsComeOutLargestFirstWithHogFlagOnTheTargetsBars) {
   }
 }
 
+TEST_F(SelectionTest, TheSnapshotNamesUpToThreeTargetsLargestShareFirst) {
+  struct Case {
+    const char* name;
+    int threshold;
+    std::vector<int> usages;
+    std::vector<uint32_t> held;
+  } cases[] = {
+      {"four targets: the largest three", 100, {10, 40, 25, 30, 40}, {101, 104, 103}},
+      {"fewer than three", 50, {20, 60}, {101, 0, 0}},
+      {"none", 50, {20, 30}, {0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    engine_reset();
+    select(1, c.threshold, c.usages);
+    const std::vector<uint32_t> held(g_engine.snapshot.held_pids, g_engine.snapshot.held_pids + kHeldIdsCapacity);
+    EXPECT_EQ(held, c.held) << c.name;
+  }
+}
+
 TEST_F(SelectionTest, EveryProtectedIdIsPassedOverAndOnlyTheTargetsBarIsRed) {
   protect_process(100, 0);  // the service
   protect_process(101, 0);  // a monitor

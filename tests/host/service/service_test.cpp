@@ -108,6 +108,12 @@ int protect_monitor(uint32_t pid) {
   protect_process(pid, kCreated);
   return 0;
 }
+// The engine takes a claim only from a protected monitor; here it notes what it was given.
+int spare_program_in_front(uint32_t pid, uint64_t creation_time) {
+  const bool monitor = g_engine.protected_pids.protected_count > 1;
+  record("spare " + std::to_string(pid) + " " + std::to_string(creation_time) + (monitor ? " monitor" : ""));
+  return 0;
+}
 int create_shared_link(SharedLink* link) {
   record("create link");
   link->region = g.view ? &g_region_tag : nullptr;
@@ -355,6 +361,34 @@ TEST_F(ServiceTest, ThresholdsOutsideOneToHundredAreIgnored) {
     EXPECT_EQ(g.block.command_flags, 0u);
     EXPECT_EQ(is_protected_process(777, kCreated) != 0, (c.flags & CMD_MONITOR_ATTACHED) != 0);
   }
+}
+
+// The program in front arrives with the announcement and is applied after it; an id of 0
+// withdraws the claim. The pass's report goes out beside the snapshot.
+TEST_F(ServiceTest, TheProgramInFrontIsSparedAfterTheMonitorAndTheReportIsPublished) {
+  g.block.command_flags = CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED;
+  g.block.monitor_pid = 777;
+  g.block.foreground_pid = 4321;
+  g.block.foreground_created_low = 5;
+  g.block.foreground_created_high = 1;
+  g_engine.spared = SparedProcess{99, 9};
+  int cycle = 0;
+  g.hook = [&cycle](const std::string& e) {
+    if (e != "duty begin") return;
+    g_engine.report.spared_pid = 4321;
+    g_engine.report.system_passed_over = 2;
+    if (++cycle == 1) {
+      g.block.command_flags = CMD_FOREGROUND_CHANGED;
+      g.block.foreground_pid = 0;
+    } else {
+      handle_service_control(kControlStop);
+    }
+  };
+  run_service_main();
+  EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "spare 4321 4294967301 monitor"), 1);
+  EXPECT_EQ(g_engine.spared.pid, 0u);
+  EXPECT_EQ(g.block.spared_pid, 4321u);
+  EXPECT_EQ(g.block.system_passed_over, 2u);
 }
 
 TEST_F(ServiceTest, EveryAnnouncedMonitorIsProtectedAndTheListNeverOverflows) {
