@@ -135,8 +135,12 @@ void check_loader_reached_the_control() {
 // registration is rewritten for this and put back afterwards.
 void check_loader_follows_the_registration() {
   const wchar_t* key_name = L"CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
-  wchar_t system[MAX_PATH], original[MAX_PATH] = {};
+  wchar_t system[MAX_PATH], loaded_from[MAX_PATH], original[MAX_PATH] = {};
   GetSystemDirectoryW(system, MAX_PATH);
+  // Where a system library loaded by name comes from, as the loader names it: the 32-bit
+  // system folder for a 32-bit program on a 64-bit system.
+  GetModuleFileNameW(GetModuleHandleW(L"kernel32.dll"), loaded_from, MAX_PATH);
+  *wcsrchr(loaded_from, L'\\') = L'\0';
   const std::wstring copy_folder = make_folder(L"control");
   const std::wstring copy = copy_folder + L"\\help-control-copy.ocx";
   CHECK(CopyFileW((std::wstring(system) + L"\\hhctrl.ocx").c_str(), copy.c_str(), FALSE));
@@ -148,7 +152,7 @@ void check_loader_follows_the_registration() {
   RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(original), &bytes);
   const struct { DWORD type; const wchar_t* value; std::wstring loaded; } cases[] = {
       {REG_EXPAND_SZ, L"%QC_CONTROL_FOLDER%\\help-control-copy.ocx", copy},
-      {REG_SZ, L"C:\\nowhere\\missing.ocx", std::wstring(system) + L"\\hhctrl.ocx"},
+      {REG_SZ, L"C:\\nowhere\\missing.ocx", std::wstring(loaded_from) + L"\\hhctrl.ocx"},
       {REG_SZ, copy.c_str(), copy}};
   for (const auto& c : cases) {
     RegSetValueExW(key, nullptr, 0, c.type, reinterpret_cast<const BYTE*>(c.value),
