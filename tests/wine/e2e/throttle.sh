@@ -102,14 +102,6 @@ if [ -n "$peer_exe" ]; then
   out=$(first_line_of peer_busy)
   peer_pid=$(val pid)
   expect "the 64-bit busy program runs" "${peer_pid:-none}" != none
-  # Both free rates now, side by side, for the hold at 100 below.
-  background_probe peer_free cpu "$peer_pid" 3
-  probe cpu "$busy_pid" 3
-  free=$(val percent)
-  wait "${background_pids[-1]}"
-  out=$(head -1 "$QC_ARTIFACTS/peer_free" | tr -d '\r')
-  peer_free=$(val percent)
-  echo "figure: side by side, free at ${free} % and ${peer_free} % of one processor"
 fi
 
 say "the service dies while it holds the program; the next start frees it"
@@ -147,8 +139,10 @@ if [ -n "$peer_pid" ]; then
   out=$(head -1 "$QC_ARTIFACTS/peer_moving" | tr -d '\r')
   expect "the 64-bit program runs again" "$(val moving)" = 1
 
-  say "at 100 both busy programs are held, each to about a sixth of its free rate"
-  # Every process using the processor is a target at 100, whatever else loads the machine.
+  say "at 100 both busy programs are held"
+  # Every process using the processor is a target at 100, whatever else loads the machine,
+  # and runs at most 201 ms of each cycle of about 1.2 s: 17 % of one processor, less when
+  # others load the machine.
   probe slider 100
   probe hogs 6
   echo "red bars per snapshot: $(val red)"
@@ -161,11 +155,11 @@ if [ -n "$peer_pid" ]; then
   wait "${background_pids[-1]}"
   out=$(head -1 "$QC_ARTIFACTS/peer_held" | tr -d '\r')
   peer_held=$(val percent)
-  echo "figure: at 100 ${held} % of ${free} % and ${peer_held} % of ${peer_free} % (the duty cycle aims at about 17 %)"
-  expect "the busy program held to under a third of its free rate (%)" "$((held * 3))" -le "$free"
-  expect "the 64-bit busy program held to under a third of its free rate (%)" "$((peer_held * 3))" -le "$peer_free"
-  expect "the busy program still runs (%)" "$held" -ge 1
-  expect "the 64-bit busy program still runs (%)" "$peer_held" -ge 1
+  echo "figure: at 100 the busy programs ran at ${held} % and ${peer_held} % of one processor (at most about 17 % by design)"
+  for rate in "$held" "$peer_held"; do
+    expect "held to the duty cycle's share (% of one processor)" "$rate" -le 25
+    expect "and still run in each cycle (% of one processor)" "$rate" -ge 1
+  done
 fi
 
 say "a second monitor that hogs the processor is a real monitor and is never held"
