@@ -102,7 +102,7 @@ bench: bench-deps $(X86_DIR)/CMakeCache.txt $(X64_DIR)/CMakeCache.txt
 	env QC_WINE_ROOT=$(abspath $(X86_DIR))/wine tools/wine-run --arch x86 --xvfb --timeout 600 --name bench -- \
 	  bench/wine_bench.py $(X86_DIR)/quellcore.exe $(X86_DIR)/tests/wine/e2e/qc_e2e_probe.exe $(BENCH_OUT) \
 	  || [ $$? = 77 ]
-	/usr/bin/python3 bench/wine_bench.py --report $(BENCH_OUT)
+	python3 bench/wine_bench.py --report $(BENCH_OUT)
 
 clean:
 	rm -rf $(BUILD) dist
