@@ -21,9 +21,11 @@ deps:
 $(HOST_DIR)/CMakeCache.txt:
 	cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Debug
 
+# The x86 throttle scenario borrows the x86-64 probe as its 64-bit busy program.
 $(X86_DIR)/CMakeCache.txt:
 	cmake -S . -B $(X86_DIR) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) \
-	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-i686-w64-mingw32.cmake
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-i686-w64-mingw32.cmake \
+	  -DQC_PEER_PROBE=$(abspath $(X64_DIR))/tests/wine/e2e/qc_e2e_probe.exe
 
 $(X64_DIR)/CMakeCache.txt:
 	cmake -S . -B $(X64_DIR) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) \
@@ -51,6 +53,7 @@ build: host x86 x64 fuzzer
 test: build
 	ctest --test-dir $(HOST_DIR) --output-on-failure
 	ctest --test-dir $(FUZZ_DIR) --output-on-failure
+	@reason=$$(bash tools/x86-runs) || echo "test: the x86 build's Wine tests are skipped: $$reason"
 	ctest --test-dir $(X86_DIR) --output-on-failure
 	ctest --test-dir $(X64_DIR) --output-on-failure
 
@@ -61,10 +64,17 @@ fuzz: fuzzer
 	  -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus tests/fuzz/corpus
 
 # Running it needs the product and the probe that doubles as its demo load; shipping
-# needs only the product.
-run: deps $(X64_DIR)/CMakeCache.txt
-	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore qc_e2e_probe
-	@bash tools/run.sh $(X64_DIR)
+# needs only the product. The release executable is the x86 one; where 32-bit programs
+# cannot run, the x86-64 build stands in for it.
+run: deps $(X86_DIR)/CMakeCache.txt $(X64_DIR)/CMakeCache.txt
+	@if reason=$$(bash tools/x86-runs); then \
+	  echo "run: the release executable $(X86_DIR)/quellcore.exe (32-bit x86), through Wine's WoW64"; \
+	  dir=$(X86_DIR); \
+	else \
+	  echo "run: $$reason, so the x86-64 build $(X64_DIR)/quellcore.exe runs instead of the x86 release file"; \
+	  dir=$(X64_DIR); \
+	fi; \
+	cmake --build $$dir -j $(JOBS) --target quellcore qc_e2e_probe && bash tools/run.sh $$dir
 
 dist: deps $(X86_DIR)/CMakeCache.txt $(X64_DIR)/CMakeCache.txt
 	cmake --build $(X86_DIR) -j $(JOBS) --target quellcore
@@ -78,13 +88,21 @@ BENCH_OUT := $(BUILD)/bench/wine
 bench-deps:
 	@bash tools/install-deps.sh cpulimit gnuplot-nox
 
-bench: bench-deps $(X64_DIR)/CMakeCache.txt
+# The x86-64 build gets every figure; the x86 release build, in a prefix of its own, the
+# throttle and the eight-program hold, skipped (exit 77) where 32-bit programs cannot run.
+bench: bench-deps $(X86_DIR)/CMakeCache.txt $(X64_DIR)/CMakeCache.txt
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DQC_SANITIZE=OFF
 	cmake --build $(BUILD)/bench -j $(JOBS) --target qc_bench_engine
 	$(BUILD)/bench/bench/qc_bench_engine
 	cmake --build $(X64_DIR) -j $(JOBS) --target quellcore qc_e2e_probe
-	env QC_WINE_ROOT=$(abspath $(X64_DIR))/wine tools/wine-run --xvfb --timeout 900 --name bench -- \
+	cmake --build $(X86_DIR) -j $(JOBS) --target quellcore qc_e2e_probe
+	rm -f $(BENCH_OUT)/figures-*.json
+	env QC_WINE_ROOT=$(abspath $(X64_DIR))/wine tools/wine-run --arch x64 --xvfb --timeout 900 --name bench -- \
 	  bench/wine_bench.py $(X64_DIR)/quellcore.exe $(X64_DIR)/tests/wine/e2e/qc_e2e_probe.exe $(BENCH_OUT)
+	env QC_WINE_ROOT=$(abspath $(X86_DIR))/wine tools/wine-run --arch x86 --xvfb --timeout 600 --name bench -- \
+	  bench/wine_bench.py $(X86_DIR)/quellcore.exe $(X86_DIR)/tests/wine/e2e/qc_e2e_probe.exe $(BENCH_OUT) \
+	  || [ $$? = 77 ]
+	python3 bench/wine_bench.py --report $(BENCH_OUT)
 
 clean:
 	rm -rf $(BUILD) dist

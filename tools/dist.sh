@@ -26,8 +26,8 @@ version=$(bash "$here/make-msi.sh" --version)
 for exe in "$x86_exe" "$x64_exe"; do
   [ -f "$exe" ] || { echo "dist: $exe is missing; build it first" >&2; exit 1; }
 done
-python3 "$checker" --arch x86 --objdump i686-w64-mingw32-objdump "$x86_exe"
-python3 "$checker" --arch x64 --objdump x86_64-w64-mingw32-objdump "$x64_exe"
+/usr/bin/python3 "$checker" --arch x86 "$x86_exe"
+/usr/bin/python3 "$checker" --arch x64 "$x64_exe"
 
 # Assemble next to the target and swap it in, so a failure never leaves half a folder.
 staging=$(mktemp -d "${out%/}.staging.XXXXXX")

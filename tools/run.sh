@@ -1,22 +1,23 @@
 #!/usr/bin/env bash
-# make run: starts Quellcore under 64-bit Wine exactly as a user would (no arguments).
+# make run: starts Quellcore under Wine exactly as a user would (no arguments).
 #
-#   tools/run.sh X64_BUILD_DIR
+#   tools/run.sh BUILD_DIR        (build/x86, the release executable, or build/x64)
 #
-# The Wine prefix lives in X64_BUILD_DIR/run-prefix (made on first use) and the
-# executable is copied to C:\Program Files\Quellcore in it. The first start installs
+# Either build runs in a 64-bit prefix, the x86 one through WoW64 as on 64-bit Windows.
+# The Wine prefix lives in BUILD_DIR/run-prefix (made on first use) and the executable
+# is copied to the build's Program Files\Quellcore in it. The first start installs
 # the service QuellcoreSvc there, starts it and opens the window. Beside it runs a demo
 # load, cpu-hog.exe: one thread that keeps a processor busy, for Quellcore to hold down.
 #
 # With a usable DISPLAY the window appears there and this returns once it is closed.
 # Without one, a private Xvfb is used: Quellcore runs for about half a minute, the
 # slider moves from 40 to 70 half way, the Graph and Status tabs are saved as
-# screenshots under X64_BUILD_DIR/run-screenshots, and the window is closed through
+# screenshots under BUILD_DIR/run-screenshots, and the window is closed through
 # File, Exit. Either way the load and the service are then stopped and the prefix's Wine
 # (and the private Xvfb) shut down, so nothing is left running.
 set -u
 
-[ $# -eq 1 ] && [ -d "$1" ] || { echo "usage: tools/run.sh X64_BUILD_DIR" >&2; exit 2; }
+[ $# -eq 1 ] && [ -d "$1" ] || { echo "usage: tools/run.sh BUILD_DIR" >&2; exit 2; }
 build=$(cd "$1" && pwd)
 exe=$build/quellcore.exe
 # The end-to-end tests' probe doubles as the demo load and moves the slider headless.
@@ -25,13 +26,28 @@ for file in "$exe" "$probe_exe"; do
   [ -f "$file" ] || { echo "run: $file is missing; build it first" >&2; exit 1; }
 done
 
-wine=/usr/lib/wine/wine64
+# The PE header's machine field: 014c for x86, 8664 for x86-64.
+pe_offset=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
+machine=$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$exe" | tr -d ' ')
+# Wine's own tools (wineboot, sc, net, the idle console) run as on 64-bit Windows.
+wine64=/usr/lib/wine/wine64
+program_files='Program Files'
+if [ "$machine" = 014c ]; then
+  reason=$("$(dirname "$0")/x86-runs") || { echo "run: $exe is 32-bit x86, but $reason" >&2; exit 1; }
+  # The wrapper picks the 32-bit loader for the 32-bit programs.
+  wine=/usr/bin/wine
+  program_files='Program Files (x86)'
+  echo "run: $exe is the 32-bit x86 release build; it runs through WoW64 in a 64-bit prefix"
+else
+  wine=$wine64
+  echo "run: $exe is the x86-64 build"
+fi
 export WINEPREFIX=$build/run-prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 # No .NET or Gecko installers: Quellcore needs neither, and they would ask to download.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
-install_dir="$WINEPREFIX/drive_c/Program Files/Quellcore"
-win_exe='C:\Program Files\Quellcore\quellcore.exe'
+install_dir="$WINEPREFIX/drive_c/$program_files/Quellcore"
+win_exe="C:\\$program_files\\Quellcore\\quellcore.exe"
 load_dir="$WINEPREFIX/drive_c/Demo"
 win_load='C:\Demo\cpu-hog.exe'
 shots=$build/run-screenshots
@@ -67,7 +83,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 service_state() {
-  "$wine" sc query QuellcoreSvc 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'
+  "$wine64" sc query QuellcoreSvc 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'
 }
 
 stop_service() {
@@ -75,7 +91,7 @@ stop_service() {
   before=$(service_state)
   echo "run: service QuellcoreSvc after the window closed: ${before:-not installed}"
   if [ "$before" = RUNNING ] || [ "$before" = START_PENDING ]; then
-    "$wine" net stop QuellcoreSvc >/dev/null 2>&1
+    "$wine64" net stop QuellcoreSvc >/dev/null 2>&1
     # The service finishes its current cycle first (about a second).
     local state
     for _ in $(seq 20); do
@@ -97,7 +113,7 @@ start_keeper() {
   local fifo
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  "$wine" cmd /c "set /p _=" <"$fifo" >/dev/null 2>&1 &
+  "$wine64" cmd /c "set /p _=" <"$fifo" >/dev/null 2>&1 &
   keeper_pid=$!
   exec 8>"$fifo"
   rm -f "$fifo"
@@ -122,7 +138,7 @@ prepare_prefix() {
   if [ ! -f "$WINEPREFIX/.quellcore-ready" ]; then
     echo "run: preparing the Wine prefix $WINEPREFIX (once)"
     rm -rf "$WINEPREFIX"
-    DISPLAY= "$wine" wineboot -i >/dev/null 2>&1
+    DISPLAY= "$wine64" wineboot -i >/dev/null 2>&1
     wineserver -w
     touch "$WINEPREFIX/.quellcore-ready"
   fi

@@ -1,6 +1,6 @@
 # Shared by the end-to-end scenarios: run under tools/wine-run --xvfb, which provides
-# WINEPREFIX, DISPLAY, QC_WINE and QC_ARTIFACTS. Arguments of a scenario: quellcore.exe
-# and the probe.
+# WINEPREFIX, DISPLAY, QC_ARCH, QC_WINE, QC_WINE64 and QC_ARTIFACTS. Arguments of a
+# scenario: quellcore.exe and the probe, both of the build QC_ARCH names.
 # shellcheck shell=bash
 
 exe=$1
@@ -9,8 +9,11 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 failures=0
 monitor_pids=()
 # The service's own copy, as the scenario sees it and as the manager has it registered.
-installed_exe="$WINEPREFIX/drive_c/Program Files/Quellcore/quellcore.exe"
-installed_path='C:\Program Files\Quellcore\quellcore.exe'
+# The prefix is 64-bit, so the x86 build's Program Files is the 32-bit one.
+program_files='Program Files'
+[ "$QC_ARCH" = x86 ] && program_files='Program Files (x86)'
+installed_exe="$WINEPREFIX/drive_c/$program_files/Quellcore/quellcore.exe"
+installed_path="C:\\$program_files\\Quellcore\\quellcore.exe"
 registered_path="\"$installed_path\""
 
 say() { echo "--- $*"; }

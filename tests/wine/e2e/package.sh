@@ -10,17 +10,23 @@ trap finish EXIT
 
 package=$3
 older=$4
-version=$(basename "$package" | sed 's/^Quellcore-\(.*\)-x64\.msi$/\1/')
+version=$(basename "$package" | sed 's/^Quellcore-\(.*\)-x[0-9]*\.msi$/\1/')
 readonly SERVICE_STOPPED=1 SERVICE_RUNNING=4
 # Shortcuts stay inside the prefix: no menu entries on the Linux desktop.
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 
-msi() { "$QC_WINE" msiexec "$1" "$(winpath "$2")" /qn; }
+# Wine's own tools run as on 64-bit Windows: 64-bit msiexec installs either package and
+# the uninstaller lists both registry views. An x86 package keeps its entry in the
+# 32-bit view.
+msi() { "$QC_WINE64" msiexec "$1" "$(winpath "$2")" /qn; }
 # The installed-programs entries named Quellcore, one product code per line.
-entries() { "$QC_WINE" uninstaller --list 2>/dev/null | tr -d '\r' | sed -n 's/|||Quellcore$//p'; }
-# reg_value KEY NAME: one value's data.
+entries() { "$QC_WINE64" uninstaller --list 2>/dev/null | tr -d '\r' | sed -n 's/|||Quellcore$//p'; }
+registry_view=/reg:64
+[ "$QC_ARCH" = x86 ] && registry_view=/reg:32
+# reg_value KEY NAME: one value's data in the package's registry view.
 reg_value() {
-  "$QC_WINE" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+  "$QC_WINE64" reg query "$1" /v "$2" $registry_view 2>/dev/null | tr -d '\r' |
+    sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 shortcut() { find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name Quellcore.lnk 2>/dev/null; }
 folder_present() { [ -e "$(dirname "$installed_exe")" ] && echo yes || echo no; }
@@ -82,7 +88,7 @@ expect "one installed-programs entry" "$(wc -w <<<"$product")" = 1
 uninstall_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
 expect "the entry's name" "$(reg_value "$uninstall_key" DisplayName)" = Quellcore
 expect "the entry's version" "$(reg_value "$uninstall_key" DisplayVersion)" = "$version"
-icon=$("$QC_WINE" reg query 'HKCR\Installer\Products' /s 2>/dev/null | tr -d '\r' |
+icon=$("$QC_WINE64" reg query 'HKCR\Installer\Products' /s 2>/dev/null | tr -d '\r' |
   sed -n 's/^ *ProductIcon *REG_SZ *//p')
 cmp -s "$("$QC_WINE" winepath -u "$icon" 2>/dev/null)" "$QC_SOURCE_DIR/monitor/quellcore.ico"
 expect "the entry's icon is Quellcore's" "$?" = 0

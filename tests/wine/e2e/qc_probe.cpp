@@ -288,21 +288,24 @@ int cmd_hogs(double seconds) {
     close_region(&r);
     return 1;
   }
-  std::string pattern;
+  // pattern: H for a snapshot with a throttled process, . without; red: how many red
+  // bars each snapshot has (9 for nine or more).
+  std::string pattern, red;
   const ULONGLONG start = GetTickCount64();
   while (GetTickCount64() - start < seconds * 1000) {
     if (!lock(r.snapshot_mutex)) break;
     UsageSnapshot& s = r.view->snapshot;
     if (s.flags & SNAPSHOT_READY) {
-      bool hog = false;
-      for (uint32_t i = 0; i < s.active_count && i < sizeof s.bars; ++i) hog |= (s.bars[i] & HOG_FLAG) != 0;
-      pattern += hog ? 'H' : '.';
+      int hogs = 0;
+      for (uint32_t i = 0; i < s.active_count && i < sizeof s.bars; ++i) hogs += (s.bars[i] & HOG_FLAG) != 0;
+      pattern += hogs ? 'H' : '.';
+      red += (char)('0' + std::min(hogs, 9));
       s.flags = 0;
     }
     ReleaseMutex(r.snapshot_mutex);
     Sleep(kPollMs / 5);
   }
-  printf("pattern=%s\n", pattern.c_str());
+  printf("pattern=%s red=%s\n", pattern.c_str(), red.c_str());
   close_region(&r);
   return 0;
 }

@@ -6,9 +6,17 @@
 # as a monitor does not save it; Stop Service gives it its full speed back at once. The
 # service killed while it holds the program does not leave it frozen once the service
 # is started again, and a real monitor that hogs the processor is never held.
+# The x86 build's scenario adds a 64-bit busy program (the x86-64 build's probe) from the
+# killed service on: the 32-bit service on a 64-bit system frees it after a restart and
+# holds both at 100.
 #
-#   throttle.sh QUELLCORE_EXE PROBE_EXE      (run by tools/wine-run --xvfb)
+#   throttle.sh QUELLCORE_EXE PROBE_EXE [PEER_PROBE_EXE]      (run by tools/wine-run --xvfb)
 source "$(dirname "$0")/common.sh"
+peer_exe=${3:-}
+if [ "$QC_ARCH" = x86 ] && [ ! -f "$peer_exe" ]; then
+  echo "e2e_throttle skipped: no 64-bit busy program at '$peer_exe' (the x86-64 build's qc_e2e_probe.exe; build build/x64 first)"
+  exit 77
+fi
 
 readonly SERVICE_STOPPED=1 SERVICE_RUNNING=4
 
@@ -86,6 +94,16 @@ echo "figure: full speed $((free_at - stop_at)) ms after Stop Service"
 expect "full speed within about 1.5 s of Stop Service (ms)" "$((free_at - stop_at))" -le 2500
 probe wait-service $SERVICE_STOPPED 10 || fail "the service did not stop"
 
+peer_pid=""
+if [ -n "$peer_exe" ]; then
+  say "a 64-bit busy program joins, with the service stopped"
+  "$QC_WINE64" "$peer_exe" busy 120 >"$QC_ARTIFACTS/peer_busy" 2>/dev/null &
+  background_pids+=($!)
+  out=$(first_line_of peer_busy)
+  peer_pid=$(val pid)
+  expect "the 64-bit busy program runs" "${peer_pid:-none}" != none
+fi
+
 say "the service dies while it holds the program; the next start frees it"
 show_tab graph
 show_tab status
@@ -102,17 +120,47 @@ expect "the program stays frozen with no service (% of one processor)" "$(val pe
 # Windows' manager sees the process end and reports the service stopped; Wine's goes on
 # reporting it running until it is told to stop. Then the start Start Service makes.
 probe stop-service
+# A moving probe says nothing until the program moves: a moment to take its first reading.
 background_probe moving moving "$busy_pid" 30
-first_line_of moving >/dev/null
+moving_probe=${background_pids[-1]}
+[ -n "$peer_pid" ] && background_probe peer_moving moving "$peer_pid" 30
+sleep 2
 probe start-service || fail "the service could not be started again"
 probe wait-service $SERVICE_RUNNING 30 || fail "the service did not run again"
 running_at=$(val at)
 expect "a new service process" "$(val pid)" != "$service_pid"
-wait "${background_pids[-1]}"
+wait "$moving_probe"
 out=$(head -1 "$QC_ARTIFACTS/moving" | tr -d '\r')
 expect "the program runs again" "$(val moving)" = 1
 echo "figure: the program ran again $(( $(val at) - running_at )) ms after the new service's RUNNING"
 expect "within about 2 s of RUNNING (ms)" "$(( $(val at) - running_at ))" -le 2000
+if [ -n "$peer_pid" ]; then
+  wait "${background_pids[-1]}"
+  out=$(head -1 "$QC_ARTIFACTS/peer_moving" | tr -d '\r')
+  expect "the 64-bit program runs again" "$(val moving)" = 1
+
+  say "at 100 both busy programs are held"
+  # Every process using the processor is a target at 100, whatever else loads the machine,
+  # and runs at most 201 ms of each cycle of about 1.2 s: 17 % of one processor, less when
+  # others load the machine.
+  probe slider 100
+  probe hogs 6
+  echo "red bars per snapshot: $(val red)"
+  unheld=$(after_two "$(val red)" | tr -d 2-9)
+  expect "snapshots after the first two" "$(after_two "$(val red)" | wc -L)" -ge 2
+  expect "two red bars in every one, or all but one" "${#unheld}" -le 1
+  background_probe peer_held cpu "$peer_pid" 5
+  probe cpu "$busy_pid" 5
+  held=$(val percent)
+  wait "${background_pids[-1]}"
+  out=$(head -1 "$QC_ARTIFACTS/peer_held" | tr -d '\r')
+  peer_held=$(val percent)
+  echo "figure: at 100 the busy programs ran at ${held} % and ${peer_held} % of one processor (at most about 17 % by design)"
+  for rate in "$held" "$peer_held"; do
+    expect "held to the duty cycle's share (% of one processor)" "$rate" -le 25
+    expect "and still run in each cycle (% of one processor)" "$rate" -ge 1
+  done
+fi
 
 say "a second monitor that hogs the processor is a real monitor and is never held"
 probe exit-and-wait 10

@@ -134,9 +134,12 @@ void check_loader_reached_the_control() {
 // copy nor a copy beside the executable (where a download may have company) is taken.
 void check_loader_takes_only_the_system_control() {
   const wchar_t* key_name = L"CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
-  wchar_t system[MAX_PATH], original[MAX_PATH] = {}, own[MAX_PATH];
-  GetSystemDirectoryW(system, MAX_PATH);
-  const std::wstring control = std::wstring(system) + L"\\hhctrl.ocx";
+  wchar_t loaded_from[MAX_PATH], original[MAX_PATH] = {}, own[MAX_PATH];
+  // The system folder as the loader names it: the 32-bit one for a 32-bit program on a
+  // 64-bit system.
+  GetModuleFileNameW(GetModuleHandleW(L"kernel32.dll"), loaded_from, MAX_PATH);
+  *wcsrchr(loaded_from, L'\\') = L'\0';
+  const std::wstring control = std::wstring(loaded_from) + L"\\hhctrl.ocx";
   GetModuleFileNameW(nullptr, own, MAX_PATH);
   std::wstring beside(own);
   beside = beside.substr(0, beside.rfind(L'\\')) + L"\\hhctrl.ocx";

@@ -1,20 +1,21 @@
 #!/usr/bin/env python3
 """Release checks of one quellcore.exe, run on Linux against the cross-built file.
 
-    check_pe.py --arch x86|x64 --objdump PATH_TO_MINGW_OBJDUMP EXE
+    check_pe.py --arch x86|x64 [--without-string ID] EXE
 
-The headers and the import list are read with the MinGW objdump and cross-checked
-with our own reading of the PE headers; the resources are read with a small PE
-resource-directory reader below (standard library only). Prints one line per failed
-check and a summary line; the exit code is 0 only when every check passed.
+Headers, imports and resources are read with pefile; the menu, accelerator, dialog and
+icon-group templates and the embedded help file are read below. Prints one line per
+failed check and a summary line; the exit code is 0 only when every check passed.
+--without-string ID checks a copy of EXE whose string ID has been taken out of its
+string table, to show that the checks can fail.
 """
 
 import argparse
-import re
 import struct
-import subprocess
 import sys
 import xml.etree.ElementTree as ET
+
+import pefile
 
 # What the static MinGW build may import: Windows system DLLs only. The C and C++
 # runtimes, libgcc and winpthread are linked in statically, so their DLLs must not appear.
@@ -29,9 +30,9 @@ ALLOWED_IMPORTS = {
 }
 
 ARCHES = {
-    # arch: (objdump file format, optional-header magic, magic text, machine)
-    "x86": ("pei-i386", 0x10B, "PE32", 0x14C),
-    "x64": ("pei-x86-64", 0x20B, "PE32+", 0x8664),
+    # arch: (optional-header magic, magic text, machine)
+    "x86": (0x10B, "PE32", 0x14C),
+    "x64": (0x20B, "PE32+", 0x8664),
 }
 
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
@@ -90,70 +91,44 @@ class Failures:
 
 # ---------------------------------------------------------------- PE reading
 
-class PeFile:
-    """The parts of a PE image the checks need: headers, sections, data directories."""
-
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise ValueError("no MZ header")
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("no PE signature")
-        (self.machine, sections, _, _, _, opt_size, _) = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        opt = pe + 24
-        self.magic = struct.unpack_from("<H", data, opt)[0]
-        self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
-        if self.magic == 0x10B:
-            dirs = opt + 96
-        elif self.magic == 0x20B:
-            dirs = opt + 112
-        else:
-            raise ValueError("unknown optional-header magic %#x" % self.magic)
-        count = struct.unpack_from("<I", data, dirs - 4)[0]
-        self.directories = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(count)]
-        self.sections = []
-        table = opt + opt_size
-        for i in range(sections):
-            name, vsize, va, raw_size, raw_ptr = struct.unpack_from("<8sIIII", data, table + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode("latin-1"), va, max(vsize, raw_size), raw_ptr, raw_size))
-
-    def offset(self, rva):
-        for _, va, size, raw_ptr, raw_size in self.sections:
-            if va <= rva < va + size:
-                if rva - va >= raw_size:
-                    raise ValueError("rva %#x lies in uninitialised data" % rva)
-                return raw_ptr + rva - va
-        raise ValueError("rva %#x outside every section" % rva)
-
-    def resources(self):
-        """{(type, id): bytes} for every resource with a numeric type and id (first language)."""
-        if len(self.directories) <= 2 or self.directories[2][0] == 0:
-            return {}
-        rva, _ = self.directories[2]
-        base = self.offset(rva)
-        out = {}
-
-        def entries(dir_offset):
-            named, ids = struct.unpack_from("<HH", self.data, base + dir_offset + 12)
-            for i in range(named + ids):
-                name, target = struct.unpack_from("<II", self.data, base + dir_offset + 16 + 8 * i)
-                yield name, target
-
-        for type_name, type_target in entries(0):
-            if type_name & 0x80000000 or not type_target & 0x80000000:
+def read_pe(data):
+    """(pefile image, {(type, id): bytes} for numeric types and ids, first language)."""
+    pe = pefile.PE(data=data, fast_load=True)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
+                                           pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    resources = {}
+    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None) and pe.DIRECTORY_ENTRY_RESOURCE.entries or []:
+        if kind.id is None or not hasattr(kind, "directory"):
+            continue
+        for entry in kind.directory.entries:
+            if entry.id is None or not hasattr(entry, "directory") or not entry.directory.entries:
                 continue
-            for id_name, id_target in entries(type_target & 0x7FFFFFFF):
-                if id_name & 0x80000000 or not id_target & 0x80000000:
-                    continue
-                for _, leaf in entries(id_target & 0x7FFFFFFF):
-                    if leaf & 0x80000000:
-                        continue
-                    data_rva, size = struct.unpack_from("<II", self.data, base + leaf)
-                    start = self.offset(data_rva)
-                    out[(type_name, id_name)] = self.data[start:start + size]
-                    break
-        return out
+            leaf = entry.directory.entries[0].data.struct
+            resources[(kind.id, entry.id)] = pe.get_data(leaf.OffsetToData, leaf.Size)
+    return pe, resources
+
+
+def without_string(data, string_id):
+    """A copy of the image whose string string_id is empty, the rest of its block kept."""
+    pe, _ = read_pe(data)
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id != RT_STRING:
+            continue
+        for entry in kind.directory.entries:
+            if entry.id != string_id // 16 + 1:
+                continue
+            leaf = entry.directory.entries[0].data.struct
+            start = pe.get_offset_from_rva(leaf.OffsetToData)
+            block, pos, out = data[start:start + leaf.Size], 0, b""
+            for index in range(16):
+                (length,) = struct.unpack_from("<H", block, pos)
+                if index != string_id % 16:
+                    out += block[pos:pos + 2 + 2 * length]
+                else:
+                    out += b"\0\0"
+                pos += 2 + 2 * length
+            return data[:start] + out.ljust(leaf.Size, b"\0") + data[start + leaf.Size:]
+    raise ValueError("no string table block holds string %d" % string_id)
 
 
 def read_wide(data, pos):
@@ -172,21 +147,6 @@ def read_sz_or_ord(data, pos):
     if first == 0xFFFF:
         return struct.unpack_from("<H", data, pos + 2)[0], pos + 4
     return read_wide(data, pos)
-
-
-def string_table_entry(resources, string_id):
-    """Text of one string of a string table; None when the block or string is missing."""
-    block = resources.get((RT_STRING, string_id // 16 + 1))
-    if block is None:
-        return None
-    pos = 0
-    for index in range(16):
-        (length,) = struct.unpack_from("<H", block, pos)
-        text = block[pos + 2:pos + 2 + 2 * length].decode("utf-16-le")
-        pos += 2 + 2 * length
-        if index == string_id % 16:
-            return text if length else None
-    return None
 
 
 def parse_menu(data):
@@ -270,21 +230,17 @@ def parse_dialog(data):
 
 # ---------------------------------------------------------------- the checks
 
-def check_headers(f, pe, arch, objdump_text):
-    fmt, magic, magic_text, machine = ARCHES[arch]
-    f.check(re.search(r"file format %s\s*$" % re.escape(fmt), objdump_text, re.M) is not None,
-            "objdump reports file format %s" % fmt)
-    f.check(re.search(r"^Magic\s+0*%x\s+\(%s\)" % (magic, re.escape(magic_text)), objdump_text, re.M | re.I)
-            is not None, "objdump reports magic %s" % magic_text)
-    f.check(re.search(r"^Subsystem\s+0*%d\s+\(Windows GUI\)" % IMAGE_SUBSYSTEM_WINDOWS_GUI, objdump_text, re.M)
-            is not None, "objdump reports the Windows GUI subsystem")
-    f.check(pe.machine == machine, "machine %#x (found %#x)" % (machine, pe.machine))
-    f.check(pe.magic == magic, "optional-header magic %#x (found %#x)" % (magic, pe.magic))
-    f.check(pe.subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, "subsystem 2 (found %d)" % pe.subsystem)
+def check_headers(f, pe, arch):
+    magic, magic_text, machine = ARCHES[arch]
+    f.check(pe.FILE_HEADER.Machine == machine, "machine %#x (found %#x)" % (machine, pe.FILE_HEADER.Machine))
+    f.check(pe.OPTIONAL_HEADER.Magic == magic,
+            "optional-header magic %#x, %s (found %#x)" % (magic, magic_text, pe.OPTIONAL_HEADER.Magic))
+    f.check(pe.OPTIONAL_HEADER.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI,
+            "subsystem 2, Windows GUI (found %d)" % pe.OPTIONAL_HEADER.Subsystem)
 
 
-def check_imports(f, objdump_text):
-    dlls = re.findall(r"^\s*DLL Name:\s*(\S+)\s*$", objdump_text, re.M)
+def check_imports(f, pe):
+    dlls = [entry.dll.decode("ascii", "replace") for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
     f.check(any(d.lower() == "kernel32.dll" for d in dlls), "imports are listed (KERNEL32.dll among them)")
     for dll in dlls:
         f.check(dll.lower() in ALLOWED_IMPORTS, "imports only system DLLs (found %s)" % dll)
@@ -304,9 +260,14 @@ def check_manifest(f, resources):
     f.check(levels == ["asInvoker"], "manifest asks for asInvoker (found %s)" % levels)
 
 
-def check_strings(f, resources):
+def check_strings(f, pe):
+    strings = {}
+    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None) and pe.DIRECTORY_ENTRY_RESOURCE.entries or []:
+        if kind.id == RT_STRING:
+            for entry in kind.directory.entries:
+                strings.update(getattr(entry.directory, "strings", {}))
     for string_id, text in ((ID_STRING_TITLE, "Quellcore"), (ID_STRING_CLASS, "KESTO")):
-        found = string_table_entry(resources, string_id)
+        found = strings.get(string_id) or None
         f.check(found == text, "string %d is %r (found %r)" % (string_id, text, found))
 
 
@@ -385,7 +346,7 @@ def check_help_file(f, resources):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--arch", choices=sorted(ARCHES), required=True)
-    parser.add_argument("--objdump", required=True)
+    parser.add_argument("--without-string", type=int, metavar="ID")
     parser.add_argument("exe")
     args = parser.parse_args()
 
@@ -393,18 +354,17 @@ def main():
     with open(args.exe, "rb") as handle:
         data = handle.read()
     try:
-        pe = PeFile(data)
-        resources = pe.resources()
-    except (ValueError, struct.error) as error:
+        if args.without_string is not None:
+            data = without_string(data, args.without_string)
+        pe, resources = read_pe(data)
+    except (pefile.PEFormatError, ValueError, struct.error) as error:
         print("FAILED: %s is not a readable PE file (%s)" % (args.exe, error))
         return 1
-    objdump_text = subprocess.run([args.objdump, "-p", args.exe], check=True, capture_output=True,
-                                  text=True).stdout
 
-    check_headers(f, pe, args.arch, objdump_text)
-    dlls = check_imports(f, objdump_text)
+    check_headers(f, pe, args.arch)
+    dlls = check_imports(f, pe)
     check_manifest(f, resources)
-    check_strings(f, resources)
+    check_strings(f, pe)
     check_menu_and_accelerators(f, resources)
     check_icons(f, resources)
     check_about_dialog(f, resources)

@@ -21,8 +21,14 @@
 
 namespace {
 
-const wchar_t kInstallDir[] = L"C:\\Program Files\\Quellcore";
-const wchar_t kInstalledExe[] = L"C:\\Program Files\\Quellcore\\quellcore.exe";
+// The prefix is 64-bit: the x86 build installs into the 32-bit Program Files.
+#ifdef _WIN64
+#define QC_PROGRAM_FILES L"C:\\Program Files"
+#else
+#define QC_PROGRAM_FILES L"C:\\Program Files (x86)"
+#endif
+const wchar_t kInstallDir[] = QC_PROGRAM_FILES L"\\Quellcore";
+const wchar_t kInstalledExe[] = QC_PROGRAM_FILES L"\\Quellcore\\quellcore.exe";
 const DWORD kStartLimitMs = 30000;
 const DWORD kPollMs = 20;
 const DWORD kCycleLimitMs = 3000;  // one cycle is about 1.2 s; this is a hang, not a slow run
@@ -283,7 +289,7 @@ void talk_through_region(SharedLink* link) {
 int run_lifecycle(const char* exe_arg) {
   wchar_t source[MAX_PATH];
   to_windows_path(exe_arg, source, MAX_PATH);
-  CreateDirectoryW(L"C:\\Program Files", nullptr);
+  CreateDirectoryW(QC_PROGRAM_FILES, nullptr);
   CreateDirectoryW(kInstallDir, nullptr);
   CHECK(CopyFileW(source, kInstalledExe, FALSE));
 
