@@ -60,6 +60,7 @@ IDM_ABOUT = 104
 IDM_EXIT = 105
 IDM_OPTIONS = 110
 IDM_HELP = 116
+IDM_SPARE_FRONT = 118
 IDOK = 1
 
 FVIRTKEY = 0x01
@@ -69,7 +70,7 @@ MF_END = 0x80
 
 # Menu 109 as the window shows it: popup text, then (item text, command id) in order.
 EXPECTED_MENU = [
-    ("&File", [("&Options ...", IDM_OPTIONS), ("E&xit", IDM_EXIT)]),
+    ("&File", [("&Options ...", IDM_OPTIONS), ("&Spare the Program in Front", IDM_SPARE_FRONT), ("E&xit", IDM_EXIT)]),
     ("&Help", [("&Help", IDM_HELP), ("&About ...", IDM_ABOUT)]),
 ]
 
