@@ -289,8 +289,11 @@ int cmd_hogs(double seconds) {
     return 1;
   }
   // pattern: H for a snapshot with a throttled process, . without; red: how many red
-  // bars each snapshot has (9 for nine or more).
-  std::string pattern, red;
+  // bars each snapshot has (9 for nine or more); held: the ids each snapshot names, one
+  // group per snapshot; spared and passed: the last report of a spared program in front
+  // and the most system processes passed over.
+  std::string pattern, red, held;
+  uint32_t spared = 0, passed = 0;
   const ULONGLONG start = GetTickCount64();
   while (GetTickCount64() - start < seconds * 1000) {
     if (!lock(r.snapshot_mutex)) break;
@@ -300,12 +303,21 @@ int cmd_hogs(double seconds) {
       for (uint32_t i = 0; i < s.active_count && i < sizeof s.bars; ++i) hogs += (s.bars[i] & HOG_FLAG) != 0;
       pattern += hogs ? 'H' : '.';
       red += (char)('0' + std::min(hogs, 9));
+      if (!held.empty()) held += ";";
+      for (int i = 0; i < kHeldIdsCapacity; ++i) {
+        if (s.held_pids[i] == 0) continue;
+        if (!held.empty() && held.back() != ';') held += ",";
+        held += std::to_string(s.held_pids[i]);
+      }
+      if (r.view->spared_pid != 0) spared = r.view->spared_pid;
+      passed = std::max(passed, r.view->system_passed_over);
       s.flags = 0;
     }
     ReleaseMutex(r.snapshot_mutex);
     Sleep(kPollMs / 5);
   }
-  printf("pattern=%s red=%s\n", pattern.c_str(), red.c_str());
+  printf("pattern=%s red=%s spared=%u passed=%u held=%s\n", pattern.c_str(), red.c_str(), spared, passed,
+         held.c_str());
   close_region(&r);
   return 0;
 }
@@ -775,6 +787,57 @@ int cmd_busy(double seconds) {
 }
 
 // The process's processor use over the next SECONDS, in percent of one processor.
+// A busy program the user works in: a window in front, and a thread that keeps a
+// processor busy while the window thread answers its messages.
+DWORD WINAPI spin_until(LPVOID end_tick) {
+  volatile unsigned long long spins = 0;
+  while (GetTickCount64() < *(ULONGLONG*)end_tick)
+    for (int i = 0; i < 1000000; ++i) spins = spins + 1;
+  return 0;
+}
+
+int cmd_busy_front(double seconds) {
+  static ULONGLONG end;
+  end = GetTickCount64() + (ULONGLONG)(seconds * 1000);
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"QcBusyFront";
+  RegisterClassW(&wc);
+  HWND window = CreateWindowExW(0, wc.lpszClassName, L"Busy in front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 620, 40,
+                                300, 200, nullptr, nullptr, wc.hInstance, nullptr);
+  SetForegroundWindow(window);
+  printf("pid=%lu front=%d\n", GetCurrentProcessId(), GetForegroundWindow() == window ? 1 : 0);
+  fflush(stdout);
+  HANDLE spinner = CreateThread(nullptr, 0, spin_until, &end, 0, nullptr);
+  while (WaitForSingleObject(spinner, 0) == WAIT_TIMEOUT) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    MsgWaitForMultipleObjects(1, &spinner, FALSE, 50, QS_ALLINPUT);
+  }
+  return 0;
+}
+
+// The text of the monitor's tooltip that shows now, lines joined with '|'.
+int cmd_tooltip() {
+  HWND window = main_window();
+  DWORD monitor = 0;
+  if (window) GetWindowThreadProcessId(window, &monitor);
+  std::string text = "none";
+  for (HWND tip : top_windows(TOOLTIPS_CLASSW, nullptr, monitor)) {
+    if (!IsWindowVisible(tip)) continue;
+    wchar_t buffer[512] = L"";
+    GetWindowTextW(tip, buffer, 512);
+    text = narrow(buffer);
+    for (char& c : text) {
+      if (c == '\r') c = ' ';
+      if (c == '\n') c = '|';
+    }
+  }
+  printf("tip=%s\n", text.c_str());
+  return text == "none" ? 1 : 0;
+}
+
 int cmd_cpu(DWORD pid, double seconds) {
   const long long before = process_cpu_time(pid);
   const ULONGLONG start = GetTickCount64();
@@ -916,7 +979,8 @@ int usage() {
           "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
           "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes |\n"
-          "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | cpu PID SECONDS |\n"
+          "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | busy-front SECONDS | tooltip |\n"
+          "       cpu PID SECONDS |\n"
           "       recovery PID SECONDS | spin PID | kill-while-held BUSY_PID SERVICE_PID SECONDS | moving PID SECONDS |\n"
           "       frames SECONDS [FILE]\n");
   return 2;
@@ -959,6 +1023,8 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"slider" && argc == 3) return cmd_slider((int)num(2));
   if (cmd == L"hogs" && argc == 3) return cmd_hogs(num(2));
   if (cmd == L"busy" && argc == 3) return cmd_busy(num(2));
+  if (cmd == L"busy-front" && argc == 3) return cmd_busy_front(num(2));
+  if (cmd == L"tooltip") return cmd_tooltip();
   if (cmd == L"cpu" && argc == 4) return cmd_cpu((DWORD)num(2), num(3));
   if (cmd == L"recovery" && argc == 4) return cmd_recovery((DWORD)num(2), num(3));
   if (cmd == L"frames" && (argc == 3 || argc == 4)) return cmd_frames(num(2), argc == 4 ? argv[3] : nullptr);
