@@ -43,15 +43,21 @@ expect "demand start" "$(val start)" = 3
 expect "normal error control" "$(val error)" = 1
 expect "runs as LocalSystem" "$(val account)" = LocalSystem
 expect "registered with the installed file" "$(rest path | tr -d '"')" = "$installed_path"
+# The package starts the service once, so its first start grants users start and stop
+# before anyone uses the shortcut; it also quotes its registered path then.
 probe service
-expect "the service is stopped" "$(val state)" = $SERVICE_STOPPED
+expect "the package started the service" "$(val state)" = $SERVICE_RUNNING
+probe config
+expect "the service quoted its registered path" "$(rest path)" = "$registered_path"
+probe stop-service
+probe wait-service $SERVICE_STOPPED 10 || fail "the service did not stop"
 link=$(shortcut)
 expect "one Start-menu shortcut" "$(grep -c . <<<"$link")" = 1
 probe shortcut "$(winpath "$link")"
 target=$(rest target)
 expect "the shortcut opens the installed file" "$target" = "$installed_path"
 
-say "the shortcut's target started as a user"
+say "the shortcut's target started as a user, the service stopped as after a reboot"
 exe=$target
 start_monitor
 probe wait-window present 60 || fail "the window did not open"
@@ -60,8 +66,6 @@ expect "the service was started" "$(val state)" = $SERVICE_RUNNING
 expect "it runs the installed file" "$(rest image)" = "$installed_path"
 probe processes
 expect "one service and one monitor process" "$(val quellcore_processes)" = 2
-probe config
-expect "the monitor quoted the registered path" "$(rest path)" = "$registered_path"
 probe exit-and-wait 10
 expect "the window closed with exit code 0" "$(val exit)" = 0
 
@@ -81,6 +85,10 @@ echo "note: Program Files\\Quellcore left by this uninstall under Wine: $(folder
 say "the older package, then this one over it"
 msi /i "$older"
 expect "the older package installs" "$?" = 0
+# It started its service; Wine's installer would replace the running file without
+# waiting for the stop the upgrade asks for.
+probe stop-service
+probe wait-service $SERVICE_STOPPED 10 || fail "the older package's service did not stop"
 msi /i "$package"
 expect "this package installs over it" "$?" = 0
 product=$(entries)
@@ -93,9 +101,13 @@ icon=$("$QC_WINE64" reg query 'HKCR\Installer\Products' /s 2>/dev/null | tr -d '
 cmp -s "$("$QC_WINE" winepath -u "$icon" 2>/dev/null)" "$QC_SOURCE_DIR/monitor/quellcore.ico"
 expect "the entry's icon is Quellcore's" "$?" = 0
 probe service
-expect "one service, stopped" "$(val state)" = $SERVICE_STOPPED
+expect "one service, started by the package" "$(val state)" = $SERVICE_RUNNING
 
 say "uninstall"
+# Wine's installer does not wait for the stop it asks for before it removes files; the
+# stop beforehand lets this uninstall show that everything goes.
+probe stop-service
+probe wait-service $SERVICE_STOPPED 10 || fail "the service did not stop"
 msi /x "$package"
 expect "the package uninstalls" "$?" = 0
 probe service

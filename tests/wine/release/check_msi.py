@@ -25,8 +25,8 @@ ARCHES = {
 SERVICE_WIN32_OWN_PROCESS = 16
 SERVICE_DEMAND_START = 3
 SERVICE_ERROR_NORMAL = 1
-# Stop at install and at uninstall, delete at uninstall.
-SERVICE_CONTROL_EVENTS = 0x002 | 0x020 | 0x080
+# Start at install; stop at install and at uninstall; delete at uninstall.
+SERVICE_CONTROL_EVENTS = 0x001 | 0x002 | 0x020 | 0x080
 
 
 def table(package, name):
@@ -112,7 +112,7 @@ def main():
     controls = table(args.package, "ServiceControl")
     check(len(controls) == 1 and controls[0][1] == "QuellcoreSvc" and
           int(controls[0][2]) == SERVICE_CONTROL_EVENTS and controls[0][4] == "1",
-          "stopped at install and uninstall, removed at uninstall, waited for")
+          "started at install, stopped at install and uninstall, removed at uninstall, waited for")
 
     shortcuts = table(args.package, "Shortcut")
     check(len(shortcuts) == 1 and shortcuts[0][1] == "ProgramMenuFolder" and
