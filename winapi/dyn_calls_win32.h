@@ -8,6 +8,9 @@
 typedef LONG(NTAPI* NtQuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
 typedef DWORD(WINAPI* GetActiveProcessorCountFn)(WORD);
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
+typedef UINT(WINAPI* GetDpiForWindowFn)(HWND);
+typedef BOOL(WINAPI* AdjustWindowRectExForDpiFn)(LPRECT, DWORD, BOOL, DWORD, UINT);
+typedef BOOL(WINAPI* SystemParametersInfoForDpiFn)(UINT, UINT, PVOID, UINT, UINT);
 
 struct DynCalls {
   // ntdll: every process's times at one moment.
@@ -16,6 +19,11 @@ struct DynCalls {
   GetActiveProcessorCountFn GetActiveProcessorCount;
   // kernel32, Windows 8 (Windows 7 with an update): where later libraries are searched.
   SetDefaultDllDirectoriesFn SetDefaultDllDirectories;
+  // user32, Windows 10 1607: the DPI of one window, and the frame and fonts at a given DPI,
+  // for windows that follow the DPI of the monitor they are on.
+  GetDpiForWindowFn GetDpiForWindow;
+  AdjustWindowRectExForDpiFn AdjustWindowRectExForDpi;
+  SystemParametersInfoForDpiFn SystemParametersInfoForDpi;
 };
 
 // The table, filled on first use; a function the system lacks stays null.
