@@ -15,10 +15,6 @@
 namespace {
 
 const wchar_t kInstanceMutexName[] = L"Global\\QuellcoreMutex3";
-const int kWindowWidth = 600;
-const int kWindowHeight = 420;
-const int kMinTrackWidth = 350;
-const int kMinTrackHeight = 250;
 
 // Created 40 px wider than the client and 400 high; WM_SIZE sizes it properly.
 const int kTabExtraWidth = 40;
@@ -52,10 +48,9 @@ int insert_tab(HWND tab_control, int index, const wchar_t* text) {
 }
 
 HWND create_service_button(const wchar_t* text, int id) {
-  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD, kServiceButtonX, kServiceButtonY, kServiceButtonWidth,
-                         kServiceButtonHeight,
-                         g_windows.main, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr,
-                         nullptr);
+  const WindowBox box = service_button_box(0, 0, g_windows.dpi);
+  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD, box.x, box.y, box.width, box.height, g_windows.main,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
 }
 
 void move_box(HWND window, WindowBox box) { MoveWindow(window, box.x, box.y, box.width, box.height, TRUE); }
@@ -76,7 +71,7 @@ LRESULT on_size(LPARAM lparam) {
     SendMessageW(g_windows.tab_control, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
   }
   const SizeLayout layout =
-      size_layout(LayoutRect{display.left, display.top, display.right, display.bottom});
+      size_layout(LayoutRect{display.left, display.top, display.right, display.bottom}, g_windows.dpi);
   HDWP batch = BeginDeferWindowPos(kDeferredWindows);
   if (batch != nullptr && g_windows.tab_control != nullptr) {
     batch = DeferWindowPos(batch, g_windows.tab_control, nullptr, 0, 0, width, height,
@@ -92,7 +87,8 @@ LRESULT on_size(LPARAM lparam) {
   }
   if (batch != nullptr) EndDeferWindowPos(batch);
   const RECT graph = graph_client_rect();
-  g_monitor.threshold_line_y = threshold_line_y(flag_read(&g_monitor.slider_threshold), graph.bottom);
+  g_monitor.threshold_line_y =
+      threshold_line_y(flag_read(&g_monitor.slider_threshold), graph.bottom, g_windows.dpi);
   run_layout_pass(graph);
   return 0;
 }
@@ -111,8 +107,9 @@ LRESULT on_paint(HWND window) {
 
 LRESULT on_get_min_max_info(LPARAM lparam) {
   MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lparam);
-  info->ptMinTrackSize.x = kMinTrackWidth;
-  info->ptMinTrackSize.y = kMinTrackHeight;
+  const WindowSize smallest = min_track_size(g_windows.dpi);
+  info->ptMinTrackSize.x = smallest.width;
+  info->ptMinTrackSize.y = smallest.height;
   return 0;
 }
 
@@ -144,7 +141,7 @@ LRESULT on_vscroll(LPARAM lparam) {
   const int32_t threshold = clamp_slider_position(position, sel_start, sel_end);
   if (threshold != position) SendMessageW(slider, TBM_SETPOS, TRUE, threshold);
   flag_store(&g_monitor.slider_threshold, threshold);
-  g_monitor.threshold_line_y = threshold_line_y(threshold, graph_client_rect().bottom);
+  g_monitor.threshold_line_y = threshold_line_y(threshold, graph_client_rect().bottom, g_windows.dpi);
   // The same snapshot drawn again as the newest column, without a scroll.
   flag_store(&g_monitor.column_pending, 1);
   repaint_main_window();
@@ -282,7 +279,7 @@ BOOL CALLBACK layout_child(HWND child, LPARAM rect) {
   // scroll arrows, which their owners show and hide themselves.
   if (GetParent(child) != g_windows.main) return TRUE;
   const RECT* graph = reinterpret_cast<const RECT*>(rect);
-  const ChildLayout layout = child_layout(graph->right, graph->bottom);
+  const ChildLayout layout = child_layout(graph->right, graph->bottom, g_windows.dpi);
   if (child == g_windows.graph_area) move_box(child, layout.graph_area);
   if (g_monitor.selected_tab == kTabGraph && child == g_windows.slider) move_box(child, layout.slider);
   if (child == g_windows.tab_control) move_box(child, layout.tab_strip);

@@ -20,6 +20,8 @@ struct MonitorWindows {
   HWND start_button;
   HWND install_button;
   HANDLE instance_mutex;
+  // The main window's DPI, which every size of the layout is scaled to.
+  int32_t dpi;
   // The 600 x 400 back buffer: a memory DC with its bitmap selected, kept for the process.
   HDC back_buffer;
   HBITMAP back_bitmap;

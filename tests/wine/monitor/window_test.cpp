@@ -134,7 +134,7 @@ void test_window_and_children_as_created() {
   CHECK_EQ(g_monitor.slider_threshold, 40);
   // The size message of the window's own creation came before the graph area existed.
   const int line = g_monitor.threshold_line_y;
-  CHECK(line == kThresholdLineStart || line == threshold_line_y(40, graph_height()));
+  CHECK(line == kThresholdLineStart || line == threshold_line_y(40, graph_height(), kDefaultDpi));
   // On the Graph page the first paint hid the buttons that the layout pass had shown.
   CHECK(!IsWindowVisible(g_windows.stop_button));
   CHECK(!IsWindowVisible(g_windows.start_button));
@@ -164,7 +164,7 @@ void test_size_message_lays_out_children() {
     check_child("slider", g_windows.slider, gw, 20, 50, gh + 5);
     check_child("tab strip", g_windows.tab_control, 0, 0, gw + 50, 20);
     check_child("stop button", g_windows.stop_button, 203, 38, 100, 20);
-    CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(40, gh));
+    CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(40, gh, kDefaultDpi));
   }
   SendMessageW(g_windows.main, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0));
   CHECK_EQ(g_monitor.threshold_line_y, 30);
@@ -221,7 +221,7 @@ void test_slider_clamps_and_sends_once_linked() {
     CHECK_EQ(g_monitor.slider_threshold, c.kept);
     CHECK_EQ(region.command_flags, CMD_MONITOR_ATTACHED | CMD_THRESHOLD_CHANGED);
     CHECK_EQ(region.threshold, c.kept);
-    CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(c.kept, graph_height()));
+    CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(c.kept, graph_height(), kDefaultDpi));
   }
   slide_to(40);
   flag_store(&g_monitor.link_ready, 0);
