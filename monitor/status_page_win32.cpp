@@ -52,6 +52,8 @@ void paint_status_page(HDC dc) {
   OffsetRect(&page, 0, tab_strip_height(g_windows.dpi));
   HBRUSH background = CreateSolidBrush(GetSysColor(COLOR_MENU));
   FillRect(dc, &page, background);
+  // The window's font, at its DPI; the headline is measured in it too.
+  HGDIOBJ previous_font = g_windows.font != nullptr ? SelectObject(dc, g_windows.font) : nullptr;
   ServiceView service;
   look_at_service(&service, 1);
   const StatusView view = status_view(&service);
@@ -61,5 +63,6 @@ void paint_status_page(HDC dc) {
     TextOutW(dc, x, status_line_y(kStatusDetail, g_windows.dpi), view.detail, text_length(view.detail));
   }
   place_button(dc, &view);
+  if (previous_font != nullptr) SelectObject(dc, previous_font);
   DeleteObject(background);
 }
