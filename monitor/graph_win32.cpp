@@ -75,39 +75,43 @@ void paint_graph_background(HDC dc) {
   ShowWindow(g_windows.install_button, SW_HIDE);
   const RECT graph = graph_client_rect();
   const int32_t width = graph.right;
-  const int32_t page_bottom = graph.bottom + kTabStripHeight;
-  RECT page = {0, kTabStripHeight, width, page_bottom};
+  const int32_t page_top = tab_strip_height(g_windows.dpi);
+  const int32_t page_bottom = graph.bottom + page_top;
+  RECT page = {0, page_top, width, page_bottom};
   FillRect(dc, &page, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-  HPEN grid = CreatePen(PS_SOLID, kThinPen, kGridColour);
-  HGDIOBJ previous = SelectObject(dc, grid);
-  const int32_t columns = vertical_grid_line_count(width);
+  HPEN pen = CreatePen(PS_SOLID, kThinPen, kGridColour);
+  HGDIOBJ previous = SelectObject(dc, pen);
+  const GraphGrid grid = graph_grid(g_windows.dpi);
+  const int32_t columns = grid_line_count(grid.first_x, grid.pitch, width);
   for (int32_t i = 0; i < columns; ++i) {
-    const int32_t x = kGridFirstX + i * kGridPitch;
-    MoveToEx(dc, x, kTabStripHeight, nullptr);
+    const int32_t x = grid.first_x + i * grid.pitch;
+    MoveToEx(dc, x, page_top, nullptr);
     LineTo(dc, x, page_bottom);
   }
-  const int32_t rows = horizontal_grid_line_count(page_bottom);
+  const int32_t rows = grid_line_count(grid.first_y, grid.pitch, page_bottom);
   for (int32_t i = 0; i < rows; ++i) {
-    const int32_t y = kGridFirstY + i * kGridPitch;
+    const int32_t y = grid.first_y + i * grid.pitch;
     MoveToEx(dc, 0, y, nullptr);
     LineTo(dc, width, y);
   }
   SelectObject(dc, previous);
-  DeleteObject(grid);
+  DeleteObject(pen);
 }
 
 void paint_graph_image(HDC dc) {
   const RECT graph = graph_client_rect();
   // From y 0, not from the page top: the strip of tabs covers the image's top rows.
-  StretchBlt(dc, 0, 0, graph.right, graph.bottom + kTabStripHeight, g_windows.back_buffer, 0, 0,
+  StretchBlt(dc, 0, 0, graph.right, graph.bottom + tab_strip_height(g_windows.dpi), g_windows.back_buffer, 0, 0,
              kBufferWidth, kBufferHeight, SRCPAINT);
+  // Whole rows of 1-pixel lines, never a wider pen: sharp edges at every scale.
   HPEN line = CreatePen(PS_SOLID, kThinPen, kThresholdLineColour);
   HGDIOBJ previous = SelectObject(dc, line);
-  const int32_t y = g_monitor.threshold_line_y;
-  MoveToEx(dc, graph.right, y, nullptr);
-  LineTo(dc, 0, y);
-  MoveToEx(dc, graph.right, y + 1, nullptr);
-  LineTo(dc, 0, y + 1);
+  const int32_t rows = threshold_line_rows(g_windows.dpi);
+  for (int32_t row = 0; row < rows; ++row) {
+    const int32_t y = g_monitor.threshold_line_y + row;
+    MoveToEx(dc, graph.right, y, nullptr);
+    LineTo(dc, 0, y);
+  }
   SelectObject(dc, previous);
   DeleteObject(line);
 }

@@ -15,20 +15,33 @@ const int32_t kSliderExtraHeight = 5;
 // A window cannot be given a negative size; a minimised window brings one here.
 int32_t non_negative(int32_t value) { return value < 0 ? 0 : value; }
 
-int32_t grid_line_count(int32_t first, int32_t limit) {
-  if (limit <= first) return 0;
-  return (limit - first - 1) / kGridPitch + 1;
-}
-
 }  // namespace
 
-int32_t threshold_line_y(int32_t slider_threshold, int32_t graph_height) {
+int32_t scale(int32_t value, int32_t dpi) {
+  if (dpi <= 0) dpi = kDefaultDpi;
+  const int64_t product = static_cast<int64_t>(value) * dpi;
+  const int64_t half = kDefaultDpi / 2;
+  return static_cast<int32_t>(product < 0 ? -((-product + half) / kDefaultDpi) : (product + half) / kDefaultDpi);
+}
+
+WindowSize window_size(int32_t dpi, WindowSize frame_at_default, WindowSize frame) {
+  WindowSize size;
+  size.width = scale(kWindowWidth - frame_at_default.width, dpi) + frame.width;
+  size.height = scale(kWindowHeight - frame_at_default.height, dpi) + frame.height;
+  return size;
+}
+
+WindowSize min_track_size(int32_t dpi) { return WindowSize{scale(kMinTrackWidth, dpi), scale(kMinTrackHeight, dpi)}; }
+
+int32_t threshold_line_y(int32_t slider_threshold, int32_t graph_height, int32_t dpi) {
   // Each step is rounded to double on its own: on x86 the FPU would otherwise keep
   // extra bits, and 59 at 400 would come out at 262 instead of 261.
   volatile double fraction = static_cast<double>(slider_threshold - 1) * kPercent;
   volatile double offset = fraction * static_cast<double>(graph_height);
-  return static_cast<int32_t>(offset) + kThresholdLineOffset;
+  return static_cast<int32_t>(offset) + scale(kThresholdLineOffset, dpi);
 }
+
+int32_t threshold_line_rows(int32_t dpi) { return scale(kThresholdLineRows, dpi); }
 
 int32_t clamp_slider_position(int32_t position, int32_t sel_start, int32_t sel_end) {
   if (position > sel_end) return sel_end;
@@ -38,32 +51,45 @@ int32_t clamp_slider_position(int32_t position, int32_t sel_start, int32_t sel_e
 
 int32_t next_tab(int32_t current_tab) { return current_tab == kTabGraph ? kTabStatus : kTabGraph; }
 
-SizeLayout size_layout(LayoutRect display) {
-  const int32_t width = non_negative(display.right - display.left - kSliderBand);
-  const int32_t height = non_negative(display.bottom - display.top + kExtraHeight);
+SizeLayout size_layout(LayoutRect display, int32_t dpi) {
+  const int32_t band = scale(kSliderBand, dpi);
+  const int32_t width = non_negative(display.right - display.left - band);
+  const int32_t height = non_negative(display.bottom - display.top + scale(kExtraHeight, dpi));
   SizeLayout layout;
   layout.graph_area = {display.left, display.top, width, height};
-  layout.slider = {display.right - kSliderBand, display.top, kSliderBand, height};
+  layout.slider = {display.right - band, display.top, band, height};
   return layout;
 }
 
-ChildLayout child_layout(int32_t graph_width, int32_t graph_height) {
+ChildLayout child_layout(int32_t graph_width, int32_t graph_height, int32_t dpi) {
+  const int32_t strip = tab_strip_height(dpi);
+  const int32_t slider_width = scale(kSliderWidth, dpi);
   ChildLayout layout;
-  layout.graph_area = {0, kTabStripHeight, graph_width, graph_height};
-  layout.slider = {graph_width, kTabStripHeight, kSliderWidth, graph_height + kSliderExtraHeight};
-  layout.tab_strip = {0, 0, graph_width + kSliderWidth, kTabStripHeight};
+  layout.graph_area = {0, strip, graph_width, graph_height};
+  layout.slider = {graph_width, strip, slider_width, graph_height + scale(kSliderExtraHeight, dpi)};
+  layout.tab_strip = {0, 0, graph_width + slider_width, strip};
   return layout;
 }
 
-WindowBox service_button_box(int32_t headline_width, int32_t ideal_width) {
-  const int32_t beside = kStatusTextX + headline_width + kServiceButtonGap;
+int32_t tab_strip_height(int32_t dpi) { return scale(kTabStripHeight, dpi); }
+
+WindowBox service_button_box(int32_t headline_width, int32_t ideal_width, int32_t dpi) {
+  // The headline and the button's ideal width are measured in the window's font, so
+  // they are already at `dpi`.
+  const int32_t beside = status_text_x(dpi) + headline_width + scale(kServiceButtonGap, dpi);
+  const int32_t usual_x = scale(kServiceButtonX, dpi);
+  const int32_t usual_width = scale(kServiceButtonWidth, dpi);
   WindowBox box;
-  box.x = beside > kServiceButtonX ? beside : kServiceButtonX;
-  box.y = kServiceButtonY;
-  box.width = ideal_width > kServiceButtonWidth ? ideal_width : kServiceButtonWidth;
-  box.height = kServiceButtonHeight;
+  box.x = beside > usual_x ? beside : usual_x;
+  box.y = scale(kServiceButtonY, dpi);
+  box.width = ideal_width > usual_width ? ideal_width : usual_width;
+  box.height = scale(kServiceButtonHeight, dpi);
   return box;
 }
+
+int32_t status_text_x(int32_t dpi) { return scale(kStatusTextX, dpi); }
+
+int32_t status_line_y(int32_t line, int32_t dpi) { return scale(kStatusTextY + line * kStatusLinePitch, dpi); }
 
 uint32_t drawable_bar_count(uint32_t active_count) {
   const uint32_t capacity = static_cast<uint32_t>(kBarsCapacity);
@@ -81,10 +107,12 @@ ColumnBar column_bar(uint8_t bar, int32_t bottom) {
   return result;
 }
 
-int32_t vertical_grid_line_count(int32_t graph_width) {
-  return grid_line_count(kGridFirstX, graph_width);
+GraphGrid graph_grid(int32_t dpi) {
+  const int32_t first = scale(kGridFirst, dpi);
+  return GraphGrid{first, tab_strip_height(dpi) + first, scale(kGridPitch, dpi)};
 }
 
-int32_t horizontal_grid_line_count(int32_t page_bottom) {
-  return grid_line_count(kGridFirstY, page_bottom);
+int32_t grid_line_count(int32_t first, int32_t pitch, int32_t limit) {
+  if (limit <= first || pitch <= 0) return 0;
+  return (limit - first - 1) / pitch + 1;
 }

@@ -1,10 +1,18 @@
 // Window geometry and graph arithmetic of the monitor: numbers in, numbers out, so it
-// compiles and is tested on the host.
+// compiles and is tested on the host. Window sizes below are given at 96 DPI; the
+// functions that take a `dpi` scale them to the window's own.
 #pragma once
 
 #include <stdint.h>
 
 #include "shared/usage_snapshot.h"
+
+// The DPI at which Windows draws 100 %, and at which the sizes below are given.
+const int32_t kDefaultDpi = 96;
+
+// A length given at kDefaultDpi, at `dpi`: rounded to the nearest pixel, halves away from
+// zero, as MulDiv rounds. A DPI of 0 or less (nobody could tell) counts as kDefaultDpi.
+int32_t scale(int32_t value, int32_t dpi);
 
 // The back buffer the graph draws into, and where a new column lands in it.
 const int32_t kBufferWidth = 600;
@@ -14,15 +22,21 @@ const int32_t kColumnWidth = 10;
 const int32_t kPixelsPerPercent = 4;
 const int32_t kScrollStep = 10;
 
-// The page below the strip of tabs, and its grid.
+// The main window: its outer size when it opens, and the smallest a user may make it.
+const int32_t kWindowWidth = 600;
+const int32_t kWindowHeight = 420;
+const int32_t kMinTrackWidth = 350;
+const int32_t kMinTrackHeight = 250;
+
+// The page below the strip of tabs, and its grid (the first lines 4 pixels into the page).
 const int32_t kTabStripHeight = 20;
-const int32_t kGridFirstX = 4;
-const int32_t kGridFirstY = 24;
+const int32_t kGridFirst = 4;
 const int32_t kGridPitch = 12;
 
-// Threshold line: a fraction of the graph height, pushed down past the tabs.
+// Threshold line: a fraction of the graph height, pushed down past the tabs, two rows thick.
 const int32_t kThresholdLineOffset = 30;
 const int32_t kThresholdLineStart = 200;
+const int32_t kThresholdLineRows = 2;
 
 // Slider: what a user may choose, and where it starts.
 const int32_t kSliderMin = 0;
@@ -32,10 +46,13 @@ const int32_t kSliderSelEnd = 100;
 const int32_t kSliderStart = 40;
 const int32_t kSliderPageSize = 4;
 
-// The Status page: a headline, a line under it, and one service button beside the headline.
+// The Status page: lines of text from (5, 40) down, 24 pixels apart (the headline, then
+// the line under it), and one service button beside the headline.
 const int32_t kStatusTextX = 5;
 const int32_t kStatusTextY = 40;
-const int32_t kStatusDetailY = 64;
+const int32_t kStatusLinePitch = 24;
+const int32_t kStatusHeadline = 0;
+const int32_t kStatusDetail = 1;
 const int32_t kServiceButtonX = 203;
 const int32_t kServiceButtonY = 38;
 const int32_t kServiceButtonWidth = 100;
@@ -60,8 +77,21 @@ struct WindowBox {
   int32_t height;
 };
 
-// y of the threshold line for a slider value over a graph area `graph_height` high.
-int32_t threshold_line_y(int32_t slider_threshold, int32_t graph_height);
+// The outer size that gives the window at `dpi` the client area it has at kDefaultDpi,
+// scaled: `frame_at_default` and `frame` are what the borders, caption and menu take at
+// kDefaultDpi and at `dpi` (AdjustWindowRectExForDpi). So the window's content scales
+// exactly, while its frame is whatever Windows draws at that DPI.
+struct WindowSize {
+  int32_t width;
+  int32_t height;
+};
+WindowSize window_size(int32_t dpi, WindowSize frame_at_default, WindowSize frame);
+WindowSize min_track_size(int32_t dpi);
+
+// y of the threshold line for a slider value over a graph area `graph_height` high, and
+// how many rows of pixels it takes: whole rows, so it stays sharp at every scale.
+int32_t threshold_line_y(int32_t slider_threshold, int32_t graph_height, int32_t dpi);
+int32_t threshold_line_rows(int32_t dpi);
 
 // The slider position put back into its selection range, nearer end first.
 int32_t clamp_slider_position(int32_t position, int32_t sel_start, int32_t sel_end);
@@ -74,7 +104,7 @@ struct SizeLayout {
   WindowBox graph_area;
   WindowBox slider;
 };
-SizeLayout size_layout(LayoutRect display);
+SizeLayout size_layout(LayoutRect display, int32_t dpi);
 
 // The layout pass over the children, from the graph area's client size.
 struct ChildLayout {
@@ -82,12 +112,17 @@ struct ChildLayout {
   WindowBox slider;
   WindowBox tab_strip;
 };
-ChildLayout child_layout(int32_t graph_width, int32_t graph_height);
+ChildLayout child_layout(int32_t graph_width, int32_t graph_height, int32_t dpi);
+int32_t tab_strip_height(int32_t dpi);
 
 // The service button for a headline so wide and a button that would like to be so wide
 // (its text and any shield): in its place unless the headline reaches it, then right of
 // the headline; never narrower than its usual width.
-WindowBox service_button_box(int32_t headline_width, int32_t ideal_width);
+WindowBox service_button_box(int32_t headline_width, int32_t ideal_width, int32_t dpi);
+
+// Where the Status page's lines of text start: line 0 is the headline.
+int32_t status_text_x(int32_t dpi);
+int32_t status_line_y(int32_t line, int32_t dpi);
 
 // One bar of a graph column: the rectangle Rectangle() draws, and its colour.
 struct ColumnBar {
@@ -101,7 +136,13 @@ uint32_t drawable_bar_count(uint32_t active_count);
 // on its top. Never above the buffer: a stack past 100 % is cut off at its top edge.
 ColumnBar column_bar(uint8_t bar, int32_t bottom);
 
-// Grid lines of the Graph page: x = kGridFirstX + i * kGridPitch while below the graph
-// width, y = kGridFirstY + i * kGridPitch while below the page bottom.
-int32_t vertical_grid_line_count(int32_t graph_width);
-int32_t horizontal_grid_line_count(int32_t page_bottom);
+// Grid lines of the Graph page: x = first_x + i * pitch while below the graph width,
+// y = first_y + i * pitch while below the page bottom. Scaled with the window, so the grid
+// keeps its look at every DPI.
+struct GraphGrid {
+  int32_t first_x;
+  int32_t first_y;
+  int32_t pitch;
+};
+GraphGrid graph_grid(int32_t dpi);
+int32_t grid_line_count(int32_t first, int32_t pitch, int32_t limit);

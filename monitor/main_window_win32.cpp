@@ -11,14 +11,13 @@
 #include "monitor/monitor_win32.h"
 #include "monitor/resource.h"
 #include "control/service_requests.h"
+#include "winapi/dyn_calls_win32.h"
 
 namespace {
 
 const wchar_t kInstanceMutexName[] = L"Global\\QuellcoreMutex3";
-const int kWindowWidth = 600;
-const int kWindowHeight = 420;
-const int kMinTrackWidth = 350;
-const int kMinTrackHeight = 250;
+const DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS;
+const BOOL kWindowHasMenu = TRUE;
 
 // Created 40 px wider than the client and 400 high; WM_SIZE sizes it properly.
 const int kTabExtraWidth = 40;
@@ -32,6 +31,74 @@ const LRESULT kNotifyHandled = 1;
 const UINT kRepaintNow = RDW_INVALIDATE | RDW_UPDATENOW;
 
 void repaint_main_window() { RedrawWindow(g_windows.main, nullptr, nullptr, kRepaintNow); }
+
+// The system's DPI: a system-aware window's, and the best guess for any window where
+// Windows cannot tell a window's own (before 10 1607).
+int32_t system_dpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kDefaultDpi;
+}
+
+int32_t window_dpi(HWND window) {
+  const GetDpiForWindowFn dpi_for_window = dyn_calls()->GetDpiForWindow;
+  const UINT dpi = dpi_for_window != nullptr ? dpi_for_window(window) : 0;
+  return dpi != 0 ? static_cast<int32_t>(dpi) : system_dpi();
+}
+
+// What the borders, caption and one row of menu take at `dpi`.
+WindowSize frame_size(int32_t dpi) {
+  RECT frame = {0, 0, 0, 0};
+  const AdjustWindowRectExForDpiFn adjust_for_dpi = dyn_calls()->AdjustWindowRectExForDpi;
+  if (adjust_for_dpi != nullptr) {
+    adjust_for_dpi(&frame, kWindowStyle, kWindowHasMenu, 0, static_cast<UINT>(dpi));
+  } else {
+    AdjustWindowRectEx(&frame, kWindowStyle, kWindowHasMenu, 0);
+  }
+  return WindowSize{frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// The window's outer size at its DPI. Without the per-DPI frame (before Windows 10 1607)
+// the system's frame stands for both: the window's DPI is the system's there.
+void size_window_to_dpi() {
+  const WindowSize frame = frame_size(g_windows.dpi);
+  const WindowSize frame_at_default =
+      dyn_calls()->AdjustWindowRectExForDpi != nullptr ? frame_size(kDefaultDpi) : frame;
+  const WindowSize size = window_size(g_windows.dpi, frame_at_default, frame);
+  SetWindowPos(g_windows.main, nullptr, 0, 0, size.width, size.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The message font of the user's settings, at `dpi`; null when Windows cannot say.
+HFONT create_ui_font(int32_t dpi) {
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof(metrics);
+  const SystemParametersInfoForDpiFn metrics_for_dpi = dyn_calls()->SystemParametersInfoForDpi;
+  if (metrics_for_dpi != nullptr &&
+      metrics_for_dpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, static_cast<UINT>(dpi))) {
+    return CreateFontIndirectW(&metrics.lfMessageFont);
+  }
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return nullptr;
+  // These are at the system DPI.
+  metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, system_dpi());
+  return CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+void set_controls_font(HFONT font) {
+  const HWND with_text[] = {g_windows.tab_control, g_windows.stop_button, g_windows.start_button,
+                            g_windows.install_button};
+  for (HWND control : with_text) {
+    if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+}
+
+// A new font for a new DPI; the old one is freed once no control uses it.
+void replace_ui_font() {
+  HFONT old = g_windows.font;
+  g_windows.font = create_ui_font(g_windows.dpi);
+  set_controls_font(g_windows.font);
+  if (old != nullptr) DeleteObject(old);
+}
 
 RECT graph_client_rect() {
   RECT rect = {0, 0, 0, 0};
@@ -52,10 +119,9 @@ int insert_tab(HWND tab_control, int index, const wchar_t* text) {
 }
 
 HWND create_service_button(const wchar_t* text, int id) {
-  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD, kServiceButtonX, kServiceButtonY, kServiceButtonWidth,
-                         kServiceButtonHeight,
-                         g_windows.main, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr,
-                         nullptr);
+  const WindowBox box = service_button_box(0, 0, g_windows.dpi);
+  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD, box.x, box.y, box.width, box.height, g_windows.main,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
 }
 
 void move_box(HWND window, WindowBox box) { MoveWindow(window, box.x, box.y, box.width, box.height, TRUE); }
@@ -65,18 +131,16 @@ LRESULT on_create(HWND window) {
   return 0;
 }
 
-LRESULT on_size(LPARAM lparam) {
+void lay_out(int width, int height) {
   // During the main window's own creation there is nothing to lay out or measure yet,
   // and threshold_line_y keeps its value.
-  if (g_windows.graph_area == nullptr) return 0;
-  const int width = static_cast<short>(LOWORD(lparam));
-  const int height = static_cast<short>(HIWORD(lparam));
+  if (g_windows.graph_area == nullptr) return;
   RECT display = {0, 0, width, height};
   if (g_windows.tab_control != nullptr) {
     SendMessageW(g_windows.tab_control, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
   }
   const SizeLayout layout =
-      size_layout(LayoutRect{display.left, display.top, display.right, display.bottom});
+      size_layout(LayoutRect{display.left, display.top, display.right, display.bottom}, g_windows.dpi);
   HDWP batch = BeginDeferWindowPos(kDeferredWindows);
   if (batch != nullptr && g_windows.tab_control != nullptr) {
     batch = DeferWindowPos(batch, g_windows.tab_control, nullptr, 0, 0, width, height,
@@ -92,8 +156,31 @@ LRESULT on_size(LPARAM lparam) {
   }
   if (batch != nullptr) EndDeferWindowPos(batch);
   const RECT graph = graph_client_rect();
-  g_monitor.threshold_line_y = threshold_line_y(flag_read(&g_monitor.slider_threshold), graph.bottom);
+  g_monitor.threshold_line_y =
+      threshold_line_y(flag_read(&g_monitor.slider_threshold), graph.bottom, g_windows.dpi);
   run_layout_pass(graph);
+}
+
+LRESULT on_size(LPARAM lparam) {
+  lay_out(static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam)));
+  return 0;
+}
+
+// The window went to a screen of another scale, or the user changed it: Windows suggests
+// the window's new place and size, and everything inside follows the new DPI.
+LRESULT on_dpi_changed(WPARAM wparam, LPARAM lparam) {
+  g_windows.dpi = LOWORD(wparam);
+  replace_ui_font();
+  const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+  if (suggested != nullptr) {
+    SetWindowPos(g_windows.main, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // Also when the size stayed and no WM_SIZE came.
+  RECT client = {0, 0, 0, 0};
+  GetClientRect(g_windows.main, &client);
+  lay_out(client.right, client.bottom);
+  repaint_main_window();
   return 0;
 }
 
@@ -111,8 +198,9 @@ LRESULT on_paint(HWND window) {
 
 LRESULT on_get_min_max_info(LPARAM lparam) {
   MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lparam);
-  info->ptMinTrackSize.x = kMinTrackWidth;
-  info->ptMinTrackSize.y = kMinTrackHeight;
+  const WindowSize smallest = min_track_size(g_windows.dpi);
+  info->ptMinTrackSize.x = smallest.width;
+  info->ptMinTrackSize.y = smallest.height;
   return 0;
 }
 
@@ -144,7 +232,7 @@ LRESULT on_vscroll(LPARAM lparam) {
   const int32_t threshold = clamp_slider_position(position, sel_start, sel_end);
   if (threshold != position) SendMessageW(slider, TBM_SETPOS, TRUE, threshold);
   flag_store(&g_monitor.slider_threshold, threshold);
-  g_monitor.threshold_line_y = threshold_line_y(threshold, graph_client_rect().bottom);
+  g_monitor.threshold_line_y = threshold_line_y(threshold, graph_client_rect().bottom, g_windows.dpi);
   // The same snapshot drawn again as the newest column, without a scroll.
   flag_store(&g_monitor.column_pending, 1);
   repaint_main_window();
@@ -242,19 +330,25 @@ int init_instance(HINSTANCE instance, int show_command) {
   }
   g_windows.instance_mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
   g_windows.instance = instance;
-  g_windows.main = CreateWindowExW(0, g_window_class, g_window_title, WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr,
-                                   nullptr, instance, nullptr);
+  g_windows.main = CreateWindowExW(0, g_window_class, g_window_title, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                                   kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
   if (g_windows.main == nullptr) return 0;
+  // Only now is it known on which screen, and so at which DPI, the window opens.
+  g_windows.dpi = window_dpi(g_windows.main);
+  size_window_to_dpi();
   g_windows.tab_control = create_tab_control();
   g_windows.slider = create_threshold_slider();
   g_windows.graph_area = create_graph_area();
   g_windows.stop_button = create_service_button(L"Stop Service", IDC_STOP_SERVICE);
   g_windows.start_button = create_service_button(L"Start Service", IDC_START_SERVICE);
   g_windows.install_button = create_service_button(L"Install Service", IDC_INSTALL_SERVICE);
-  const RECT graph = graph_client_rect();
+  replace_ui_font();
   flag_store(&g_monitor.slider_threshold, kSliderStart);
-  run_layout_pass(graph);
+  // The whole layout, not only the pass over the children: a window resized to its DPI
+  // above has had its size messages before the children existed.
+  RECT client = {0, 0, 0, 0};
+  GetClientRect(g_windows.main, &client);
+  lay_out(client.right, client.bottom);
   ShowWindow(g_windows.main, show_command);
   UpdateWindow(g_windows.main);
   return 1;
@@ -294,7 +388,7 @@ BOOL CALLBACK layout_child(HWND child, LPARAM rect) {
   // scroll arrows, which their owners show and hide themselves.
   if (GetParent(child) != g_windows.main) return TRUE;
   const RECT* graph = reinterpret_cast<const RECT*>(rect);
-  const ChildLayout layout = child_layout(graph->right, graph->bottom);
+  const ChildLayout layout = child_layout(graph->right, graph->bottom, g_windows.dpi);
   if (child == g_windows.graph_area) move_box(child, layout.graph_area);
   if (g_monitor.selected_tab == kTabGraph && child == g_windows.slider) move_box(child, layout.slider);
   if (child == g_windows.tab_control) move_box(child, layout.tab_strip);
@@ -315,6 +409,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_paint(window);
     case WM_GETMINMAXINFO:
       return on_get_min_max_info(lparam);
+    case WM_DPICHANGED:
+      return on_dpi_changed(wparam, lparam);
     case WM_NOTIFY:
       return on_notify(lparam);
     case WM_VSCROLL:

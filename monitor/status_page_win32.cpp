@@ -32,7 +32,7 @@ void place_button(HDC dc, const StatusView* view) {
   GetTextExtentPoint32W(dc, view->headline, text_length(view->headline), &headline);
   SIZE ideal = {0, 0};
   if (!SendMessageW(shown, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal))) ideal.cx = 0;
-  const WindowBox box = service_button_box(headline.cx, ideal.cx);
+  const WindowBox box = service_button_box(headline.cx, ideal.cx, g_windows.dpi);
   // Moved only when it has to, so a paint does not ask for another.
   RECT now = {0, 0, 0, 0};
   GetWindowRect(shown, &now);
@@ -49,16 +49,20 @@ void place_button(HDC dc, const StatusView* view) {
 void paint_status_page(HDC dc) {
   RECT page = {0, 0, 0, 0};
   GetClientRect(g_windows.main, &page);
-  OffsetRect(&page, 0, kTabStripHeight);
+  OffsetRect(&page, 0, tab_strip_height(g_windows.dpi));
   HBRUSH background = CreateSolidBrush(GetSysColor(COLOR_MENU));
   FillRect(dc, &page, background);
+  // The window's font, at its DPI; the headline is measured in it too.
+  HGDIOBJ previous_font = g_windows.font != nullptr ? SelectObject(dc, g_windows.font) : nullptr;
   ServiceView service;
   look_at_service(&service, 1);
   const StatusView view = status_view(&service);
-  TextOutW(dc, kStatusTextX, kStatusTextY, view.headline, text_length(view.headline));
+  const int32_t x = status_text_x(g_windows.dpi);
+  TextOutW(dc, x, status_line_y(kStatusHeadline, g_windows.dpi), view.headline, text_length(view.headline));
   if (view.detail != nullptr) {
-    TextOutW(dc, kStatusTextX, kStatusDetailY, view.detail, text_length(view.detail));
+    TextOutW(dc, x, status_line_y(kStatusDetail, g_windows.dpi), view.detail, text_length(view.detail));
   }
   place_button(dc, &view);
+  if (previous_font != nullptr) SelectObject(dc, previous_font);
   DeleteObject(background);
 }

@@ -14,11 +14,12 @@ void* find(HMODULE module, const char* name) {
 }  // namespace
 
 const DynCalls* dyn_calls() {
-  // Both system modules are loaded in every process, so no library is loaded here. A
-  // second thread racing the first fill writes the same values.
+  // The system modules are loaded in every process of this executable (it imports user32),
+  // so no library is loaded here. A second thread racing the first fill writes the same values.
   if (g_dyn_calls_loaded == 0) {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    HMODULE user = GetModuleHandleW(L"user32.dll");
     g_dyn_calls.NtQuerySystemInformation =
         reinterpret_cast<NtQuerySystemInformationFn>(find(ntdll, "NtQuerySystemInformation"));
     g_dyn_calls.GetActiveProcessorCount =
@@ -29,6 +30,11 @@ const DynCalls* dyn_calls() {
         reinterpret_cast<NtQueryInformationProcessFn>(find(ntdll, "NtQueryInformationProcess"));
     g_dyn_calls.IsProcessCritical =
         reinterpret_cast<IsProcessCriticalFn>(find(kernel, "IsProcessCritical"));
+    g_dyn_calls.GetDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(find(user, "GetDpiForWindow"));
+    g_dyn_calls.AdjustWindowRectExForDpi =
+        reinterpret_cast<AdjustWindowRectExForDpiFn>(find(user, "AdjustWindowRectExForDpi"));
+    g_dyn_calls.SystemParametersInfoForDpi =
+        reinterpret_cast<SystemParametersInfoForDpiFn>(find(user, "SystemParametersInfoForDpi"));
     InterlockedExchange(&g_dyn_calls_loaded, 1);
   }
   return &g_dyn_calls;

@@ -10,6 +10,9 @@ typedef DWORD(WINAPI* GetActiveProcessorCountFn)(WORD);
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
 typedef LONG(NTAPI* NtQueryInformationProcessFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 typedef BOOL(WINAPI* IsProcessCriticalFn)(HANDLE, PBOOL);
+typedef UINT(WINAPI* GetDpiForWindowFn)(HWND);
+typedef BOOL(WINAPI* AdjustWindowRectExForDpiFn)(LPRECT, DWORD, BOOL, DWORD, UINT);
+typedef BOOL(WINAPI* SystemParametersInfoForDpiFn)(UINT, UINT, PVOID, UINT, UINT);
 
 struct DynCalls {
   // ntdll: every process's times at one moment.
@@ -22,6 +25,11 @@ struct DynCalls {
   NtQueryInformationProcessFn NtQueryInformationProcess;
   // kernel32, Windows 8.1: whether the system stops when the process ends.
   IsProcessCriticalFn IsProcessCritical;
+  // user32, Windows 10 1607: the DPI of one window, and the frame and fonts at a given DPI,
+  // for windows that follow the DPI of the monitor they are on.
+  GetDpiForWindowFn GetDpiForWindow;
+  AdjustWindowRectExForDpiFn AdjustWindowRectExForDpi;
+  SystemParametersInfoForDpiFn SystemParametersInfoForDpi;
 };
 
 // The table, filled on first use; a function the system lacks stays null.

@@ -10,20 +10,32 @@ TEST(ThresholdLineTest, FollowsDoublePrecisionProductTruncated) {
   struct Case {
     int32_t threshold;
     int32_t height;
+    int32_t dpi;
     int32_t y;
   } cases[] = {
-      {40, 400, 186},  // the start value
-      {59, 400, 261},  // the product is just under 232 and must not round up to 262
-      {40, 0, 30},     // a minimised window has no graph height
-      {1, 400, 30},
-      {41, 400, 190},
-      {100, 400, 426},
-      {59, 342, 228},
-      {70, 342, 265},
+      {40, 400, 96, 186},  // the start value
+      {59, 400, 96, 261},  // the product is just under 232 and must not round up to 262
+      {40, 0, 96, 30},     // a minimised window has no graph height
+      {1, 400, 96, 30},
+      {41, 400, 96, 190},
+      {100, 400, 96, 426},
+      {59, 342, 96, 228},
+      {70, 342, 96, 265},
+      // Only the offset past the tabs scales; the graph height already has.
+      {40, 500, 120, 233},
+      {59, 600, 144, 393},
+      {40, 800, 192, 372},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(threshold_line_y(c.threshold, c.height), c.y) << c.threshold << " at " << c.height;
+    EXPECT_EQ(threshold_line_y(c.threshold, c.height, c.dpi), c.y) << c.threshold << " at " << c.height;
   }
+}
+
+// The table below has MulDiv's halves at 120 and 144; these are what it does not show.
+TEST(ScaleTest, NegativeHalvesRoundAwayFromZeroAndNoDpiIsDefault) {
+  EXPECT_EQ(scale(-3, 144), -5);
+  EXPECT_EQ(scale(10, 0), 10);
+  EXPECT_EQ(scale(10, -144), 10);
 }
 
 TEST(SliderClampTest, PositionsOutsideSelectionGoToNearerEnd) {
@@ -51,24 +63,83 @@ TEST(SizeLayoutTest, GraphAndSliderShareTheDisplayArea) {
     WindowBox graph;
     WindowBox slider;
   } cases[] = {
-      // A typical display rectangle of a 584 x 362 client area.
-      {{2, 24, 582, 360}, {2, 24, 540, 346}, {542, 24, 40, 346}},
       {{0, 0, 100, 50}, {0, 0, 60, 60}, {60, 0, 40, 60}},
       // Minimised: the adjusted rectangle turns inside out; sizes stop at zero.
       {{2, 24, -2, -2}, {2, 24, 0, 0}, {-42, 24, 40, 0}},
   };
   for (const Case& c : cases) {
-    const SizeLayout layout = size_layout(c.display);
+    const SizeLayout layout = size_layout(c.display, kDefaultDpi);
     expect_box(layout.graph_area, c.graph.x, c.graph.y, c.graph.width, c.graph.height);
     expect_box(layout.slider, c.slider.x, c.slider.y, c.slider.width, c.slider.height);
   }
 }
 
-TEST(ChildLayoutTest, SliderRightOfGraphAndTabStripAcrossBoth) {
-  const ChildLayout layout = child_layout(540, 346);
-  expect_box(layout.graph_area, 0, 20, 540, 346);
-  expect_box(layout.slider, 540, 20, 50, 351);
-  expect_box(layout.tab_strip, 0, 0, 590, 20);
+// Every fixed size of the window at the scales Windows offers most, from one display
+// rectangle (a 584 x 362 client area's), one graph area (540 x 346) and one headline
+// ("... is running", 185 px wide, its button 90).
+TEST(DpiLayoutTest, FixedSizesScaleWithTheWindowsDpi) {
+  struct Case {
+    int32_t dpi;
+    WindowBox size_slider;
+    WindowBox slider;
+    WindowBox tab_strip;
+    WindowBox button;
+    int32_t headline_y, detail_y;
+    GraphGrid grid;
+    int32_t line_rows;
+    WindowSize min_track;
+  } cases[] = {
+      {96, {542, 24, 40, 346}, {540, 20, 50, 351}, {0, 0, 590, 20}, {203, 38, 100, 20}, 40, 64, {4, 24, 12}, 2,
+       {350, 250}},
+      {120, {532, 24, 50, 349}, {540, 25, 63, 352}, {0, 0, 603, 25}, {254, 48, 125, 25}, 50, 80, {5, 30, 15}, 3,
+       {438, 313}},
+      {144, {522, 24, 60, 351}, {540, 30, 75, 354}, {0, 0, 615, 30}, {305, 57, 150, 30}, 60, 96, {6, 36, 18}, 3,
+       {525, 375}},
+      {192, {502, 24, 80, 356}, {540, 40, 100, 356}, {0, 0, 640, 40}, {406, 76, 200, 40}, 80, 128, {8, 48, 24}, 4,
+       {700, 500}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dpi);
+    const SizeLayout sized = size_layout({2, 24, 582, 360}, c.dpi);
+    expect_box(sized.slider, c.size_slider.x, c.size_slider.y, c.size_slider.width, c.size_slider.height);
+    EXPECT_EQ(sized.graph_area.width, c.size_slider.x - 2);
+    EXPECT_EQ(sized.graph_area.height, c.size_slider.height);
+    const ChildLayout layout = child_layout(540, 346, c.dpi);
+    expect_box(layout.graph_area, 0, c.tab_strip.height, 540, 346);
+    expect_box(layout.slider, c.slider.x, c.slider.y, c.slider.width, c.slider.height);
+    expect_box(layout.tab_strip, c.tab_strip.x, c.tab_strip.y, c.tab_strip.width, c.tab_strip.height);
+    const WindowBox button = service_button_box(185, 90, c.dpi);
+    expect_box(button, c.button.x, c.button.y, c.button.width, c.button.height);
+    EXPECT_EQ(status_line_y(kStatusHeadline, c.dpi), c.headline_y);
+    EXPECT_EQ(status_line_y(kStatusDetail, c.dpi), c.detail_y);
+    const GraphGrid grid = graph_grid(c.dpi);
+    EXPECT_EQ(grid.first_x, c.grid.first_x);
+    EXPECT_EQ(grid.first_y, c.grid.first_y);
+    EXPECT_EQ(grid.pitch, c.grid.pitch);
+    EXPECT_EQ(threshold_line_rows(c.dpi), c.line_rows);
+    EXPECT_EQ(min_track_size(c.dpi).width, c.min_track.width);
+    EXPECT_EQ(min_track_size(c.dpi).height, c.min_track.height);
+  }
+}
+
+// The client area scales exactly; the frame is what Windows draws at each DPI (these are
+// Wine's: 8 x 46 at 96, 10 x 66 at 144).
+TEST(DpiLayoutTest, WindowSizeScalesTheClientAreaAndAddsTheFrame) {
+  struct Case {
+    int32_t dpi;
+    WindowSize frame_at_default, frame, size;
+  } cases[] = {
+      {96, {8, 46}, {8, 46}, {600, 420}},
+      {144, {8, 46}, {10, 66}, {898, 627}},
+      {192, {8, 46}, {12, 86}, {1196, 834}},
+      // Without the frame at 96 (Windows before 10 1607) the system's frame stands in.
+      {144, {10, 66}, {10, 66}, {895, 597}},
+  };
+  for (const Case& c : cases) {
+    const WindowSize size = window_size(c.dpi, c.frame_at_default, c.frame);
+    EXPECT_EQ(size.width, c.size.width) << c.dpi;
+    EXPECT_EQ(size.height, c.size.height) << c.dpi;
+  }
 }
 
 TEST(ColumnTest, BarsStackFromBaseLineFourPixelsPerPercent) {
@@ -114,10 +185,13 @@ TEST(GridTest, LinesStartAtFirstPositionAndStayInsideThePage) {
       {0, 0, 0}, {4, 0, 0}, {5, 1, 0}, {16, 1, 0}, {17, 2, 0}, {24, 2, 0},
       {25, 2, 1}, {36, 3, 1}, {37, 3, 2}, {420, 35, 33}, {600, 50, 48},
   };
+  const GraphGrid grid = graph_grid(kDefaultDpi);
   for (const Case& c : cases) {
-    EXPECT_EQ(vertical_grid_line_count(c.limit), c.vertical) << c.limit;
-    EXPECT_EQ(horizontal_grid_line_count(c.limit), c.horizontal) << c.limit;
+    EXPECT_EQ(grid_line_count(grid.first_x, grid.pitch, c.limit), c.vertical) << c.limit;
+    EXPECT_EQ(grid_line_count(grid.first_y, grid.pitch, c.limit), c.horizontal) << c.limit;
   }
+  // A DPI too small to scale the pitch to a pixel draws no grid rather than looping.
+  EXPECT_EQ(grid_line_count(0, graph_grid(1).pitch, 100), 0);
 }
 
 TEST(TabTest, SelChangingFlipsBetweenTheTwoPages) {
@@ -128,15 +202,15 @@ TEST(TabTest, SelChangingFlipsBetweenTheTwoPages) {
 
 TEST(StatusPageTest, TheButtonKeepsItsPlaceUnlessTheHeadlineReachesIt) {
   struct Case {
-    int32_t headline, ideal;
+    int32_t headline, ideal, dpi;
     WindowBox box;
   } cases[] = {
-      {185, 90, {203, 38, 100, 20}},   // "... is running" at the system font
-      {188, 0, {203, 38, 100, 20}},    // no ideal size known
-      {230, 124, {245, 38, 124, 20}},  // "... is not installed", a shielded button
+      {188, 0, 96, {203, 38, 100, 20}},     // no ideal size known
+      {230, 124, 96, {245, 38, 124, 20}},   // "... is not installed", a shielded button
+      {345, 186, 144, {368, 57, 186, 30}},  // the same at 150 %
   };
   for (const Case& c : cases) {
-    const WindowBox box = service_button_box(c.headline, c.ideal);
+    const WindowBox box = service_button_box(c.headline, c.ideal, c.dpi);
     EXPECT_EQ(box.x, c.box.x) << c.headline;
     EXPECT_EQ(box.width, c.box.width) << c.headline;
   }

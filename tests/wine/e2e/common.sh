@@ -121,8 +121,20 @@ readonly graph_tab_x=20 status_tab_x=70 tab_y=10
 # Both service buttons share one rectangle: (203, 38), 100 x 20.
 readonly button_x=253 button_y=48
 
+# show_tab graph|status [DPI]: the tabs' places scale with the window's DPI (96 at 100 %).
 show_tab() {
-  if [ "$1" = status ]; then click_client $status_tab_x $tab_y; else click_client $graph_tab_x $tab_y; fi
+  local dpi=${2:-96} x=$graph_tab_x
+  [ "$1" = status ] && x=$status_tab_x
+  click_client $(((x * dpi + 48) / 96)) $(((tab_y * dpi + 48) / 96))
+}
+
+# restart_wine_at_dpi DPI: the display's scale (96 is 100 %) is read when Wine starts, so
+# the prefix's Wine is shut down, everything in it too, and the session kept again.
+restart_wine_at_dpi() {
+  "$QC_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  wineserver -k
+  wineserver -w
+  keep_session
 }
 
 # Wine ends a service's process as soon as no ordinary process is left (a desktop always

@@ -3,7 +3,8 @@
 # sees it: started from a temporary folder, the service installed from its own copy in
 # Program Files and started, one window, the Graph page with grid,
 # threshold line and takes, the Status page, the slider's clamp, a second start, help,
-# About, Stop and Start Service from the Status page, and closing with File, Exit.
+# About, Stop and Start Service from the Status page, closing with File, Exit, and the
+# window again with the display at 150 %.
 #
 #   first_start.sh QUELLCORE_EXE PROBE_EXE      (run by tools/wine-run --xvfb)
 source "$(dirname "$0")/common.sh"
@@ -11,6 +12,30 @@ trap finish EXIT
 
 readonly SERVICE_STOPPED=1 SERVICE_RUNNING=4
 readonly IDM_ABOUT=104 IDM_HELP=116
+
+# From the last `probe window`: the client area's width and height, the tab strip's
+# height, the slider's width, the graph area's width and height.
+window_sizes() {
+  local cw ch th sw gw gh
+  IFS=, read -r _ _ cw ch <<<"$(val client)"
+  IFS=, read -r _ _ _ th <<<"$(val tab_rect)"
+  IFS=, read -r _ _ sw _ <<<"$(val slider_rect)"
+  IFS=, read -r _ _ gw gh <<<"$(val graph_rect)"
+  echo "$cw $ch $th $sw $gw $gh"
+}
+# The service button's place and size in client coordinates, from the last `probe window`.
+button_box() {
+  local cx cy x y w h
+  IFS=, read -r cx cy _ _ <<<"$(val client)"
+  IFS=, read -r x y w h <<<"$(val button_rect)"
+  echo "$((x - cx)) $((y - cy)) $w $h"
+}
+# expect_150 WHAT AT_100 AT_150 SLACK: AT_150 is AT_100 at 144 DPI, rounded as Windows
+# rounds, give or take SLACK pixels.
+expect_150() {
+  local off=$(($3 - ($2 * 144 + 48) / 96))
+  expect "$1 at 150 %: $3 against $2 at 100 % (off by)" "${off#-}" -le "$4"
+}
 
 say "clean prefix: no service yet"
 keep_session
@@ -44,6 +69,7 @@ expect "Graph tab selected" "$(val tab)" = 0
 expect "slider starts at 40" "$(val slider)" = 40
 expect "slider shown on the Graph page" "$(val slider_visible)" = 1
 expect "no service button on the Graph page" "$(rest buttons)" = ""
+read -r -a sizes_100 <<<"$(window_sizes)"
 
 say "the link connects, announces, and the graph takes snapshots"
 probe watch 7
@@ -62,6 +88,7 @@ expect "Status tab selected" "$(val tab)" = 1
 expect "slider hidden on the Status page" "$(val slider_visible)" = 0
 expect "only Stop Service shown while the service runs" "$(rest buttons)" = "Stop Service"
 screenshot status
+read -r -a button_100 <<<"$(button_box)"
 IFS=, read -r cx cy _ _ <<<"$(val client)"
 python3 "$here/pixels.py" status "$QC_ARTIFACTS/status.png" "$cx" "$cy" || fail "Status page: plain page with its text"
 show_tab graph
@@ -189,3 +216,23 @@ expect "service keeps publishing with no monitor" "$(val flags)" = 1
 
 probe stop-service
 probe wait-service $SERVICE_STOPPED 10 || fail "service did not stop at the end"
+
+say "at 150 %: the window and its controls 1.5 times their size at 100 %, and sharp"
+restart_wine_at_dpi 144
+start_monitor
+probe wait-window present 60 || fail "the window did not open at 150 %"
+probe window
+read -r -a sizes_150 <<<"$(window_sizes)"
+names=("client width" "client height" "tab strip height" "slider width" "graph width" "graph height")
+# The graph area is what the tab control leaves: its tabs' height follows the font,
+# their margins stay as the control draws them, so a few pixels of slack.
+slack=(0 0 0 0 6 6)
+for i in "${!names[@]}"; do expect_150 "${names[$i]}" "${sizes_100[$i]}" "${sizes_150[$i]}" "${slack[$i]}"; done
+screenshot graph_150
+show_tab status 144
+probe window
+expect "Status page at 150 %" "$(rest buttons)" = "Stop Service"
+read -r -a button_150 <<<"$(button_box)"
+names=("button x" "button y" "button width" "button height")
+for i in "${!names[@]}"; do expect_150 "${names[$i]}" "${button_100[$i]}" "${button_150[$i]}" 0; done
+screenshot status_150

@@ -491,6 +491,7 @@ int cmd_window() {
          client.right, client.bottom, tab, pos, c.slider && IsWindowVisible(c.slider) ? 1 : 0);
   print_rect("slider_rect", c.slider);
   print_rect("graph_rect", c.graph);
+  print_rect("tab_rect", c.tab);
   HWND shown = nullptr;
   for (HWND b : c.buttons) {
     if (shown == nullptr && IsWindowVisible(b)) shown = b;
@@ -990,6 +991,9 @@ int usage() {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return usage();
+  // Window rectangles in the screen's own pixels, as xdotool and screenshots have them,
+  // whatever the display's scale.
+  SetProcessDPIAware();
   std::wstring cmd = argv[1];
   auto num = [&](int i) { return i < argc ? wcstod(argv[i], nullptr) : 0.0; };
   auto word = [&](int i) { return i < argc ? std::wstring(argv[i]) : std::wstring(); };

@@ -134,11 +134,24 @@ void test_window_and_children_as_created() {
   CHECK_EQ(g_monitor.slider_threshold, 40);
   // The size message of the window's own creation came before the graph area existed.
   const int line = g_monitor.threshold_line_y;
-  CHECK(line == kThresholdLineStart || line == threshold_line_y(40, graph_height()));
+  CHECK(line == kThresholdLineStart || line == threshold_line_y(40, graph_height(), kDefaultDpi));
   // On the Graph page the first paint hid the buttons that the layout pass had shown.
   CHECK(!IsWindowVisible(g_windows.stop_button));
   CHECK(!IsWindowVisible(g_windows.start_button));
   CHECK(IsWindowVisible(g_windows.slider));
+}
+
+// This program carries the product's manifest. Windows 10 1607 and later read the first
+// setting and take the first value they know (per-monitor v2 from 1703); older ones read
+// the second (per-monitor on 8.1, system-aware before).
+void test_manifest_declares_dpi_awareness() {
+  wchar_t value[64] = {};
+  CHECK(QueryActCtxSettingsW(0, nullptr, L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness",
+                             value, 64, nullptr));
+  CHECK(lstrcmpW(value, L"PerMonitorV2, PerMonitor") == 0);
+  CHECK(QueryActCtxSettingsW(0, nullptr, L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware",
+                             value, 64, nullptr));
+  CHECK(lstrcmpW(value, L"true/pm") == 0);
 }
 
 void test_second_instance_brings_first_forward_and_stops() {
@@ -164,7 +177,7 @@ void test_size_message_lays_out_children() {
     check_child("slider", g_windows.slider, gw, 20, 50, gh + 5);
     check_child("tab strip", g_windows.tab_control, 0, 0, gw + 50, 20);
     check_child("stop button", g_windows.stop_button, 203, 38, 100, 20);
-    CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(40, gh));
+    CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(40, gh, kDefaultDpi));
   }
   SendMessageW(g_windows.main, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0));
   CHECK_EQ(g_monitor.threshold_line_y, 30);
@@ -196,6 +209,65 @@ void test_minimum_tracking_size() {
   CHECK_EQ(info.ptMaxSize.y, 987);
 }
 
+LONG font_height(HWND control) {
+  LOGFONTW font = {};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof(font), &font);
+  return font.lfHeight;
+}
+
+int outer_rect_is(const RECT& wanted) {
+  RECT rect = {};
+  GetWindowRect(g_windows.main, &rect);
+  return EqualRect(&rect, &wanted);
+}
+
+// Dragged to a screen at 150 %: the window takes the place Windows suggests, and the
+// layout, the font and the threshold line follow; back at 100 % all is as before.
+void test_dpi_change_rescales_the_window() {
+  SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(584, 362));
+  RECT before = {};
+  GetWindowRect(g_windows.main, &before);
+  const LONG height_before = font_height(g_windows.stop_button);
+  CHECK(height_before != 0);
+  CHECK_EQ(font_height(g_windows.tab_control), height_before);
+  RECT suggested = {before.left + 10, before.top + 10, before.left + 910, before.top + 640};
+  SendMessageW(g_windows.main, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  CHECK(outer_rect_is(suggested));
+  CHECK_EQ(font_height(g_windows.stop_button), MulDiv(height_before, 144, 96));
+  CHECK_EQ(font_height(g_windows.tab_control), MulDiv(height_before, 144, 96));
+  const int gw = child_rect(g_windows.graph_area).width;
+  const int gh = graph_height();
+  const ChildLayout at_144 = child_layout(gw, gh, 144);
+  const WindowBox boxes[] = {at_144.graph_area, at_144.slider, at_144.tab_strip, service_button_box(0, 0, 144)};
+  const HWND children[] = {g_windows.graph_area, g_windows.slider, g_windows.tab_control, g_windows.stop_button};
+  CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(40, gh, 144));
+  MINMAXINFO info = {};
+  SendMessageW(g_windows.main, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  CHECK(info.ptMinTrackSize.x == min_track_size(144).width && info.ptMinTrackSize.y == min_track_size(144).height);
+
+  // Three rows of red at 150 %, drawn as whole rows.
+  RedrawWindow(g_windows.main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  pump_messages();
+  HDC dc = GetDC(g_windows.main);
+  const int line = g_monitor.threshold_line_y;
+  const COLORREF red = RGB(240, 0, 0);
+  CHECK(GetPixel(dc, 10, line - 1) != red);
+  CHECK(GetPixel(dc, 10, line) == red && GetPixel(dc, 10, line + 1) == red && GetPixel(dc, 10, line + 2) == red);
+  CHECK(GetPixel(dc, 10, line + 3) != red);
+  ReleaseDC(g_windows.main, dc);
+
+  notify(TCN_SELCHANGING);  // the Status page places the button
+  for (int i = 0; i < 4; ++i) {
+    check_child("child at 144", children[i], boxes[i].x, boxes[i].y, boxes[i].width, boxes[i].height);
+  }
+  notify(TCN_SELCHANGING);
+
+  SendMessageW(g_windows.main, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&before));
+  CHECK(outer_rect_is(before));
+  CHECK_EQ(font_height(g_windows.stop_button), height_before);
+  check_child("tab strip back at 96", g_windows.tab_control, 0, 0, child_rect(g_windows.graph_area).width + 50, 20);
+}
+
 void test_slider_clamps_and_sends_once_linked() {
   SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(584, 362));
   static SharedControlBlock region;
@@ -221,7 +293,7 @@ void test_slider_clamps_and_sends_once_linked() {
     CHECK_EQ(g_monitor.slider_threshold, c.kept);
     CHECK_EQ(region.command_flags, CMD_MONITOR_ATTACHED | CMD_THRESHOLD_CHANGED);
     CHECK_EQ(region.threshold, c.kept);
-    CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(c.kept, graph_height()));
+    CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(c.kept, graph_height(), kDefaultDpi));
   }
   slide_to(40);
   flag_store(&g_monitor.link_ready, 0);
@@ -342,10 +414,12 @@ int main() {
   if (g_windows.main == nullptr) return check_summary("monitor window");
   pump_messages();
   test_window_and_children_as_created();
+  test_manifest_declares_dpi_awareness();
   test_second_instance_brings_first_forward_and_stops();
   test_size_message_lays_out_children();
   test_size_message_before_children_keeps_threshold_line();
   test_minimum_tracking_size();
+  test_dpi_change_rescales_the_window();
   test_slider_clamps_and_sends_once_linked();
   test_tab_switch_shows_status_page_and_back();
   test_click_on_status_tab_switches_through_selchanging();
