@@ -35,6 +35,8 @@ void CALLBACK on_foreground_event(HWINEVENTHOOK, DWORD, HWND window, LONG object
 
 }  // namespace
 
+ForegroundClaim front_window_claim() { return claim_for(GetForegroundWindow()); }
+
 void claim_front_window(HWND window) {
   const ForegroundClaim claim = claim_for(window);
   claim_program_in_front(&claim);

@@ -70,9 +70,7 @@ void draw_graph_column() {
 }
 
 void paint_graph_background(HDC dc) {
-  ShowWindow(g_windows.stop_button, SW_HIDE);
-  ShowWindow(g_windows.start_button, SW_HIDE);
-  ShowWindow(g_windows.install_button, SW_HIDE);
+  hide_status_page();
   const RECT graph = graph_client_rect();
   const int32_t width = graph.right;
   const int32_t page_top = tab_strip_height(g_windows.dpi);

@@ -31,6 +31,7 @@ struct ProgramName {
 
 struct HeldHistory {
   HeldColumn columns[kHistoryColumns];  // 0 is the newest column
+  HeldColumn latest;                    // of the newest snapshot, for the Status page
   ProgramName names[kNameTableCapacity];
   int32_t name_count;
 };

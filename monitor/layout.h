@@ -53,6 +53,9 @@ const int32_t kStatusTextY = 40;
 const int32_t kStatusLinePitch = 24;
 const int32_t kStatusHeadline = 0;
 const int32_t kStatusDetail = 1;
+// The headline, the line under it, and while the service runs who was held, who was
+// spared and how many system processes were passed over.
+const int32_t kStatusLineCount = 5;
 const int32_t kServiceButtonX = 203;
 const int32_t kServiceButtonY = 38;
 const int32_t kServiceButtonWidth = 100;

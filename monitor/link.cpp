@@ -81,6 +81,7 @@ void poll_snapshot(const LinkPlatform* platform) {
   if (ready) column = held_column_of(&taken, flag_read(&g_monitor.slider_threshold));
   snapshot_copy_lock();
   record_held_column(&column, ready ? report.spared_pid : 0, platform->resolve_name);
+  if (ready) g_held.latest = column;
   snapshot_copy_unlock();
   flag_store(&g_monitor.column_pending, 1);
   flag_store(&g_monitor.scroll_pending, 1);
@@ -114,6 +115,11 @@ void run_monitor_link(const LinkPlatform* platform) {
   while (!stop_seen()) {
     platform->sleep_ms(kSnapshotPollMs);
     look(platform, &view);
+    // The window thread follows the foreground as it changes; where the system reports no
+    // change, each poll still notices one.
+    const ForegroundClaim front = platform->front_claim();
+    const ForegroundClaim claimed = load_foreground();
+    if (front.pid != claimed.pid || front.creation_time != claimed.creation_time) claim_program_in_front(&front);
     // A restarted service begins at its default level and knows no monitor.
     if (view.process_id != 0 && view.process_id != announced_to) announced = 0;
     if (!announced) {

@@ -22,6 +22,8 @@ struct LinkPlatform {
   uint32_t (*current_process_id)();
   void (*repaint_main_window)();
   ResolveName resolve_name;  // a held program's image name
+  // The program in front now, as claimed when sparing is on (pid 0 otherwise).
+  ForegroundClaim (*front_claim)();
 };
 
 // Opens the link once the region exists; between tries it starts the service when it is

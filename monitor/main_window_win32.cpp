@@ -27,6 +27,9 @@ const int kSliderY = 30;
 const int kSliderWidth = 50;
 const int kSliderHeight = 408;
 const int kDeferredWindows = 2;
+const UINT_PTR kHeldToolId = 1;
+const int32_t kTooltipWidth = 400;
+const int kTipCompareLength = 320;
 const LRESULT kNotifyHandled = 1;
 const UINT kRepaintNow = RDW_INVALIDATE | RDW_UPDATENOW;
 
@@ -86,9 +89,16 @@ HFONT create_ui_font(int32_t dpi) {
 
 void set_controls_font(HFONT font) {
   const HWND with_text[] = {g_windows.tab_control, g_windows.stop_button, g_windows.start_button,
-                            g_windows.install_button};
+                            g_windows.install_button, g_windows.tooltip};
   for (HWND control : with_text) {
     if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  for (HWND line : g_windows.status_lines) {
+    if (line != nullptr) SendMessageW(line, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  // Several lines for several programs; the width keeps a long name on one line.
+  if (g_windows.tooltip != nullptr) {
+    SendMessageW(g_windows.tooltip, TTM_SETMAXTIPWIDTH, 0, scale(kTooltipWidth, g_windows.dpi));
   }
 }
 
@@ -122,6 +132,39 @@ HWND create_service_button(const wchar_t* text, int id) {
   const WindowBox box = service_button_box(0, 0, g_windows.dpi);
   return CreateWindowExW(0, L"BUTTON", text, WS_CHILD, box.x, box.y, box.width, box.height, g_windows.main,
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+}
+
+HWND create_status_line() {
+  return CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 0, 0, 0, 0,
+                         g_windows.main, nullptr, nullptr, nullptr);
+}
+
+// One tool over the graph area, whose text is asked for whenever the tip shows.
+HWND create_held_tooltip() {
+  HWND tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, g_windows.main, nullptr,
+                                 g_windows.instance, nullptr);
+  if (tooltip == nullptr) return nullptr;
+  TTTOOLINFOW tool = {};
+  tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_SUBCLASS;
+  tool.hwnd = g_windows.main;
+  tool.uId = kHeldToolId;
+  tool.lpszText = LPSTR_TEXTCALLBACKW;
+  SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  return tooltip;
+}
+
+// The tool covers the graph area wherever the layout put it.
+void place_held_tool() {
+  if (g_windows.tooltip == nullptr) return;
+  TTTOOLINFOW tool = {};
+  tool.cbSize = sizeof(tool);
+  tool.hwnd = g_windows.main;
+  tool.uId = kHeldToolId;
+  GetWindowRect(g_windows.graph_area, &tool.rect);
+  MapWindowPoints(nullptr, g_windows.main, reinterpret_cast<POINT*>(&tool.rect), 2);
+  SendMessageW(g_windows.tooltip, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void move_box(HWND window, WindowBox box) { MoveWindow(window, box.x, box.y, box.width, box.height, TRUE); }
@@ -159,6 +202,7 @@ void lay_out(int width, int height) {
   g_monitor.threshold_line_y =
       threshold_line_y(flag_read(&g_monitor.slider_threshold), graph.bottom, g_windows.dpi);
   run_layout_pass(graph);
+  place_held_tool();
 }
 
 LRESULT on_size(LPARAM lparam) {
@@ -216,11 +260,39 @@ void switch_tab() {
   select_tab(next_tab(current));
 }
 
+// The tip names the programs held in the column under the mouse; over any other column
+// its text is empty and it does not show.
+void on_held_tip_text(NMTTDISPINFOW* info) {
+  POINT at = {0, 0};
+  GetCursorPos(&at);
+  ScreenToClient(g_windows.main, &at);
+  info->lpszText = const_cast<wchar_t*>(held_tip_at(at));
+  info->hinst = nullptr;
+}
+
 LRESULT on_notify(LPARAM lparam) {
-  const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
+  NMHDR* header = reinterpret_cast<NMHDR*>(lparam);
   // Answering 1 keeps the tab control from switching by itself; switch_tab decides.
   if (header != nullptr && header->code == static_cast<UINT>(TCN_SELCHANGING)) switch_tab();
+  if (header != nullptr && header->hwndFrom == g_windows.tooltip && header->code == TTN_GETDISPINFOW) {
+    on_held_tip_text(reinterpret_cast<NMTTDISPINFOW*>(lparam));
+  }
   return kNotifyHandled;
+}
+
+// Moving to another column, the tip is taken down so that it comes back with that
+// column's programs.
+LRESULT on_mouse_move(LPARAM lparam) {
+  static const wchar_t* shown = nullptr;
+  static wchar_t last[kTipCompareLength];
+  POINT at = {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+  const wchar_t* tip = held_tip_at(at);
+  if (shown != nullptr && lstrcmpW(last, tip) != 0 && g_windows.tooltip != nullptr) {
+    SendMessageW(g_windows.tooltip, TTM_POP, 0, 0);
+  }
+  lstrcpynW(last, tip, kTipCompareLength);
+  shown = last;
+  return 0;
 }
 
 LRESULT on_vscroll(LPARAM lparam) {
@@ -286,6 +358,13 @@ LRESULT on_ctl_color_static(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   if (reinterpret_cast<HWND>(lparam) == g_windows.graph_area && g_windows.graph_area != nullptr) {
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
   }
+  // The Status page's lines stand on the page's own colour.
+  for (HWND line : g_windows.status_lines) {
+    if (reinterpret_cast<HWND>(lparam) == line && line != nullptr) {
+      SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_MENU));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_MENU));
+    }
+  }
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
@@ -342,6 +421,8 @@ int init_instance(HINSTANCE instance, int show_command) {
   g_windows.stop_button = create_service_button(L"Stop Service", IDC_STOP_SERVICE);
   g_windows.start_button = create_service_button(L"Start Service", IDC_START_SERVICE);
   g_windows.install_button = create_service_button(L"Install Service", IDC_INSTALL_SERVICE);
+  for (HWND& line : g_windows.status_lines) line = create_status_line();
+  g_windows.tooltip = create_held_tooltip();
   replace_ui_font();
   flag_store(&g_monitor.slider_threshold, kSliderStart);
   // The whole layout, not only the pass over the children: a window resized to its DPI
@@ -419,6 +500,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_command(window, message, wparam, lparam);
     case WM_CTLCOLORSTATIC:
       return on_ctl_color_static(window, message, wparam, lparam);
+    case WM_MOUSEMOVE:
+      return on_mouse_move(lparam);
     case kAskToInstallMessage:
       return on_ask_to_install(window);
     default:

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "monitor/layout.h"
+#include "shared/control_block.h"
 #include "shared/usage_snapshot.h"
 
 const int kTextBufferLength = 100;
@@ -19,6 +21,10 @@ struct MonitorWindows {
   HWND stop_button;
   HWND start_button;
   HWND install_button;
+  // The Status page's lines, as text controls so that screen readers read them too.
+  HWND status_lines[kStatusLineCount];
+  // Names the programs held in the column under the mouse.
+  HWND tooltip;
   HANDLE instance_mutex;
   // The main window's DPI, which every size of the layout is scaled to, and the UI font
   // made for it (null: the controls' own font). Both change with WM_DPICHANGED.
@@ -53,12 +59,17 @@ void paint_graph_image(HDC dc);
 
 // Status page.
 void paint_status_page(HDC dc);
+// Hides its lines and buttons, as the Graph page is painted.
+void hide_status_page();
+// The tooltip's text for the graph column under a point of the main window's client area.
+const wchar_t* held_tip_at(POINT client);
 
 // The program in front: followed from the start of the message loop to its end; a window
 // claimed now (as when sparing is switched on again).
 void follow_foreground();
 void stop_following_foreground();
 void claim_front_window(HWND window);
+ForegroundClaim front_window_claim();
 
 // Link thread entry for CreateThread.
 DWORD WINAPI monitor_link_thread(LPVOID parameter);

@@ -144,14 +144,16 @@ keep_session() {
   keeper_pid=$!
 }
 
-# background_probe NAME ARGS...: a probe in the background, its output in $QC_ARTIFACTS/NAME.
+# background_program NAME EXE ARGS...: a program in the background, its output in
+# $QC_ARTIFACTS/NAME; background_probe NAME ARGS...: the probe so.
 background_pids=()
-background_probe() {
-  local name=$1
-  shift
-  "$QC_WINE" "$probe_exe" "$@" >"$QC_ARTIFACTS/$name" 2>/dev/null &
+background_program() {
+  local name=$1 program=$2
+  shift 2
+  "$QC_WINE" "$program" "$@" >"$QC_ARTIFACTS/$name" 2>/dev/null &
   background_pids+=($!)
 }
+background_probe() { background_program "$1" "$probe_exe" "${@:2}"; }
 
 # first_line_of NAME: waits up to 20 s for a background probe's first line.
 first_line_of() {

@@ -193,7 +193,7 @@ bool lock(HANDLE mutex) {
 }
 
 struct RegionValues {
-  uint32_t flags, active_count, command_flags, monitor_pid;
+  uint32_t flags, active_count, command_flags, monitor_pid, foreground_pid;
   int32_t threshold;
 };
 
@@ -207,6 +207,7 @@ bool read_region(Region* r, RegionValues* v) {
   v->command_flags = r->view->command_flags;
   v->threshold = r->view->threshold;
   v->monitor_pid = r->view->monitor_pid;
+  v->foreground_pid = r->view->foreground_pid;
   ReleaseMutex(r->command_mutex);
   return true;
 }
@@ -217,8 +218,8 @@ int cmd_region() {
   RegionValues v;
   if (open_region(&r)) {
     if (read_region(&r, &v)) {
-      printf("flags=%u active=%u command=%u threshold=%d monitor_pid=%u\n", v.flags, v.active_count,
-             v.command_flags, v.threshold, v.monitor_pid);
+      printf("flags=%u active=%u command=%u threshold=%d monitor_pid=%u foreground_pid=%u\n", v.flags,
+             v.active_count, v.command_flags, v.threshold, v.monitor_pid, v.foreground_pid);
       rc = 0;
     } else {
       printf("\n");
@@ -431,6 +432,7 @@ HWND main_window() { return FindWindowW(kWindowClass, kWindowTitle); }
 struct Children {
   HWND tab = nullptr, slider = nullptr, graph = nullptr;
   std::vector<HWND> buttons;
+  std::vector<HWND> texts;  // the Status page's lines
 };
 
 BOOL CALLBACK collect_child(HWND hwnd, LPARAM lparam) {
@@ -439,7 +441,8 @@ BOOL CALLBACK collect_child(HWND hwnd, LPARAM lparam) {
   GetClassNameW(hwnd, cls, 64);
   if (!_wcsicmp(cls, WC_TABCONTROLW)) c->tab = hwnd;
   else if (!_wcsicmp(cls, TRACKBAR_CLASSW)) c->slider = hwnd;
-  else if (!_wcsicmp(cls, L"Static")) c->graph = hwnd;
+  else if (!_wcsicmp(cls, L"Static") && (GetWindowLongW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) c->graph = hwnd;
+  else if (!_wcsicmp(cls, L"Static")) c->texts.push_back(hwnd);
   else if (!_wcsicmp(cls, L"Button")) c->buttons.push_back(hwnd);
   return TRUE;
 }
@@ -811,12 +814,39 @@ int cmd_busy_front(double seconds) {
   printf("pid=%lu front=%d\n", GetCurrentProcessId(), GetForegroundWindow() == window ? 1 : 0);
   fflush(stdout);
   HANDLE spinner = CreateThread(nullptr, 0, spin_until, &end, 0, nullptr);
+  ULONGLONG back = 0;
   while (WaitForSingleObject(spinner, 0) == WAIT_TIMEOUT) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     MsgWaitForMultipleObjects(1, &spinner, FALSE, 50, QS_ALLINPUT);
+    // As a user who works in it, it takes the front back about a second after losing it.
+    if (GetForegroundWindow() == window) {
+      back = 0;
+    } else if (back == 0) {
+      back = GetTickCount64() + 1000;
+    } else if (GetTickCount64() >= back) {
+      SetForegroundWindow(window);
+      back = 0;
+    }
   }
   return 0;
+}
+
+// The Status page's visible lines, joined with '|'.
+int cmd_texts() {
+  HWND window = main_window();
+  std::string out;
+  if (window) {
+    for (HWND line : children_of(window).texts) {
+      if (!IsWindowVisible(line)) continue;
+      wchar_t text[256] = L"";
+      GetWindowTextW(line, text, 256);
+      if (!out.empty()) out += "|";
+      out += narrow(text);
+    }
+  }
+  printf("texts=%s\n", out.c_str());
+  return window ? 0 : 1;
 }
 
 // The text of the monitor's tooltip that shows now, lines joined with '|'.
@@ -827,8 +857,10 @@ int cmd_tooltip() {
   std::string text = "none";
   for (HWND tip : top_windows(TOOLTIPS_CLASSW, nullptr, monitor)) {
     if (!IsWindowVisible(tip)) continue;
+    // Asked of the tooltip itself: another process's GetWindowTextW reads only the title.
     wchar_t buffer[512] = L"";
-    GetWindowTextW(tip, buffer, 512);
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(tip, WM_GETTEXT, 512, (LPARAM)buffer, SMTO_ABORTIFHUNG, 2000, &copied);
     text = narrow(buffer);
     for (char& c : text) {
       if (c == '\r') c = ' ';
@@ -980,7 +1012,7 @@ int usage() {
           "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
           "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes |\n"
-          "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | busy-front SECONDS | tooltip |\n"
+          "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | busy-front SECONDS | tooltip | texts |\n"
           "       cpu PID SECONDS |\n"
           "       recovery PID SECONDS | spin PID | kill-while-held BUSY_PID SERVICE_PID SECONDS | moving PID SECONDS |\n"
           "       frames SECONDS [FILE]\n");
@@ -1029,6 +1061,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"busy" && argc == 3) return cmd_busy(num(2));
   if (cmd == L"busy-front" && argc == 3) return cmd_busy_front(num(2));
   if (cmd == L"tooltip") return cmd_tooltip();
+  if (cmd == L"texts") return cmd_texts();
   if (cmd == L"cpu" && argc == 4) return cmd_cpu((DWORD)num(2), num(3));
   if (cmd == L"recovery" && argc == 4) return cmd_recovery((DWORD)num(2), num(3));
   if (cmd == L"frames" && (argc == 3 || argc == 4)) return cmd_frames(num(2), argc == 4 ? argv[3] : nullptr);
