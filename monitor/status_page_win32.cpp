@@ -35,9 +35,9 @@ void place(HWND child, WindowBox box) {
   }
 }
 
-// Shows the view's button beside the headline, with Windows' shield when the action
-// needs an administrator's approval, and hides the others.
-void place_button(HDC dc, const StatusView* view) {
+// Shows the view's button beside the headline, which is so wide, with Windows' shield when
+// the action needs an administrator's approval, and hides the others.
+void place_button(int32_t headline_width, const StatusView* view) {
   HWND shown = button_for(view->button);
   const HWND all[] = {g_windows.stop_button, g_windows.start_button, g_windows.install_button};
   for (HWND button : all) {
@@ -45,16 +45,14 @@ void place_button(HDC dc, const StatusView* view) {
   }
   if (shown == nullptr) return;
   SendMessageW(shown, BCM_SETSHIELD, 0, view->shield ? TRUE : FALSE);
-  SIZE headline = {0, 0};
-  GetTextExtentPoint32W(dc, view->headline, text_length(view->headline), &headline);
   SIZE ideal = {0, 0};
   if (!SendMessageW(shown, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal))) ideal.cx = 0;
-  place(shown, service_button_box(headline.cx, ideal.cx, g_windows.dpi));
+  place(shown, service_button_box(headline_width, ideal.cx, g_windows.dpi));
   ShowWindow(shown, SW_SHOW);
 }
 
-// Line `index` shows `text` (none when empty), as wide as the page and one pitch high.
-void show_line(int32_t index, const wchar_t* text, int32_t page_width) {
+// Line `index` shows `text` (none when empty), `width` wide and one pitch high.
+void show_line(int32_t index, const wchar_t* text, int32_t width) {
   HWND line = g_windows.status_lines[index];
   if (line == nullptr) return;
   wchar_t shown[kLineCapacity];
@@ -62,7 +60,7 @@ void show_line(int32_t index, const wchar_t* text, int32_t page_width) {
   if (lstrcmpW(shown, text) != 0) SetWindowTextW(line, text);
   const int32_t x = status_text_x(g_windows.dpi);
   const int32_t y = status_line_y(index, g_windows.dpi);
-  place(line, WindowBox{x, y, page_width - 2 * x, status_line_y(1, g_windows.dpi) - status_line_y(0, g_windows.dpi)});
+  place(line, WindowBox{x, y, width, status_line_y(1, g_windows.dpi) - status_line_y(0, g_windows.dpi)});
   ShowWindow(line, text[0] != L'\0' ? SW_SHOW : SW_HIDE);
 }
 
@@ -95,8 +93,14 @@ void paint_status_page(HDC dc) {
     system_summary(report.system_passed_over, lines[count], kLineCapacity);
     if (lines[count][0] != L'\0') ++count;
   }
-  for (int32_t i = 0; i < kStatusLineCount; ++i) show_line(i, i < count ? lines[i] : L"", page_width);
-  place_button(dc, &view);
+  // The headline only as wide as its text, so that the button beside it stays uncovered.
+  SIZE headline = {0, 0};
+  GetTextExtentPoint32W(dc, view.headline, text_length(view.headline), &headline);
+  const int32_t text_width = page_width - 2 * status_text_x(g_windows.dpi);
+  for (int32_t i = 0; i < kStatusLineCount; ++i) {
+    show_line(i, i < count ? lines[i] : L"", i == kStatusHeadline ? headline.cx + 1 : text_width);
+  }
+  place_button(headline.cx, &view);
   if (previous_font != nullptr) SelectObject(dc, previous_font);
   DeleteObject(background);
 }
