@@ -29,6 +29,15 @@ ScmHandle open_service_and_manager(uint32_t access, ScmHandle* manager, int* fai
   return service;
 }
 
+// The service opened for an action and its manager; null, with *refused the action's
+// result (kRefusedForRights without the right, -1 otherwise), when either cannot be opened.
+ScmHandle open_for_action(uint32_t access, ScmHandle* manager, int* refused) {
+  int failure = 0;
+  ScmHandle service = open_service_and_manager(access, manager, &failure);
+  if (service == nullptr) *refused = failure == kScmDenied ? kRefusedForRights : -1;
+  return service;
+}
+
 // -1 yes, 0 no or unknown.
 int service_state_is(uint32_t wanted) {
   ScmHandle manager;
@@ -183,11 +192,10 @@ int install_service() {
 
 int start_service_and_wait() {
   ScmHandle manager;
-  int failure = 0;
-  ScmHandle service = open_service_and_manager(kServiceStart | kServiceQueryStatus, &manager, &failure);
-  if (service == nullptr) return failure == kScmDenied ? kRefusedForRights : -1;
-  ServiceProgress progress;
   int result = -1;
+  ScmHandle service = open_for_action(kServiceStart | kServiceQueryStatus, &manager, &result);
+  if (service == nullptr) return result;
+  ServiceProgress progress;
   if (scm_query(service, &progress) == 0 && progress.state != kServiceRunning) {
     const int started = scm_start(service);
     if (started == kScmDenied) result = kRefusedForRights;
@@ -215,11 +223,10 @@ int start_service_and_wait() {
 int stop_service_and_wait() {
   const uint32_t begin = tick_count();
   ScmHandle manager;
-  int failure = 0;
-  ScmHandle service = open_service_and_manager(kServiceStop | kServiceQueryStatus, &manager, &failure);
-  if (service == nullptr) return failure == kScmDenied ? kRefusedForRights : -1;
-  ServiceProgress progress;
   int result = -1;
+  ScmHandle service = open_for_action(kServiceStop | kServiceQueryStatus, &manager, &result);
+  if (service == nullptr) return result;
+  ServiceProgress progress;
   if (scm_query(service, &progress) == 0) {
     result = 0;
     if (progress.state != kServiceStopped && wait_for_pending_stop(service, &progress, begin) == 0) {

@@ -30,26 +30,38 @@ ForegroundClaim claim_for(HWND window) {
 
 void CALLBACK on_foreground_event(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
   if (object != OBJID_WINDOW) return;
-  claim_front_window(window);
+  const ForegroundClaim claim = claim_for(window);
+  follow_program_in_front(&claim);
 }
 
 }  // namespace
-
-ForegroundClaim front_window_claim() { return claim_for(GetForegroundWindow()); }
 
 void claim_front_window(HWND window) {
   const ForegroundClaim claim = claim_for(window);
   claim_program_in_front(&claim);
 }
 
+void look_at_foreground() {
+  static HWND last = nullptr;
+  HWND window = GetForegroundWindow();
+  // Opened only when another window came to the front.
+  if (window == last) return;
+  last = window;
+  const ForegroundClaim claim = claim_for(window);
+  follow_program_in_front(&claim);
+}
+
 void follow_foreground() {
   // Out of context: the events arrive as messages on this thread, no library is injected.
   g_foreground_hook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
                                       on_foreground_event, 0, 0, WINEVENT_OUTOFCONTEXT);
+  // Not every system reports the change (Wine does not): a look twice a second finds it.
+  SetTimer(g_windows.main, kForegroundTimer, kForegroundLookMs, nullptr);
   claim_front_window(GetForegroundWindow());
 }
 
 void stop_following_foreground() {
   if (g_foreground_hook != nullptr) UnhookWinEvent(g_foreground_hook);
   g_foreground_hook = nullptr;
+  KillTimer(g_windows.main, kForegroundTimer);
 }

@@ -115,11 +115,6 @@ void run_monitor_link(const LinkPlatform* platform) {
   while (!stop_seen()) {
     platform->sleep_ms(kSnapshotPollMs);
     look(platform, &view);
-    // The window thread follows the foreground as it changes; where the system reports no
-    // change, each poll still notices one.
-    const ForegroundClaim front = platform->front_claim();
-    const ForegroundClaim claimed = load_foreground();
-    if (front.pid != claimed.pid || front.creation_time != claimed.creation_time) claim_program_in_front(&front);
     // A restarted service begins at its default level and knows no monitor.
     if (view.process_id != 0 && view.process_id != announced_to) announced = 0;
     if (!announced) {
@@ -137,6 +132,11 @@ void claim_program_in_front(const ForegroundClaim* claim) {
   store_foreground(claim);
   if (flag_read(&g_monitor.link_ready) == 0) return;
   if (send_foreground(&g_monitor.link, claim) != 0) flag_store(&g_monitor.foreground_unsent, 1);
+}
+
+void follow_program_in_front(const ForegroundClaim* claim) {
+  const ForegroundClaim claimed = load_foreground();
+  if (claim->pid != claimed.pid || claim->creation_time != claimed.creation_time) claim_program_in_front(claim);
 }
 
 void send_slider_threshold(int32_t threshold) {

@@ -22,8 +22,6 @@ struct LinkPlatform {
   uint32_t (*current_process_id)();
   void (*repaint_main_window)();
   ResolveName resolve_name;  // a held program's image name
-  // The program in front now, as claimed when sparing is on (pid 0 otherwise).
-  ForegroundClaim (*front_claim)();
 };
 
 // Opens the link once the region exists; between tries it starts the service when it is
@@ -39,3 +37,6 @@ void send_slider_threshold(int32_t threshold);
 // From the window thread: the program now in front (pid 0: spare none), sent as the
 // slider's value is; every announcement carries the latest claim too.
 void claim_program_in_front(const ForegroundClaim* claim);
+// The same, but only when it is not the program claimed last: for a look at the
+// foreground that may find nothing new.
+void follow_program_in_front(const ForegroundClaim* claim);

@@ -41,7 +41,7 @@ void repaint_main_window() {
 DWORD WINAPI monitor_link_thread(LPVOID) {
   const LinkPlatform platform = {
       look_without_rights, start_service_and_wait, sleep_ms, open_shared_link, current_process_id,
-      repaint_main_window, resolve_name, front_window_claim,
+      repaint_main_window, resolve_name,
   };
   run_monitor_link(&platform);
   return 0;

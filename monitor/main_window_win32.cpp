@@ -283,15 +283,11 @@ LRESULT on_notify(LPARAM lparam) {
 // Moving to another column, the tip is taken down so that it comes back with that
 // column's programs.
 LRESULT on_mouse_move(LPARAM lparam) {
-  static const wchar_t* shown = nullptr;
   static wchar_t last[kTipCompareLength];
   POINT at = {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
   const wchar_t* tip = held_tip_at(at);
-  if (shown != nullptr && lstrcmpW(last, tip) != 0 && g_windows.tooltip != nullptr) {
-    SendMessageW(g_windows.tooltip, TTM_POP, 0, 0);
-  }
+  if (lstrcmpW(last, tip) != 0 && g_windows.tooltip != nullptr) SendMessageW(g_windows.tooltip, TTM_POP, 0, 0);
   lstrcpynW(last, tip, kTipCompareLength);
-  shown = last;
   return 0;
 }
 
@@ -502,6 +498,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_ctl_color_static(window, message, wparam, lparam);
     case WM_MOUSEMOVE:
       return on_mouse_move(lparam);
+    case WM_TIMER:
+      if (wparam == kForegroundTimer) look_at_foreground();
+      return 0;
     case kAskToInstallMessage:
       return on_ask_to_install(window);
     default:

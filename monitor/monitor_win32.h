@@ -69,7 +69,10 @@ const wchar_t* held_tip_at(POINT client);
 void follow_foreground();
 void stop_following_foreground();
 void claim_front_window(HWND window);
-ForegroundClaim front_window_claim();
+// The timer's look at the foreground window, in case no event told of a change.
+void look_at_foreground();
+const UINT_PTR kForegroundTimer = 1;
+const UINT kForegroundLookMs = 500;
 
 // Link thread entry for CreateThread.
 DWORD WINAPI monitor_link_thread(LPVOID parameter);

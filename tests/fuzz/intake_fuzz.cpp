@@ -196,7 +196,6 @@ int fake_open_link(SharedLink* link) {
   return 0;
 }
 uint32_t fake_monitor_pid() { return kFirstMonitorPid; }
-ForegroundClaim fake_front_claim() { return ForegroundClaim{kBusyProgramPid, creation_time_of(kBusyProgramPid)}; }
 // Every id gets a name of the largest size, so a hostile id exercises the whole table.
 int fake_resolve_name(uint32_t, wchar_t* out, int32_t capacity) {
   for (int32_t i = 0; i < capacity; ++i) out[i] = L'n';
@@ -205,7 +204,7 @@ int fake_resolve_name(uint32_t, wchar_t* out, int32_t capacity) {
 
 const LinkPlatform kLinkPlatform = {
     fake_look_at_service, fake_start_service, fake_sleep, fake_open_link, fake_monitor_pid,
-    paint_column, fake_resolve_name, fake_front_claim,
+    paint_column, fake_resolve_name,
 };
 
 // The link thread's whole run, with a paint at each repaint it asks for.

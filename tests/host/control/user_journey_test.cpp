@@ -56,10 +56,8 @@ void repaint() {}
 
 int no_name(uint32_t, wchar_t*, int32_t) { return -1; }
 
-ForegroundClaim nothing_in_front() { return ForegroundClaim{0, 0}; }
-
 const LinkPlatform kLink = {look_without_rights, start_service_and_wait, link_pause, open_region, monitor_pid,
-                            repaint, no_name, nothing_in_front};
+                            repaint, no_name};
 
 class UserJourneyTest : public ::testing::TestWithParam<Account> {
  protected:

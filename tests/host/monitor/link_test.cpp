@@ -84,8 +84,6 @@ int fake_open_link(SharedLink* link) {
 }
 uint32_t fake_current_process_id() { return kPid; }
 void fake_repaint() { ++g_fake->repaints; }
-ForegroundClaim g_front = {0, 0};
-ForegroundClaim fake_front_claim() { return g_front; }
 int fake_resolve_name(uint32_t pid, wchar_t* out, int32_t capacity) {
   if (pid % 2 != 0) return -1;  // odd ids cannot be opened
   swprintf(out, capacity, L"prog%u.exe", pid);
@@ -94,7 +92,7 @@ int fake_resolve_name(uint32_t pid, wchar_t* out, int32_t capacity) {
 
 const LinkPlatform kFakePlatform = {
     fake_look_at_service, fake_start_service_and_wait, fake_sleep_ms, fake_open_link,
-    fake_current_process_id, fake_repaint, fake_resolve_name, fake_front_claim,
+    fake_current_process_id, fake_repaint, fake_resolve_name,
 };
 
 class LinkTest : public ::testing::Test {
@@ -106,7 +104,6 @@ class LinkTest : public ::testing::Test {
     g_monitor.service_presence = kServiceInstalled;
     g_monitor.service_state = RUNNING;
     fake = FakeSystem{};
-    g_front = ForegroundClaim{0, 0};
     memset(&fake.region, 0, sizeof(fake.region));
     g_fake = &fake;
     g_lock_depth = 0;
@@ -193,7 +190,6 @@ TEST_F(LinkTest, AChangedServiceStateRepaintsSoTheStatusPageFollows) {
 TEST_F(LinkTest, AnnouncesSliderValueProcessIdAndTheProgramInFrontOnConnect) {
   g_monitor.slider_threshold = 64;
   const ForegroundClaim front = {321, 0x0123456789ABCDEFull};
-  g_front = front;
   claim_program_in_front(&front);  // before the link is up: kept for the announcement
   EXPECT_EQ(fake.region.command_flags, 0u);
   stop_after_polls(1);
@@ -208,22 +204,22 @@ TEST_F(LinkTest, AnnouncesSliderValueProcessIdAndTheProgramInFrontOnConnect) {
   EXPECT_EQ(g_lock_depth, 0);
 }
 
-// Where the system reports no change of the foreground, each poll notices it: a new
-// program in front is claimed once, not at every poll.
-TEST_F(LinkTest, APollClaimsANewProgramInFrontOnce) {
-  stop_after_polls(3, [this](size_t poll) {
-    if (poll == 1) {
-      fake.region.command_flags = 0;  // the service took the announcement
-      g_front = ForegroundClaim{777, 5};
-    }
-    if (poll == 2) {
-      EXPECT_EQ(fake.region.command_flags, CMD_FOREGROUND_CHANGED);
-      EXPECT_EQ(fake.region.foreground_pid, 777u);
-      fake.region.command_flags = 0;
-    }
-  });
+// A look at the foreground that finds the program already claimed sends nothing, so the
+// service takes no command and adds no pause to its cycle for it.
+TEST_F(LinkTest, OnlyANewProgramInFrontIsSent) {
+  stop_after_polls(1);
   run_monitor_link(&kFakePlatform);
+  fake.region.command_flags = 0;
+  const ForegroundClaim front = {777, 5};
+  follow_program_in_front(&front);
+  EXPECT_EQ(fake.region.command_flags, CMD_FOREGROUND_CHANGED);
+  EXPECT_EQ(fake.region.foreground_pid, 777u);
+  fake.region.command_flags = 0;
+  follow_program_in_front(&front);
   EXPECT_EQ(fake.region.command_flags, 0u);
+  const ForegroundClaim other = {777, 6};  // the id again, another process
+  follow_program_in_front(&other);
+  EXPECT_EQ(fake.region.command_flags, CMD_FOREGROUND_CHANGED);
 }
 
 TEST_F(LinkTest, EachPollTakesTheNewestSnapshotAndAsksForOneColumn) {

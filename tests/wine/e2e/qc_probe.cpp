@@ -779,10 +779,8 @@ int cmd_moving(DWORD pid, double seconds) {
   return 1;
 }
 
-// One thread that spins for the given time: a program that wants a whole processor.
-int cmd_busy(double seconds) {
-  printf("pid=%lu\n", GetCurrentProcessId());
-  fflush(stdout);
+// Keeps this thread spinning for the given time: a program that wants a whole processor.
+int spin(double seconds) {
   const ULONGLONG end = GetTickCount64() + (ULONGLONG)(seconds * 1000);
   volatile unsigned long long spins = 0;
   while (GetTickCount64() < end)
@@ -790,46 +788,65 @@ int cmd_busy(double seconds) {
   return 0;
 }
 
-// The process's processor use over the next SECONDS, in percent of one processor.
-// A busy program the user works in: a window in front, and a thread that keeps a
-// processor busy while the window thread answers its messages.
-DWORD WINAPI spin_until(LPVOID end_tick) {
-  volatile unsigned long long spins = 0;
-  while (GetTickCount64() < *(ULONGLONG*)end_tick)
-    for (int i = 0; i < 1000000; ++i) spins = spins + 1;
-  return 0;
+int cmd_busy(double seconds) {
+  printf("pid=%lu\n", GetCurrentProcessId());
+  fflush(stdout);
+  return spin(seconds);
 }
 
-int cmd_busy_front(double seconds) {
-  static ULONGLONG end;
-  end = GetTickCount64() + (ULONGLONG)(seconds * 1000);
+// The process's processor use over the next SECONDS, in percent of one processor.
+// A window in front, on a thread of its own that answers its messages until `end`; as a
+// user who works in it, it takes the front back about a second after losing it.
+struct Front {
+  ULONGLONG end;
+  HWND window;
+  HANDLE ready;
+};
+
+DWORD WINAPI keep_front(LPVOID parameter) {
+  Front* front = (Front*)parameter;
   WNDCLASSW wc = {};
   wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"QcBusyFront";
+  wc.lpszClassName = L"QcInFront";
   RegisterClassW(&wc);
-  HWND window = CreateWindowExW(0, wc.lpszClassName, L"Busy in front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 620, 40,
-                                300, 200, nullptr, nullptr, wc.hInstance, nullptr);
-  SetForegroundWindow(window);
-  printf("pid=%lu front=%d\n", GetCurrentProcessId(), GetForegroundWindow() == window ? 1 : 0);
-  fflush(stdout);
-  HANDLE spinner = CreateThread(nullptr, 0, spin_until, &end, 0, nullptr);
+  front->window = CreateWindowExW(0, wc.lpszClassName, L"In front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 620, 40,
+                                  300, 200, nullptr, nullptr, wc.hInstance, nullptr);
+  SetForegroundWindow(front->window);
+  SetEvent(front->ready);
   ULONGLONG back = 0;
-  while (WaitForSingleObject(spinner, 0) == WAIT_TIMEOUT) {
+  while (GetTickCount64() < front->end) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    MsgWaitForMultipleObjects(1, &spinner, FALSE, 50, QS_ALLINPUT);
-    // As a user who works in it, it takes the front back about a second after losing it.
-    if (GetForegroundWindow() == window) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    if (GetForegroundWindow() == front->window) {
       back = 0;
     } else if (back == 0) {
       back = GetTickCount64() + 1000;
     } else if (GetTickCount64() >= back) {
-      SetForegroundWindow(window);
+      SetForegroundWindow(front->window);
       back = 0;
     }
   }
   return 0;
+}
+
+// Starts the window in front for SECONDS; 1 when it is in front now.
+int start_front(double seconds) {
+  static Front front;
+  front.end = GetTickCount64() + (ULONGLONG)(seconds * 1000);
+  front.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  CreateThread(nullptr, 0, keep_front, &front, 0, nullptr);
+  WaitForSingleObject(front.ready, 10000);
+  return GetForegroundWindow() == front.window ? 1 : 0;
+}
+
+// A busy program the user works in: its window in front, a thread that keeps a processor busy.
+int cmd_busy_front(double seconds) {
+  const int front = start_front(seconds);
+  printf("pid=%lu front=%d\n", GetCurrentProcessId(), front);
+  fflush(stdout);
+  return spin(seconds);
 }
 
 // The Status page's visible lines, joined with '|'.
@@ -1015,7 +1032,7 @@ int usage() {
           "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | busy-front SECONDS | tooltip | texts |\n"
           "       cpu PID SECONDS |\n"
           "       recovery PID SECONDS | spin PID | kill-while-held BUSY_PID SERVICE_PID SECONDS | moving PID SECONDS |\n"
-          "       frames SECONDS [FILE]\n");
+          "       frames SECONDS [FILE] | frames-front SECONDS FILE\n");
   return 2;
 }
 
@@ -1065,5 +1082,13 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"cpu" && argc == 4) return cmd_cpu((DWORD)num(2), num(3));
   if (cmd == L"recovery" && argc == 4) return cmd_recovery((DWORD)num(2), num(3));
   if (cmd == L"frames" && (argc == 3 || argc == 4)) return cmd_frames(num(2), argc == 4 ? argv[3] : nullptr);
+  // The frame loop of a program the user works in: its window in front meanwhile, from a
+  // few seconds before the loop starts, as a user has it in front before it matters.
+  if (cmd == L"frames-front" && argc == 4) {
+    const double kSettleS = 3;
+    start_front(kSettleS + num(2) + 1);
+    Sleep((DWORD)(kSettleS * 1000));
+    return cmd_frames(num(2), argv[3]);
+  }
   return usage();
 }
