@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "control/elevation.h"
+#include "monitor/held_programs.h"
 #include "monitor/help.h"
 #include "monitor/layout.h"
 #include "monitor/link.h"
@@ -30,6 +31,7 @@ const int kDeferredWindows = 2;
 const UINT_PTR kHeldToolId = 1;
 const int32_t kTooltipWidth = 400;
 const int kTipCompareLength = 320;
+const int32_t kTipCapacity = kTipCompareLength;
 const LRESULT kNotifyHandled = 1;
 const UINT kRepaintNow = RDW_INVALIDATE | RDW_UPDATENOW;
 
@@ -258,6 +260,21 @@ void select_tab(int32_t selected) {
 void switch_tab() {
   const int current = static_cast<int>(SendMessageW(g_windows.tab_control, TCM_GETCURSEL, 0, 0));
   select_tab(next_tab(current));
+}
+
+// The text of the programs held in the graph column under a client point, or an empty one.
+const wchar_t* held_tip_at(POINT client) {
+  static wchar_t tip[kTipCapacity];
+  tip[0] = L'\0';
+  RECT graph = {0, 0, 0, 0};
+  GetWindowRect(g_windows.graph_area, &graph);
+  MapWindowPoints(nullptr, g_windows.main, reinterpret_cast<POINT*>(&graph), 2);
+  const int32_t column = column_at(client.x - graph.left, graph.right - graph.left);
+  if (column < 0 || client.y < graph.top || client.y >= graph.bottom) return tip;
+  snapshot_copy_lock();
+  held_column_tip(&g_held.columns[column], tip, kTipCapacity);
+  snapshot_copy_unlock();
+  return tip;
 }
 
 // The tip names the programs held in the column under the mouse; over any other column

@@ -61,8 +61,6 @@ void paint_graph_image(HDC dc);
 void paint_status_page(HDC dc);
 // Hides its lines and buttons, as the Graph page is painted.
 void hide_status_page();
-// The tooltip's text for the graph column under a point of the main window's client area.
-const wchar_t* held_tip_at(POINT client);
 
 // The program in front: followed from the start of the message loop to its end; a window
 // claimed now (as when sparing is switched on again).

@@ -110,17 +110,3 @@ void hide_status_page() {
   for (HWND button : buttons) ShowWindow(button, SW_HIDE);
   for (HWND line : g_windows.status_lines) ShowWindow(line, SW_HIDE);
 }
-
-const wchar_t* held_tip_at(POINT client) {
-  static wchar_t tip[kLineCapacity * 2];
-  tip[0] = L'\0';
-  RECT graph = {0, 0, 0, 0};
-  GetWindowRect(g_windows.graph_area, &graph);
-  MapWindowPoints(nullptr, g_windows.main, reinterpret_cast<POINT*>(&graph), 2);
-  const int32_t column = column_at(client.x - graph.left, graph.right - graph.left);
-  if (column < 0 || client.y < graph.top || client.y >= graph.bottom) return tip;
-  snapshot_copy_lock();
-  held_column_tip(&g_held.columns[column], tip, kLineCapacity * 2);
-  snapshot_copy_unlock();
-  return tip;
-}
