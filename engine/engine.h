@@ -10,6 +10,8 @@
 const int kUsageTableCapacity = 1023;
 const int kTargetCapacity = 128;
 const int kProtectedCapacity = 64;  // one bit each in a pass's 64-bit mask
+// Entry 0 of the protected list is the service itself; monitors start here.
+const int32_t kFirstMonitorEntry = 1;
 const int kDefaultThresholdPercent = 50;
 // Outside these bounds the duty cycle's suspend or rest time would be negative or endless.
 const int32_t kMinThresholdPercent = 1;

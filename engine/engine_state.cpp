@@ -8,7 +8,6 @@ namespace {
 
 const uint32_t kNoProcess = 0;
 const int32_t kServiceEntry = 0;  // the service's own id; never replaced
-const int32_t kFirstMonitorEntry = 1;
 const int32_t kSingleProcessor = 1;
 
 }  // namespace

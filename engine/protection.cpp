@@ -9,7 +9,6 @@ namespace {
 
 const uint32_t kNoProcess = 0;
 const uint32_t kServicesSession = 0;
-const int32_t kFirstMonitorEntry = 1;
 
 // 0 with the record of the process the system lists under this id now.
 int listed_process(uint32_t pid, PlatformProcessInfo* process) {

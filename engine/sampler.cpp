@@ -16,7 +16,6 @@ const int32_t kShareMask = 0xFF;  // share is the low 8 bits of the quotient, si
 const int32_t kShareWrap = 0x100;
 const int32_t kShareSignBit = 0x80;
 const int32_t kMinLogicalCpus = 1;
-const int32_t kFirstMonitorEntry = 1;
 // The kernel gives this id to the System process at boot, and no other process can hold
 // it while the system runs, so unlike a name it cannot be copied. System has no image to
 // check. The Idle process, id 0, never gets an entry: its time is the unused machine.
@@ -83,10 +82,9 @@ void drop_unseen_protection(uint64_t seen) {
   }
 }
 
-int is_spared(const ProcessUsageEntry* entry) {
+int is_spared(uint32_t pid, uint64_t creation_time) {
   const SparedProcess* spared = &g_engine.spared;
-  return spared->pid != kNoProcess && spared->pid == entry->pid &&
-         spared->creation_time == entry->creation_time;
+  return spared->pid != kNoProcess && spared->pid == pid && spared->creation_time == creation_time;
 }
 
 // Holdable when a thread of it opens for suspend and resume; a protected process refuses,
@@ -256,7 +254,7 @@ void run_selection_phase() {
     if (entry->verdict == kVerdictUnchecked) entry->verdict = decide_verdict(entry->pid);
     if (entry->verdict == kVerdictSystem) ++e->report.system_passed_over;
     if (entry->verdict != kVerdictHoldable || targets->target_count >= kTargetCapacity) continue;
-    if (is_spared(entry)) {
+    if (is_spared(entry->pid, entry->creation_time)) {
       e->report.spared_pid = entry->pid;
       continue;
     }
@@ -283,10 +281,9 @@ int run_sampling_pass() {
   g_engine.pass_tick = platform_tick_count();
   uint64_t protected_seen = 0;
   int spared_seen = 0;
-  const SparedProcess* spared = &g_engine.spared;
   do {
     see_protected(&info, &protected_seen);
-    if (info.process_id == spared->pid && info.creation_time == spared->creation_time) spared_seen = 1;
+    if (is_spared(info.process_id, info.creation_time)) spared_seen = 1;
     measure_process(&info);
   } while (platform_next_process(list, &info) == 0);
   drop_unseen_protection(protected_seen);

@@ -25,16 +25,14 @@ void add(Text* text, const wchar_t* part) {
 }
 
 void add_number(Text* text, uint32_t value) {
-  wchar_t digits[11];
-  int32_t count = 0;
+  wchar_t digits[11];  // the ten of the largest 32-bit value, then the terminator
+  int32_t at = 10;
+  digits[at] = L'\0';
   do {
-    digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+    digits[--at] = static_cast<wchar_t>(L'0' + value % 10);
     value /= 10;
   } while (value != 0);
-  wchar_t reversed[11];
-  for (int32_t i = 0; i < count; ++i) reversed[i] = digits[count - 1 - i];
-  reversed[count] = L'\0';
-  add(text, reversed);
+  add(text, digits + at);
 }
 
 Text begin(wchar_t* out, int32_t capacity) {

@@ -19,40 +19,35 @@ void monitor_state_reset() {
   g_monitor.spare_front = 1;
 }
 
+namespace {
+
+// Every record the two threads hand over is copied whole under the one lock.
+void copy_locked(void* to, const void* from, size_t bytes) {
+  snapshot_copy_lock();
+  memcpy(to, from, bytes);
+  snapshot_copy_unlock();
+}
+
+}  // namespace
+
 void store_snapshot_copy(const UsageSnapshot* snapshot) {
-  snapshot_copy_lock();
-  memcpy(&g_monitor.snapshot_copy, snapshot, sizeof(UsageSnapshot));
-  snapshot_copy_unlock();
+  copy_locked(&g_monitor.snapshot_copy, snapshot, sizeof(UsageSnapshot));
 }
 
-void load_snapshot_copy(UsageSnapshot* out) {
-  snapshot_copy_lock();
-  memcpy(out, &g_monitor.snapshot_copy, sizeof(UsageSnapshot));
-  snapshot_copy_unlock();
-}
+void load_snapshot_copy(UsageSnapshot* out) { copy_locked(out, &g_monitor.snapshot_copy, sizeof(UsageSnapshot)); }
 
-void store_service_report(const ServiceReport* report) {
-  snapshot_copy_lock();
-  g_monitor.report = *report;
-  snapshot_copy_unlock();
-}
+void store_service_report(const ServiceReport* report) { copy_locked(&g_monitor.report, report, sizeof(*report)); }
 
 ServiceReport load_service_report() {
-  snapshot_copy_lock();
-  const ServiceReport report = g_monitor.report;
-  snapshot_copy_unlock();
+  ServiceReport report;
+  copy_locked(&report, &g_monitor.report, sizeof(report));
   return report;
 }
 
-void store_foreground(const ForegroundClaim* claim) {
-  snapshot_copy_lock();
-  g_monitor.foreground = *claim;
-  snapshot_copy_unlock();
-}
+void store_foreground(const ForegroundClaim* claim) { copy_locked(&g_monitor.foreground, claim, sizeof(*claim)); }
 
 ForegroundClaim load_foreground() {
-  snapshot_copy_lock();
-  const ForegroundClaim claim = g_monitor.foreground;
-  snapshot_copy_unlock();
+  ForegroundClaim claim;
+  copy_locked(&claim, &g_monitor.foreground, sizeof(claim));
   return claim;
 }
