@@ -19,13 +19,20 @@ void scroll_back_buffer(HDC buffer) {
   BitBlt(buffer, 0, 0, kBufferWidth - kScrollStep, kBufferHeight, buffer, kScrollStep, 0, SRCCOPY);
 }
 
+}  // namespace
+
 RECT graph_client_rect() {
   RECT rect = {0, 0, 0, 0};
   GetClientRect(g_windows.graph_area, &rect);
   return rect;
 }
 
-}  // namespace
+RECT graph_area_rect() {
+  RECT rect = {0, 0, 0, 0};
+  GetWindowRect(g_windows.graph_area, &rect);
+  MapWindowPoints(nullptr, g_windows.main, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
 
 HWND create_graph_area() {
   HWND area = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_BITMAP, 0, 25,

@@ -28,10 +28,6 @@ const int kSliderY = 30;
 const int kSliderWidth = 50;
 const int kSliderHeight = 408;
 const int kDeferredWindows = 2;
-const UINT_PTR kHeldToolId = 1;
-const int32_t kTooltipWidth = 400;
-const int kTipCompareLength = 320;
-const int32_t kTipCapacity = kTipCompareLength;
 const LRESULT kNotifyHandled = 1;
 const UINT kRepaintNow = RDW_INVALIDATE | RDW_UPDATENOW;
 
@@ -98,10 +94,7 @@ void set_controls_font(HFONT font) {
   for (HWND line : g_windows.status_lines) {
     if (line != nullptr) SendMessageW(line, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
-  // Several lines for several programs; the width keeps a long name on one line.
-  if (g_windows.tooltip != nullptr) {
-    SendMessageW(g_windows.tooltip, TTM_SETMAXTIPWIDTH, 0, scale(kTooltipWidth, g_windows.dpi));
-  }
+  size_held_tooltip();
 }
 
 // A new font for a new DPI; the old one is freed once no control uses it.
@@ -110,12 +103,6 @@ void replace_ui_font() {
   g_windows.font = create_ui_font(g_windows.dpi);
   set_controls_font(g_windows.font);
   if (old != nullptr) DeleteObject(old);
-}
-
-RECT graph_client_rect() {
-  RECT rect = {0, 0, 0, 0};
-  GetClientRect(g_windows.graph_area, &rect);
-  return rect;
 }
 
 void run_layout_pass(RECT graph) {
@@ -139,34 +126,6 @@ HWND create_service_button(const wchar_t* text, int id) {
 HWND create_status_line() {
   return CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 0, 0, 0, 0,
                          g_windows.main, nullptr, nullptr, nullptr);
-}
-
-// One tool over the graph area, whose text is asked for whenever the tip shows.
-HWND create_held_tooltip() {
-  HWND tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, g_windows.main, nullptr,
-                                 g_windows.instance, nullptr);
-  if (tooltip == nullptr) return nullptr;
-  TTTOOLINFOW tool = {};
-  tool.cbSize = sizeof(tool);
-  tool.uFlags = TTF_SUBCLASS;
-  tool.hwnd = g_windows.main;
-  tool.uId = kHeldToolId;
-  tool.lpszText = LPSTR_TEXTCALLBACKW;
-  SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-  return tooltip;
-}
-
-// The tool covers the graph area wherever the layout put it.
-void place_held_tool() {
-  if (g_windows.tooltip == nullptr) return;
-  TTTOOLINFOW tool = {};
-  tool.cbSize = sizeof(tool);
-  tool.hwnd = g_windows.main;
-  tool.uId = kHeldToolId;
-  GetWindowRect(g_windows.graph_area, &tool.rect);
-  MapWindowPoints(nullptr, g_windows.main, reinterpret_cast<POINT*>(&tool.rect), 2);
-  SendMessageW(g_windows.tooltip, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void move_box(HWND window, WindowBox box) { MoveWindow(window, box.x, box.y, box.width, box.height, TRUE); }
@@ -204,7 +163,6 @@ void lay_out(int width, int height) {
   g_monitor.threshold_line_y =
       threshold_line_y(flag_read(&g_monitor.slider_threshold), graph.bottom, g_windows.dpi);
   run_layout_pass(graph);
-  place_held_tool();
 }
 
 LRESULT on_size(LPARAM lparam) {
@@ -235,10 +193,12 @@ LRESULT on_paint(HWND window) {
   HDC dc = BeginPaint(window, &paint);
   if (g_monitor.selected_tab == kTabGraph) paint_graph_background(dc);
   // On either page, so the history keeps moving while Status is shown.
-  if (flag_read(&g_monitor.column_pending) != 0) draw_graph_column();
+  const int drawn = flag_read(&g_monitor.column_pending) != 0;
+  if (drawn) draw_graph_column();
   if (g_monitor.selected_tab == kTabGraph) paint_graph_image(dc);
   if (g_monitor.selected_tab == kTabStatus) paint_status_page(dc);
   EndPaint(window, &paint);
+  if (drawn) refresh_held_tip();
   return 0;
 }
 
@@ -252,6 +212,7 @@ LRESULT on_get_min_max_info(LPARAM lparam) {
 
 void select_tab(int32_t selected) {
   g_monitor.selected_tab = selected;
+  if (selected != kTabGraph) hide_held_tip();
   SendMessageW(g_windows.tab_control, TCM_SETCURSEL, selected, 0);
   ShowWindow(g_windows.slider, selected == kTabStatus ? SW_HIDE : SW_SHOW);
   repaint_main_window();
@@ -262,50 +223,11 @@ void switch_tab() {
   select_tab(next_tab(current));
 }
 
-// The text of the programs held in the graph column under a client point, or an empty one.
-const wchar_t* held_tip_at(POINT client) {
-  static wchar_t tip[kTipCapacity];
-  tip[0] = L'\0';
-  RECT graph = {0, 0, 0, 0};
-  GetWindowRect(g_windows.graph_area, &graph);
-  MapWindowPoints(nullptr, g_windows.main, reinterpret_cast<POINT*>(&graph), 2);
-  const int32_t column = column_at(client.x - graph.left, graph.right - graph.left);
-  if (column < 0 || client.y < graph.top || client.y >= graph.bottom) return tip;
-  snapshot_copy_lock();
-  held_column_tip(&g_held.columns[column], tip, kTipCapacity);
-  snapshot_copy_unlock();
-  return tip;
-}
-
-// The tip names the programs held in the column under the mouse; over any other column
-// its text is empty and it does not show.
-void on_held_tip_text(NMTTDISPINFOW* info) {
-  POINT at = {0, 0};
-  GetCursorPos(&at);
-  ScreenToClient(g_windows.main, &at);
-  info->lpszText = const_cast<wchar_t*>(held_tip_at(at));
-  info->hinst = nullptr;
-}
-
 LRESULT on_notify(LPARAM lparam) {
   NMHDR* header = reinterpret_cast<NMHDR*>(lparam);
   // Answering 1 keeps the tab control from switching by itself; switch_tab decides.
   if (header != nullptr && header->code == static_cast<UINT>(TCN_SELCHANGING)) switch_tab();
-  if (header != nullptr && header->hwndFrom == g_windows.tooltip && header->code == TTN_GETDISPINFOW) {
-    on_held_tip_text(reinterpret_cast<NMTTDISPINFOW*>(lparam));
-  }
   return kNotifyHandled;
-}
-
-// Moving to another column, the tip is taken down so that it comes back with that
-// column's programs.
-LRESULT on_mouse_move(LPARAM lparam) {
-  static wchar_t last[kTipCompareLength];
-  POINT at = {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
-  const wchar_t* tip = held_tip_at(at);
-  if (lstrcmpW(last, tip) != 0 && g_windows.tooltip != nullptr) SendMessageW(g_windows.tooltip, TTM_POP, 0, 0);
-  lstrcpynW(last, tip, kTipCompareLength);
-  return 0;
 }
 
 LRESULT on_vscroll(LPARAM lparam) {
@@ -514,7 +436,14 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_CTLCOLORSTATIC:
       return on_ctl_color_static(window, message, wparam, lparam);
     case WM_MOUSEMOVE:
-      return on_mouse_move(lparam);
+      held_tip_mouse_moved();
+      return 0;
+    case WM_MOUSEHOVER:
+      held_tip_mouse_rested();
+      return 0;
+    case WM_MOUSELEAVE:
+      held_tip_mouse_left();
+      return 0;
     case WM_TIMER:
       if (wparam == kForegroundTimer) look_at_foreground();
       return 0;

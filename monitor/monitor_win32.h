@@ -49,6 +49,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 // Usage graph.
 HWND create_graph_area();
+// The graph area's client rectangle, and where it lies in the main window's client area.
+RECT graph_client_rect();
+RECT graph_area_rect();
 // Draws the pending column from the snapshot copy into the back buffer.
 void draw_graph_column();
 // Draws one column of `snapshot` at x 560-569 of `buffer`, then shifts the buffer 10
@@ -56,6 +59,16 @@ void draw_graph_column();
 void draw_column_into(HDC buffer, const UsageSnapshot* snapshot, int scroll);
 void paint_graph_background(HDC dc);
 void paint_graph_image(HDC dc);
+
+// The tooltip naming the programs held in the column under the mouse.
+HWND create_held_tooltip();
+void size_held_tooltip();  // for the window's DPI
+void held_tip_mouse_moved();
+void held_tip_mouse_rested();
+void held_tip_mouse_left();
+// After the graph scrolled: a shown tip names the column now under the mouse.
+void refresh_held_tip();
+void hide_held_tip();
 
 // Status page.
 void paint_status_page(HDC dc);

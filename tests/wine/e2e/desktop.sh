@@ -53,9 +53,10 @@ sleep 10  # the level arrives, and the window takes three snapshots of it
 probe window
 IFS=, read -r gx gy gw gh <<<"$(val graph_rect)"
 # The third newest column, well inside the red ones, low where the stack stands. The mouse
-# only moves: a click would bring Quellcore's window to the front.
+# only moves: a click would bring Quellcore's window to the front. The tip is read after
+# the graph has scrolled under the resting mouse at least once: it follows the column.
 xdotool mousemove $((gx + 535 * gw / 600)) $((gy + gh - 6))
-sleep 1.5
+sleep 5
 probe tooltip
 tip=$(rest tip)
 screenshot tooltip
