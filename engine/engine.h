@@ -88,10 +88,20 @@ struct SparedProcess {
   uint64_t creation_time;
 };
 
-// What one pass did beside choosing targets, for the service to publish.
+// One of the cycle's targets, for the window to name: its share from the pass, and how
+// long the duty cycle then really held it.
+struct HeldProcess {
+  uint32_t pid;  // 0 where there are fewer
+  int32_t share;
+  uint32_t hold_ms;
+  int32_t slot;  // its table entry, through the cycle
+};
+
+// What one cycle did beside choosing targets, for the service to publish.
 struct PassReport {
   uint32_t spared_pid;  // the spared process when the pass would otherwise have held it, else 0
   int32_t system_passed_over;  // system processes above the limit, left alone
+  HeldProcess held[kHeldIdsCapacity];  // largest share first; holds filled in by the duty cycle
 };
 
 struct EngineState {
@@ -149,7 +159,8 @@ int run_sampling_pass();
 int find_or_add_process(uint32_t pid, uint64_t creation_time, uint64_t cpu_time);
 
 // Suspends the targets' threads in one walk, sleeps, resumes exactly the threads it
-// suspended, sleeps out the second, and empties the list. Each suspended thread is in
+// suspended, records in the report how long it held the named ones, sleeps out the
+// second, and empties the list. Each suspended thread is in
 // the crash record from before its suspension until after its resume.
 void run_duty_cycle();
 // At service start: resumes, once, every thread the crash record holds whose process

@@ -154,28 +154,23 @@ int64_t judged_share(const ProcessUsageEntry* entry, int32_t share, int32_t cpus
   return demand > kFullMachinePercent ? kFullMachinePercent : demand;
 }
 
-// The ids of up to three targets, largest share first, for the window to name. Within a
-// share the targets' bars come first, so the i-th id belongs to the i-th red bar.
+// Up to three targets, largest share first, for the window to name; an equal share keeps
+// the earlier target ahead.
 void name_held_targets(int32_t cpus) {
-  uint32_t* held = g_engine.snapshot.held_pids;
-  int32_t shares[kHeldIdsCapacity];
-  for (int32_t i = 0; i < kHeldIdsCapacity; ++i) {
-    held[i] = kNoProcess;
-    shares[i] = -1;
-  }
+  HeldProcess* held = g_engine.report.held;
+  for (int32_t i = 0; i < kHeldIdsCapacity; ++i) held[i] = HeldProcess{kNoProcess, -1, 0, kNoSlot};
   for (int32_t t = 0; t < g_engine.targets.target_count; ++t) {
-    const ProcessUsageEntry* entry = &g_engine.table[g_engine.targets.target_slot[t]];
+    const int32_t slot = g_engine.targets.target_slot[t];
+    const ProcessUsageEntry* entry = &g_engine.table[slot];
     const int32_t share = share_of(entry->usage, cpus);
-    // Below the first smaller share; an equal one keeps its place ahead.
     int32_t at = kHeldIdsCapacity;
-    while (at > 0 && shares[at - 1] < share) --at;
+    while (at > 0 && held[at - 1].share < share) --at;
     if (at == kHeldIdsCapacity) continue;
-    for (int32_t i = kHeldIdsCapacity - 1; i > at; --i) {
-      held[i] = held[i - 1];
-      shares[i] = shares[i - 1];
-    }
-    held[at] = entry->pid;
-    shares[at] = share;
+    for (int32_t i = kHeldIdsCapacity - 1; i > at; --i) held[i] = held[i - 1];
+    held[at] = HeldProcess{entry->pid, share, 0, slot};
+  }
+  for (int32_t i = 0; i < kHeldIdsCapacity; ++i) {
+    if (held[i].pid == kNoProcess) held[i].share = 0;
   }
 }
 

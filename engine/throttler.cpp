@@ -108,6 +108,14 @@ void record_holds(uint32_t held_ms) {
   }
 }
 
+// The named targets' holds go into the report beside the snapshot they are red in.
+void report_holds() {
+  for (HeldProcess& held : g_engine.report.held) {
+    if (held.slot < 0 || held.slot >= kUsageTableCapacity || held.pid == kNoProcess) continue;
+    if (g_engine.table[held.slot].pid == held.pid) held.hold_ms = g_engine.table[held.slot].held_ms;
+  }
+}
+
 // The recorded thread that this live thread is, or -1.
 int32_t recorded_index(const SuspensionRecord* records, int32_t count, const PlatformThreadEntry* thread) {
   for (int32_t i = 0; i < count; ++i) {
@@ -159,6 +167,7 @@ void run_duty_cycle() {
     record_holds(held_until - held_from);
     resume_suspended_threads();
     if (has_threads) platform_clear_suspension_record();
+    report_holds();
   }
   g_engine.targets.target_count = 0;
   platform_sleep(static_cast<uint32_t>(kDutyCycleMs - suspend_ms));

@@ -2,6 +2,8 @@
 // spare it while the user works in it.
 #include <windows.h>
 
+#include <stdint.h>
+
 #include "monitor/link.h"
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
@@ -9,46 +11,54 @@
 namespace {
 
 HWINEVENTHOOK g_foreground_hook = nullptr;
+HWND g_last_front = nullptr;
+uint32_t g_last_claim = 0;
 
-// The window's process by id and creation time, so a reused id never names it; none when
-// sparing is off or the process cannot be asked (then nothing is spared, not a stranger).
-ForegroundClaim claim_for(HWND window) {
-  ForegroundClaim claim = {0, 0};
-  if (window == nullptr || flag_read(&g_monitor.spare_front) == 0) return claim;
+const wchar_t kStoreFrameClass[] = L"ApplicationFrameWindow";
+const wchar_t kStoreCoreClass[] = L"Windows.UI.Core.CoreWindow";
+const int kClassNameCapacity = 64;
+
+// The process whose work the window shows; 0 when sparing is off. A Store app's window
+// belongs to the frame host, while the app runs in the process of the core window inside
+// it. A console window is reported by Windows as its owner's, the shell's; the link thread
+// looks past a console host the system names instead.
+uint32_t program_of(HWND window) {
+  if (window == nullptr || flag_read(&g_monitor.spare_front) == 0) return 0;
+  wchar_t window_class[kClassNameCapacity];
+  if (GetClassNameW(window, window_class, kClassNameCapacity) > 0 &&
+      lstrcmpW(window_class, kStoreFrameClass) == 0) {
+    HWND core = FindWindowExW(window, nullptr, kStoreCoreClass, nullptr);
+    if (core != nullptr) window = core;
+  }
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (process == nullptr) return claim;
-  FILETIME created, exited, kernel, user;
-  if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
-    claim.pid = pid;
-    claim.creation_time = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-  }
-  CloseHandle(process);
-  return claim;
+  return pid;
+}
+
+// Only a new program in front goes to the link thread.
+void follow(HWND window) {
+  const uint32_t pid = program_of(window);
+  if (pid == g_last_claim) return;
+  g_last_claim = pid;
+  claim_program_in_front(pid);
 }
 
 void CALLBACK on_foreground_event(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
-  if (object != OBJID_WINDOW) return;
-  const ForegroundClaim claim = claim_for(window);
-  follow_program_in_front(&claim);
+  if (object == OBJID_WINDOW) follow(window);
 }
 
 }  // namespace
 
 void claim_front_window(HWND window) {
-  const ForegroundClaim claim = claim_for(window);
-  claim_program_in_front(&claim);
+  g_last_claim = program_of(window);
+  claim_program_in_front(g_last_claim);
 }
 
 void look_at_foreground() {
-  static HWND last = nullptr;
   HWND window = GetForegroundWindow();
-  // Opened only when another window came to the front.
-  if (window == last) return;
-  last = window;
-  const ForegroundClaim claim = claim_for(window);
-  follow_program_in_front(&claim);
+  if (window == g_last_front) return;
+  g_last_front = window;
+  follow(window);
 }
 
 void follow_foreground() {

@@ -2,6 +2,7 @@
 // Graph page that shows the buffer over a grid with the threshold line.
 #include <windows.h>
 
+#include "monitor/held_programs.h"
 #include "monitor/layout.h"
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
@@ -67,14 +68,20 @@ void draw_column_into(HDC buffer, const UsageSnapshot* snapshot, int scroll) {
   DeleteObject(hog);
 }
 
-void draw_graph_column() {
-  // Taken before the copy, so a snapshot stored meanwhile asks for its own column.
-  flag_take(&g_monitor.column_pending);
-  static UsageSnapshot drawn;  // one whole record, never the live copy
-  load_snapshot_copy(&drawn);
-  const int scroll = flag_take(&g_monitor.scroll_pending) != 0;
-  draw_column_into(g_windows.back_buffer, &drawn, scroll);
+void advance_graph() {
+  static int32_t drawn = 0;  // columns the back buffer has scrolled in
+  // Columns of polls this window missed (it was busy) scroll in empty, so that each column
+  // stays under the tooltip's text for it.
+  static const UsageSnapshot kEmpty = {};
+  if (g_shown.columns - drawn > kHistoryColumns) drawn = g_shown.columns - kHistoryColumns;
+  for (; drawn + 1 < g_shown.columns; ++drawn) draw_column_into(g_windows.back_buffer, &kEmpty, 1);
+  if (drawn < g_shown.columns) {
+    draw_column_into(g_windows.back_buffer, &g_shown.snapshot, 1);
+    drawn = g_shown.columns;
+  }
 }
+
+void redraw_newest_column() { draw_column_into(g_windows.back_buffer, &g_shown.snapshot, 0); }
 
 void paint_graph_background(HDC dc) {
   hide_status_page();

@@ -3,12 +3,7 @@
 
 #include <string.h>
 
-HeldHistory g_held;
-
 namespace {
-
-const int32_t kHoldUnitMs = 10;  // the duty cycle holds a target threshold x 10 - 1 ms
-const uint8_t kShareBits = 0x7F;
 
 // Appends to a terminated text without ever passing the capacity.
 struct Text {
@@ -41,15 +36,15 @@ Text begin(wchar_t* out, int32_t capacity) {
   return text;
 }
 
-const ProgramName* find_name(uint32_t pid) {
-  for (int32_t i = 0; i < g_held.name_count; ++i) {
-    if (g_held.names[i].pid == pid) return &g_held.names[i];
+const ProgramName* find_name(const HeldHistory* history, uint32_t pid) {
+  for (int32_t i = 0; i < history->name_count; ++i) {
+    if (history->names[i].pid == pid) return &history->names[i];
   }
   return nullptr;
 }
 
-void add_name(Text* text, uint32_t pid) {
-  const ProgramName* known = find_name(pid);
+void add_name(Text* text, const HeldHistory* history, uint32_t pid) {
+  const ProgramName* known = find_name(history, pid);
   if (known != nullptr && known->name[0] != L'\0') {
     add(text, known->name);
     return;
@@ -58,28 +53,28 @@ void add_name(Text* text, uint32_t pid) {
   add_number(text, pid);
 }
 
-int32_t is_needed(uint32_t pid, uint32_t front) {
+int32_t is_needed(const HeldHistory* history, uint32_t pid, uint32_t front) {
   if (pid == front) return 1;
-  for (int32_t c = 0; c < kHistoryColumns; ++c) {
-    for (int32_t i = 0; i < kHeldIdsCapacity; ++i) {
-      if (g_held.columns[c].held[i].pid == pid) return 1;
+  for (const HeldColumn& column : history->columns) {
+    for (const HeldProgram& held : column.held) {
+      if (held.pid == pid) return 1;
     }
   }
   return 0;
 }
 
-void drop_unneeded_names(uint32_t front) {
+void drop_unneeded_names(HeldHistory* history, uint32_t front) {
   int32_t kept = 0;
-  for (int32_t i = 0; i < g_held.name_count; ++i) {
-    if (is_needed(g_held.names[i].pid, front)) g_held.names[kept++] = g_held.names[i];
+  for (int32_t i = 0; i < history->name_count; ++i) {
+    if (is_needed(history, history->names[i].pid, front)) history->names[kept++] = history->names[i];
   }
-  g_held.name_count = kept;
+  history->name_count = kept;
 }
 
-// Resolved once: an id already named keeps its name while any column shows it.
-void name_once(uint32_t pid, ResolveName resolve) {
-  if (pid == 0 || find_name(pid) != nullptr || g_held.name_count >= kNameTableCapacity) return;
-  ProgramName* entry = &g_held.names[g_held.name_count++];
+// Looked up once: an id already named keeps its name while any column shows it.
+void name_once(HeldHistory* history, uint32_t pid, ResolveName resolve) {
+  if (pid == 0 || find_name(history, pid) != nullptr || history->name_count >= kNameTableCapacity) return;
+  ProgramName* entry = &history->names[history->name_count++];
   entry->pid = pid;
   if (resolve(pid, entry->name, kProgramNameCapacity) != 0) entry->name[0] = L'\0';
   entry->name[kProgramNameCapacity - 1] = L'\0';
@@ -87,32 +82,23 @@ void name_once(uint32_t pid, ResolveName resolve) {
 
 }  // namespace
 
-void held_history_reset() { memset(&g_held, 0, sizeof(g_held)); }
-
-HeldColumn held_column_of(const UsageSnapshot* snapshot, int32_t threshold) {
+HeldColumn held_column_of(const ServiceReport* report) {
   HeldColumn column;
   memset(&column, 0, sizeof(column));
-  column.hold_ms = threshold * kHoldUnitMs - 1;
-  const uint32_t count = drawable_bar_count(snapshot->active_count);
-  int32_t found = 0;
-  for (uint32_t b = 0; b < count && found < kHeldIdsCapacity; ++b) {
-    if ((snapshot->bars[b] & HOG_FLAG) == 0) continue;
-    // An id without a red bar to pair with, or a red bar without an id, is not shown.
-    if (snapshot->held_pids[found] != 0) {
-      column.held[found].pid = snapshot->held_pids[found];
-      column.held[found].share = snapshot->bars[b] & kShareBits;
-    }
-    ++found;
+  for (int32_t i = 0; i < kHeldIdsCapacity; ++i) {
+    const HeldReport* held = &report->held[i];
+    if (held->pid == 0) continue;
+    column.held[i] = HeldProgram{held->pid, held->share, held->hold_ms};
   }
   return column;
 }
 
-void record_held_column(const HeldColumn* column, uint32_t front, ResolveName resolve) {
-  memmove(&g_held.columns[1], &g_held.columns[0], sizeof(HeldColumn) * (kHistoryColumns - 1));
-  g_held.columns[0] = *column;
-  drop_unneeded_names(front);
-  for (int32_t i = 0; i < kHeldIdsCapacity; ++i) name_once(column->held[i].pid, resolve);
-  name_once(front, resolve);
+void record_held_column(HeldHistory* history, const HeldColumn* column, uint32_t front, ResolveName resolve) {
+  memmove(&history->columns[1], &history->columns[0], sizeof(HeldColumn) * (kHistoryColumns - 1));
+  history->columns[0] = *column;
+  drop_unneeded_names(history, front);
+  for (const HeldProgram& held : column->held) name_once(history, held.pid, resolve);
+  name_once(history, front, resolve);
 }
 
 int32_t column_at(int32_t x, int32_t graph_width) {
@@ -125,43 +111,46 @@ int32_t column_at(int32_t x, int32_t graph_width) {
   return (newest_left - buffer_x + kColumnWidth - 1) / kColumnWidth;
 }
 
-void held_column_tip(const HeldColumn* column, wchar_t* out, int32_t capacity) {
+void held_column_tip(const HeldHistory* history, const HeldColumn* column, wchar_t* out, int32_t capacity) {
   Text text = begin(out, capacity);
-  for (int32_t i = 0; i < kHeldIdsCapacity; ++i) {
-    const HeldProgram* held = &column->held[i];
-    if (held->pid == 0) continue;
+  for (const HeldProgram& held : column->held) {
+    if (held.pid == 0) continue;
     if (text.length > 0) add(&text, L"\r\n");
-    add_name(&text, held->pid);
+    add_name(&text, history, held.pid);
     add(&text, L" ");
-    add_number(&text, static_cast<uint32_t>(held->share));
+    add_number(&text, static_cast<uint32_t>(held.share));
     add(&text, L" %, held ");
-    add_number(&text, static_cast<uint32_t>(column->hold_ms > 0 ? column->hold_ms : 0));
+    add_number(&text, static_cast<uint32_t>(held.hold_ms));
     add(&text, L" ms");
   }
 }
 
-void held_summary(const HeldColumn* column, wchar_t* out, int32_t capacity) {
+void held_summary(const HeldHistory* history, const HeldColumn* column, wchar_t* out, int32_t capacity) {
   Text text = begin(out, capacity);
   add(&text, L"Held in the last cycle:");
   int32_t any = 0;
-  for (int32_t i = 0; i < kHeldIdsCapacity; ++i) {
-    const HeldProgram* held = &column->held[i];
-    if (held->pid == 0) continue;
+  for (const HeldProgram& held : column->held) {
+    if (held.pid == 0) continue;
     add(&text, any ? L", " : L" ");
-    add_name(&text, held->pid);
+    add_name(&text, history, held.pid);
     add(&text, L" ");
-    add_number(&text, static_cast<uint32_t>(held->share));
+    add_number(&text, static_cast<uint32_t>(held.share));
     add(&text, L" %");
     any = 1;
   }
   if (!any) add(&text, L" nothing");
 }
 
-void spared_summary(uint32_t spared_pid, wchar_t* out, int32_t capacity) {
+void spared_summary(const HeldHistory* history, uint32_t spared_pid, uint32_t family, wchar_t* out,
+                    int32_t capacity) {
   Text text = begin(out, capacity);
   if (spared_pid == 0) return;
   add(&text, L"Spared because it is in front: ");
-  add_name(&text, spared_pid);
+  add_name(&text, history, spared_pid);
+  if (family == 0) return;
+  add(&text, L" and ");
+  add_number(&text, family);
+  add(&text, L" of its processes");
 }
 
 void system_summary(uint32_t passed_over, wchar_t* out, int32_t capacity) {

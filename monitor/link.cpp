@@ -1,145 +1,239 @@
-// The monitor link thread's logic over the shared region.
+// The monitor link thread: all of the monitor's I/O, and the frames the window shows.
 #include "monitor/link.h"
 
 #include <string.h>
 
+#include "control/registration.h"
 #include "monitor/monitor_state.h"
 #include "shared/service_facts.h"
 
 namespace {
 
+const wchar_t kConsoleHost[] = L"conhost.exe";
+
+// The link thread's own state; the window sees only the frames published from it.
+struct LinkRun {
+  const LinkPlatform* platform;
+  SharedLink link;
+  int connected;
+  int announced;
+  uint32_t announced_to;  // the service process that heard the announcement
+  ForegroundClaim claimed;  // what the service was last told of the program in front
+  int disconnected;  // the window's session, at the last look
+  MonitorFrame frame;  // the next frame, 28 KB: static storage
+};
+
+LinkRun g_run;
+
 int stop_seen() { return flag_read(&g_monitor.stop_requested) != 0; }
 
-// The view and the mutexes go to the window thread through g_monitor.link; the
-// ready flag is raised last, so the window thread never sees half a link.
-void publish_link(const SharedLink* opened) {
-  g_monitor.link = *opened;
-  flag_store(&g_monitor.link_ready, 1);
+void publish() {
+  publish_frame(&g_run.frame);
+  g_run.platform->tell_window(NEWS_FRAME);
 }
 
-// Asks the manager about the service; a new presence or state repaints, so the Status
-// page follows a start or stop made elsewhere.
-void look(const LinkPlatform* platform, ServiceView* view) {
-  platform->look_at_service(view);
-  const int changed = view->presence != g_monitor.service_presence || view->state != g_monitor.service_state;
-  g_monitor.service_presence = view->presence;
-  g_monitor.service_state = view->state;
-  if (changed) platform->repaint_main_window();
+// Asks the manager about the service; 1 when anything the window shows of it changed.
+int look() {
+  ServiceView view;
+  g_run.platform->look_at_service(&view);
+  const int changed = memcmp(&view, &g_run.frame.service, sizeof(view)) != 0;
+  g_run.frame.service = view;
+  return changed;
+}
+
+void look_and_publish() {
+  if (look()) publish();
 }
 
 // The pause before the next try to open the link. The manager is asked only whether to
 // start the service; a start that failed or was refused, a service that is missing or
 // that this account may not ask about, and a running service whose region will not
 // open are all tried again at the snapshot poll's pace, not every half second.
-uint32_t bring_service_up(const LinkPlatform* platform) {
-  ServiceView view;
-  look(platform, &view);
-  if (view.presence != kServiceInstalled) return kSnapshotPollMs;
-  if (view.state == kServiceStartPending || view.state == kServiceStopPending) return kServiceRetryMs;
-  if (view.state != kServiceStopped) return kSnapshotPollMs;
-  return platform->start_service_and_wait() == 0 ? kServiceRetryMs : kSnapshotPollMs;
+uint32_t bring_service_up() {
+  look_and_publish();
+  const ServiceView* view = &g_run.frame.service;
+  if (view->presence != kServiceInstalled) return kSnapshotPollMs;
+  if (view->state == kServiceStartPending || view->state == kServiceStopPending) return kServiceRetryMs;
+  if (view->state != kServiceStopped) return kSnapshotPollMs;
+  return g_run.platform->start_service_and_wait() == 0 ? kServiceRetryMs : kSnapshotPollMs;
 }
 
-// Sends the program in front as last claimed; kept unsent when the mutex was not had.
-void send_foreground_claim() {
-  const ForegroundClaim claim = load_foreground();
-  flag_store(&g_monitor.foreground_unsent, send_foreground(&g_monitor.link, &claim) != 0 ? 1 : 0);
+// The program in front as the service should know it: none while the window's session
+// is disconnected, since nobody sees its front then.
+ForegroundClaim current_claim() {
+  ForegroundClaim claim = {0, 0};
+  const uint32_t pid = __atomic_load_n(&g_monitor.front_pid, __ATOMIC_SEQ_CST);
+  if (pid == 0 || g_run.disconnected) return claim;
+  // From the system's list, which any user may read: nothing is opened.
+  ProcessFacts facts;
+  g_run.platform->take_process_list();
+  if (g_run.platform->describe_process(pid, &facts) != 0) return claim;
+  claim.pid = pid;
+  claim.creation_time = facts.creation_time;
+  // A console window the system names after its host: the work runs in the shell that
+  // started the host, and in the shell's own processes.
+  ProcessFacts shell;
+  if (same_path(facts.name, kConsoleHost) == kYes && g_run.platform->describe_process(facts.parent_pid, &shell) == 0 &&
+      shell.creation_time <= facts.creation_time) {
+    claim.pid = facts.parent_pid;
+    claim.creation_time = shell.creation_time;
+  }
+  return claim;
+}
+
+// Sends the claim when it is new to the service (always, with `force`); kept unsent when
+// the mutex was not had.
+void send_claim(int force) {
+  const ForegroundClaim claim = current_claim();
+  if (!force && claim.pid == g_run.claimed.pid && claim.creation_time == g_run.claimed.creation_time) return;
+  if (send_foreground(&g_run.link, &claim) != 0) {
+    flag_store(&g_monitor.front_unsent, 1);
+    return;
+  }
+  g_run.claimed = claim;
 }
 
 // 0 once the service has the monitor's threshold and id. The program in front follows:
 // the service takes it from a monitor it protects.
-int announce(const LinkPlatform* platform) {
-  if (announce_monitor(&g_monitor.link, flag_read(&g_monitor.slider_threshold), platform->current_process_id()) !=
-      0) {
+int announce() {
+  if (announce_monitor(&g_run.link, flag_read(&g_monitor.slider_threshold),
+                       g_run.platform->current_process_id()) != 0) {
     return -1;
   }
-  send_foreground_claim();
+  flag_store(&g_monitor.threshold_unsent, 0);
+  flag_store(&g_monitor.front_unsent, 0);
+  send_claim(1);
   return 0;
 }
 
-void resend_unsent_threshold() {
-  if (flag_take(&g_monitor.threshold_unsent) == 0) return;
-  if (send_threshold(&g_monitor.link, flag_read(&g_monitor.slider_threshold)) != 0) {
+// A button's action, which may wait for the service for many seconds: the frame says it
+// is under way meanwhile, and the page follows once it is over.
+void carry_out(int32_t action) {
+  g_run.frame.action = action;
+  ++g_run.frame.actions_taken;
+  publish();
+  const int result = g_run.platform->run_action(action);
+  g_run.frame.action = ACTION_NONE;
+  look();
+  publish();
+  if (action == ACTION_ASK_TO_INSTALL && result != 0) g_run.platform->tell_window(NEWS_DECLINED);
+}
+
+// What the window asked for since the last time: a button's action at any time, the
+// slider's level and the program in front once the region is open.
+void serve_requests() {
+  const int32_t action = flag_take(&g_monitor.action_requested);
+  if (action != ACTION_NONE) carry_out(action);
+  if (!g_run.connected) return;
+  if (flag_take(&g_monitor.threshold_unsent) != 0 &&
+      send_threshold(&g_run.link, flag_read(&g_monitor.slider_threshold)) != 0) {
     flag_store(&g_monitor.threshold_unsent, 1);
+  }
+  if (flag_take(&g_monitor.front_unsent) != 0) send_claim(0);
+}
+
+// Pauses for `milliseconds`, doing what the window asks meanwhile; -1 once stop_requested
+// is seen, which ends the pause at once.
+int pause_serving(uint32_t milliseconds) {
+  const uint32_t begin = g_run.platform->tick_ms();
+  for (;;) {
+    serve_requests();
+    if (stop_seen()) return -1;
+    const uint32_t elapsed = g_run.platform->tick_ms() - begin;
+    if (elapsed >= milliseconds) return 0;
+    if (!g_run.platform->wait_ms(milliseconds - elapsed)) return stop_seen() ? -1 : 0;
   }
 }
 
-void poll_snapshot(const LinkPlatform* platform) {
+int name_from_list(uint32_t pid, wchar_t* out, int32_t capacity) {
+  ProcessFacts facts;
+  if (g_run.platform->describe_process(pid, &facts) != 0) return -1;
+  int32_t i = 0;
+  for (; i + 1 < capacity && facts.name[i] != L'\0'; ++i) out[i] = facts.name[i];
+  if (capacity > 0) out[i] = L'\0';
+  return 0;
+}
+
+// One poll: the service, the announcement a new service process needs, the window's
+// session, and the newest snapshot with who was held in it.
+void poll() {
+  int changed = look();
+  const ServiceView* view = &g_run.frame.service;
+  // A restarted service begins at its default level and knows no monitor.
+  if (view->process_id != 0 && view->process_id != g_run.announced_to) g_run.announced = 0;
+  if (!g_run.announced && announce() == 0) {
+    g_run.announced = 1;
+    g_run.announced_to = view->process_id;
+  }
+  const int disconnected = g_run.platform->session_disconnected();
+  if (disconnected != g_run.disconnected) {
+    g_run.disconnected = disconnected;
+    send_claim(0);
+  }
   UsageSnapshot taken;
   taken.flags = 0;
-  ServiceReport report = {0, 0};
-  if (take_snapshot(&g_monitor.link, &taken, &report) == 0) return;
-  // The copy carries the ready bit only when take_snapshot really copied.
-  const int ready = (taken.flags & SNAPSHOT_READY) != 0;
-  if (ready) {
-    store_snapshot_copy(&taken);
-    store_service_report(&report);
+  ServiceReport report = {};
+  if (take_snapshot(&g_run.link, &taken, &report) != 0) {
+    // The copy carries the ready bit only when take_snapshot really copied. One column
+    // per take, an empty one when the flags word held only stray bits.
+    const int ready = (taken.flags & SNAPSHOT_READY) != 0;
+    HeldColumn column;
+    memset(&column, 0, sizeof(column));
+    if (ready) {
+      g_run.frame.snapshot = taken;
+      g_run.frame.report = report;
+      column = held_column_of(&report);
+    }
+    g_run.platform->take_process_list();
+    record_held_column(&g_run.frame.held, &column, ready ? report.spared_pid : 0, name_from_list);
+    ++g_run.frame.columns;
+    changed = 1;
   }
-  // One entry per column the graph scrolls in, an empty one for a poll without a snapshot.
-  HeldColumn column;
-  memset(&column, 0, sizeof(column));
-  if (ready) column = held_column_of(&taken, flag_read(&g_monitor.slider_threshold));
-  snapshot_copy_lock();
-  record_held_column(&column, ready ? report.spared_pid : 0, platform->resolve_name);
-  if (ready) g_held.latest = column;
-  snapshot_copy_unlock();
-  flag_store(&g_monitor.column_pending, 1);
-  flag_store(&g_monitor.scroll_pending, 1);
-  platform->repaint_main_window();
+  if (changed) publish();
 }
 
 }  // namespace
 
 int connect_link(const LinkPlatform* platform, SharedLink* opened) {
+  g_run.platform = platform;
   uint32_t pause = kServiceRetryMs;
   while (platform->open_link(opened) != 0) {
     // Closing the window must end the process even when the service never comes up.
-    if (stop_seen()) return -1;
-    platform->sleep_ms(pause);
-    if (stop_seen()) return -1;
-    pause = bring_service_up(platform);
+    if (stop_seen() || pause_serving(pause) != 0) return -1;
+    pause = bring_service_up();
   }
   return 0;
 }
 
 void run_monitor_link(const LinkPlatform* platform) {
-  SharedLink opened;
-  if (connect_link(platform, &opened) != 0) return;
-  publish_link(&opened);
+  memset(&g_run, 0, sizeof(g_run));
+  g_run.platform = platform;
+  look();
+  publish();
+  if (connect_link(platform, &g_run.link) != 0) return;
+  g_run.connected = 1;
   // A mutex kept by another process delays the announcement to a later poll; it then
   // carries the slider's value of that moment, which also covers any unsent threshold.
-  ServiceView view;
-  look(platform, &view);
-  uint32_t announced_to = view.process_id;
-  int announced = announce(platform) == 0;
-  while (!stop_seen()) {
-    platform->sleep_ms(kSnapshotPollMs);
-    look(platform, &view);
-    // A restarted service begins at its default level and knows no monitor.
-    if (view.process_id != 0 && view.process_id != announced_to) announced = 0;
-    if (!announced) {
-      announced = announce(platform) == 0;
-      if (announced) announced_to = view.process_id;
-    } else {
-      resend_unsent_threshold();
-      if (flag_read(&g_monitor.foreground_unsent) != 0) send_foreground_claim();
-    }
-    poll_snapshot(platform);
-  }
-}
-
-void claim_program_in_front(const ForegroundClaim* claim) {
-  store_foreground(claim);
-  if (flag_read(&g_monitor.link_ready) == 0) return;
-  if (send_foreground(&g_monitor.link, claim) != 0) flag_store(&g_monitor.foreground_unsent, 1);
-}
-
-void follow_program_in_front(const ForegroundClaim* claim) {
-  const ForegroundClaim claimed = load_foreground();
-  if (claim->pid != claimed.pid || claim->creation_time != claimed.creation_time) claim_program_in_front(claim);
+  look_and_publish();
+  g_run.announced_to = g_run.frame.service.process_id;
+  g_run.announced = announce() == 0;
+  while (pause_serving(kSnapshotPollMs) == 0) poll();
+  platform->close_link(&g_run.link);
 }
 
 void send_slider_threshold(int32_t threshold) {
-  if (flag_read(&g_monitor.link_ready) == 0) return;
-  if (send_threshold(&g_monitor.link, threshold) != 0) flag_store(&g_monitor.threshold_unsent, 1);
+  flag_store(&g_monitor.slider_threshold, threshold);
+  flag_store(&g_monitor.threshold_unsent, 1);
+  wake_link();
+}
+
+void claim_program_in_front(uint32_t pid) {
+  __atomic_store_n(&g_monitor.front_pid, pid, __ATOMIC_SEQ_CST);
+  flag_store(&g_monitor.front_unsent, 1);
+  wake_link();
+}
+
+void request_service_action(int32_t action) {
+  flag_store(&g_monitor.action_requested, action);
+  wake_link();
 }

@@ -1,6 +1,8 @@
-// The monitor's link to the service: open the region once it exists (starting the service
-// when it is installed but stopped), announce, then take a snapshot every few seconds,
-// have the window repaint, and announce again to each new service process.
+// The monitor's link to the service, and the one thread that does the monitor's I/O: it
+// opens the region once it exists (starting the service when it is installed but stopped),
+// announces the monitor, takes a snapshot every few seconds, looks at the service, names
+// the programs held, carries out the Status page's buttons, sends the slider's level and
+// the program in front, and publishes all it saw as one frame for the window to show.
 #pragma once
 
 #include <stdint.h>
@@ -12,31 +14,50 @@
 const uint32_t kServiceRetryMs = 500;
 const uint32_t kSnapshotPollMs = 3000;
 
+// News the link thread posts to the window; the window never waits for it.
+enum LinkNews {
+  NEWS_FRAME = 1,     // a new frame is published
+  NEWS_DECLINED = 2,  // the approval to install was declined or failed
+};
+
+// What the link thread knows of a process from the system's list, without opening it.
+struct ProcessFacts {
+  uint64_t creation_time;
+  uint32_t parent_pid;
+  wchar_t name[kProgramNameCapacity];
+};
+
 // What the link needs from the system; the Win32 layer fills it with the real calls,
 // host tests with substitutes.
 struct LinkPlatform {
-  void (*look_at_service)(ServiceView* out);  // presence, state and process id only
+  void (*look_at_service)(ServiceView* out);  // with the rights the Status page's button needs
   int (*start_service_and_wait)();             // 0, kRefusedForRights or -1
-  void (*sleep_ms)(uint32_t milliseconds);
+  // Waits up to `milliseconds`; 1 when woken earlier by a request from the window.
+  int (*wait_ms)(uint32_t milliseconds);
+  uint32_t (*tick_ms)();
   int (*open_link)(SharedLink* link);  // 0, or -1 with nothing left open
+  void (*close_link)(SharedLink* link);
   uint32_t (*current_process_id)();
-  void (*repaint_main_window)();
-  ResolveName resolve_name;  // a held program's image name
+  void (*tell_window)(int32_t news);
+  // Takes the system's list of processes once, for the lookups that follow.
+  void (*take_process_list)();
+  // 0 with the facts of a process in the list last taken; -1 when it is not in it.
+  int (*describe_process)(uint32_t pid, ProcessFacts* out);
+  // 0 while the window's session is attached to a screen someone sees, or cannot be told.
+  int (*session_disconnected)();
+  // Carries out a Status page button; 0 when done (for an approval: given).
+  int (*run_action)(int32_t action);
 };
 
 // Opens the link once the region exists; between tries it starts the service when it is
 // installed but stopped. 0 once open; -1 when stop_requested was set first.
 int connect_link(const LinkPlatform* platform, SharedLink* opened);
 
-// The link thread's whole run, until stop_requested is seen.
+// The link thread's whole run, until stop_requested is seen; it closes what it opened.
 void run_monitor_link(const LinkPlatform* platform);
 
-// From the window thread: sends the slider's value once the link is up; before that
-// the announcement will carry it.
+// From the window thread, never waiting: the slider's level, the program now in front
+// (pid 0: spare none) and a button's action, each carried out by the link thread.
 void send_slider_threshold(int32_t threshold);
-// From the window thread: the program now in front (pid 0: spare none), sent as the
-// slider's value is; every announcement carries the latest claim too.
-void claim_program_in_front(const ForegroundClaim* claim);
-// The same, but only when it is not the program claimed last: for a look at the
-// foreground that may find nothing new.
-void follow_program_in_front(const ForegroundClaim* claim);
+void claim_program_in_front(uint32_t pid);
+void request_service_action(int32_t action);

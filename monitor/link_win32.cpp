@@ -1,48 +1,106 @@
 // The monitor link thread on the real system.
 #include <windows.h>
+#include <wtsapi32.h>
 
+#include "control/elevation.h"
 #include "control/service_client.h"
+#include "control/service_requests.h"
 #include "monitor/link.h"
+#include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
+#include "winapi/process_list_win32.h"
 
 namespace {
 
-// Presence, state and process id: the link never asks which rights this account has.
-void look_without_rights(ServiceView* out) { look_at_service(out, 0); }
+HANDLE g_link_wake = nullptr;  // auto-reset: one wake per request
+SystemProcessList g_processes;
 
-void sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
+void look_with_rights(ServiceView* out) { look_at_service(out, 1); }
+
+int wait_ms(uint32_t milliseconds) { return WaitForSingleObject(g_link_wake, milliseconds) == WAIT_OBJECT_0; }
+
+uint32_t tick_ms() { return GetTickCount(); }
 
 uint32_t current_process_id() { return GetCurrentProcessId(); }
 
-// The file name of the process's image, as any user may ask it of a process it can see.
-int resolve_name(uint32_t pid, wchar_t* out, int32_t capacity) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (process == nullptr) return -1;
-  wchar_t path[MAX_PATH];
-  DWORD length = MAX_PATH;
-  const BOOL named = QueryFullProcessImageNameW(process, 0, path, &length);
-  CloseHandle(process);
-  if (!named) return -1;
-  const wchar_t* name = path;
-  for (DWORD i = 0; i < length; ++i) {
-    if (path[i] == L'\\') name = path + i + 1;
-  }
-  lstrcpynW(out, name, capacity);
-  return 0;
+void tell_window(int32_t news) {
+  // Posted, never sent: the link thread never waits for the window.
+  PostMessageW(g_windows.main, kLinkNewsMessage, static_cast<WPARAM>(news), 0);
 }
 
-void repaint_main_window() {
-  // Fails harmlessly once the window is gone, so shutdown never waits on a paint.
-  RedrawWindow(g_windows.main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+void take_process_list() { take_system_process_list(&g_processes); }
+
+int describe_process(uint32_t pid, ProcessFacts* out) {
+  ULONG next = 0;
+  for (ULONG at = 0;; at = next) {
+    const SYSTEM_PROCESS_INFORMATION* record = system_process_at(&g_processes, at, &next);
+    if (record == nullptr) return -1;
+    if (static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(record->UniqueProcessId)) != pid) continue;
+    out->creation_time = static_cast<uint64_t>(record->CreateTime.QuadPart);
+    out->parent_pid = static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(record->InheritedFromUniqueProcessId));
+    // The image's file name lies inside the list's own buffer; a name that would not is
+    // taken for none.
+    const BYTE* name = reinterpret_cast<const BYTE*>(record->ImageName.Buffer);
+    const ULONG bytes = record->ImageName.Length;
+    const ULONG_PTR end = reinterpret_cast<ULONG_PTR>(g_processes.buffer) + g_processes.filled;
+    const ULONG_PTR from = reinterpret_cast<ULONG_PTR>(name);
+    const int inside = name != nullptr && name >= g_processes.buffer && from <= end && bytes <= end - from;
+    int32_t length = inside ? static_cast<int32_t>(bytes / sizeof(wchar_t)) : 0;
+    if (length >= kProgramNameCapacity) length = kProgramNameCapacity - 1;
+    for (int32_t i = 0; i < length; ++i) out->name[i] = record->ImageName.Buffer[i];
+    out->name[length] = L'\0';
+    return 0;
+  }
+}
+
+int session_disconnected() {
+  WTS_CONNECTSTATE_CLASS* state = nullptr;
+  DWORD bytes = 0;
+  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSConnectState,
+                                   reinterpret_cast<LPWSTR*>(&state), &bytes)) {
+    return 0;
+  }
+  const int disconnected = bytes >= sizeof(*state) && *state == WTSDisconnected;
+  WTSFreeMemory(state);
+  return disconnected;
+}
+
+int run_action(int32_t action) {
+  switch (action) {
+    case ACTION_START:
+      start_service_or_ask(g_windows.main);
+      return 0;
+    case ACTION_STOP:
+      stop_service_or_ask(g_windows.main);
+      return 0;
+    case ACTION_INSTALL:
+      install_service_or_ask(g_windows.main);
+      return 0;
+    case ACTION_ASK_TO_INSTALL:
+      return run_own_copy_elevated(g_windows.main);
+    default:
+      return -1;
+  }
+}
+
+DWORD WINAPI monitor_link_thread(LPVOID) {
+  const LinkPlatform platform = {
+      look_with_rights, start_service_and_wait, wait_ms,           tick_ms,
+      open_shared_link, close_shared_link,     current_process_id, tell_window,
+      take_process_list, describe_process,     session_disconnected, run_action,
+  };
+  run_monitor_link(&platform);
+  return 0;
 }
 
 }  // namespace
 
-DWORD WINAPI monitor_link_thread(LPVOID) {
-  const LinkPlatform platform = {
-      look_without_rights, start_service_and_wait, sleep_ms, open_shared_link, current_process_id,
-      repaint_main_window, resolve_name,
-  };
-  run_monitor_link(&platform);
-  return 0;
+void wake_link() {
+  if (g_link_wake != nullptr) SetEvent(g_link_wake);
+}
+
+HANDLE start_link_thread() {
+  g_link_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (g_link_wake == nullptr) return nullptr;
+  return CreateThread(nullptr, 0, monitor_link_thread, nullptr, 0, nullptr);
 }

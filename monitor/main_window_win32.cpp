@@ -1,109 +1,30 @@
-// The main window: class, one instance per machine, children, layout, tab switch,
-// threshold slider and commands.
+// The main window: class, one window per signed-in user, children, layout, tab switch,
+// threshold slider and commands. It shows the link thread's frames and never waits for
+// the service, the region or anything else outside the process.
 #include <windows.h>
 #include <commctrl.h>
 
-#include "control/elevation.h"
-#include "monitor/held_programs.h"
 #include "monitor/help.h"
 #include "monitor/layout.h"
 #include "monitor/link.h"
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
 #include "monitor/resource.h"
-#include "control/service_requests.h"
-#include "winapi/dyn_calls_win32.h"
 
 namespace {
 
-const wchar_t kInstanceMutexName[] = L"Global\\QuellcoreMutex3";
-const DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS;
-const BOOL kWindowHasMenu = TRUE;
+// One window per signed-in user: each session has its own desktop to show it on.
+const wchar_t kInstanceMutexName[] = L"Local\\QuellcoreMutex3";
+// How long a start waits for a window that is closing to let go of the mutex.
+const DWORD kClosingWindowWaitMs = 3000;
+const DWORD kClosingWindowPollMs = 50;
 
 // Created 40 px wider than the client and 400 high; WM_SIZE sizes it properly.
 const int kTabExtraWidth = 40;
 const int kTabInitialHeight = 400;
-const int kSliderX = 600;
-const int kSliderY = 30;
-const int kSliderWidth = 50;
-const int kSliderHeight = 408;
 const int kDeferredWindows = 2;
 const LRESULT kNotifyHandled = 1;
 const UINT kRepaintNow = RDW_INVALIDATE | RDW_UPDATENOW;
-
-void repaint_main_window() { RedrawWindow(g_windows.main, nullptr, nullptr, kRepaintNow); }
-
-// The system's DPI: a system-aware window's, and the best guess for any window where
-// Windows cannot tell a window's own (before 10 1607).
-int32_t system_dpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : kDefaultDpi;
-}
-
-int32_t window_dpi(HWND window) {
-  const GetDpiForWindowFn dpi_for_window = dyn_calls()->GetDpiForWindow;
-  const UINT dpi = dpi_for_window != nullptr ? dpi_for_window(window) : 0;
-  return dpi != 0 ? static_cast<int32_t>(dpi) : system_dpi();
-}
-
-// What the borders, caption and one row of menu take at `dpi`.
-WindowSize frame_size(int32_t dpi) {
-  RECT frame = {0, 0, 0, 0};
-  const AdjustWindowRectExForDpiFn adjust_for_dpi = dyn_calls()->AdjustWindowRectExForDpi;
-  if (adjust_for_dpi != nullptr) {
-    adjust_for_dpi(&frame, kWindowStyle, kWindowHasMenu, 0, static_cast<UINT>(dpi));
-  } else {
-    AdjustWindowRectEx(&frame, kWindowStyle, kWindowHasMenu, 0);
-  }
-  return WindowSize{frame.right - frame.left, frame.bottom - frame.top};
-}
-
-// The window's outer size at its DPI. Without the per-DPI frame (before Windows 10 1607)
-// the system's frame stands for both: the window's DPI is the system's there.
-void size_window_to_dpi() {
-  const WindowSize frame = frame_size(g_windows.dpi);
-  const WindowSize frame_at_default =
-      dyn_calls()->AdjustWindowRectExForDpi != nullptr ? frame_size(kDefaultDpi) : frame;
-  const WindowSize size = window_size(g_windows.dpi, frame_at_default, frame);
-  SetWindowPos(g_windows.main, nullptr, 0, 0, size.width, size.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// The message font of the user's settings, at `dpi`; null when Windows cannot say.
-HFONT create_ui_font(int32_t dpi) {
-  NONCLIENTMETRICSW metrics = {};
-  metrics.cbSize = sizeof(metrics);
-  const SystemParametersInfoForDpiFn metrics_for_dpi = dyn_calls()->SystemParametersInfoForDpi;
-  if (metrics_for_dpi != nullptr &&
-      metrics_for_dpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, static_cast<UINT>(dpi))) {
-    return CreateFontIndirectW(&metrics.lfMessageFont);
-  }
-  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return nullptr;
-  // These are at the system DPI.
-  metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, system_dpi());
-  return CreateFontIndirectW(&metrics.lfMessageFont);
-}
-
-void set_controls_font(HFONT font) {
-  const HWND with_text[] = {g_windows.tab_control, g_windows.stop_button, g_windows.start_button,
-                            g_windows.install_button, g_windows.tooltip};
-  for (HWND control : with_text) {
-    if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-  }
-  for (HWND line : g_windows.status_lines) {
-    if (line != nullptr) SendMessageW(line, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-  }
-  size_held_tooltip();
-}
-
-// A new font for a new DPI; the old one is freed once no control uses it.
-void replace_ui_font() {
-  HFONT old = g_windows.font;
-  g_windows.font = create_ui_font(g_windows.dpi);
-  set_controls_font(g_windows.font);
-  if (old != nullptr) DeleteObject(old);
-}
 
 void run_layout_pass(RECT graph) {
   EnumChildWindows(g_windows.main, layout_child, reinterpret_cast<LPARAM>(&graph));
@@ -192,13 +113,9 @@ LRESULT on_paint(HWND window) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
   if (g_monitor.selected_tab == kTabGraph) paint_graph_background(dc);
-  // On either page, so the history keeps moving while Status is shown.
-  const int drawn = flag_read(&g_monitor.column_pending) != 0;
-  if (drawn) draw_graph_column();
   if (g_monitor.selected_tab == kTabGraph) paint_graph_image(dc);
   if (g_monitor.selected_tab == kTabStatus) paint_status_page(dc);
   EndPaint(window, &paint);
-  if (drawn) refresh_held_tip();
   return 0;
 }
 
@@ -238,12 +155,10 @@ LRESULT on_vscroll(LPARAM lparam) {
   const int32_t sel_end = static_cast<int32_t>(SendMessageW(slider, TBM_GETSELEND, 0, 0));
   const int32_t threshold = clamp_slider_position(position, sel_start, sel_end);
   if (threshold != position) SendMessageW(slider, TBM_SETPOS, TRUE, threshold);
-  flag_store(&g_monitor.slider_threshold, threshold);
   g_monitor.threshold_line_y = threshold_line_y(threshold, graph_client_rect().bottom, g_windows.dpi);
-  // The same snapshot drawn again as the newest column, without a scroll.
-  flag_store(&g_monitor.column_pending, 1);
-  repaint_main_window();
   send_slider_threshold(threshold);
+  redraw_newest_column();
+  repaint_main_window();
   return 0;
 }
 
@@ -265,16 +180,13 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
       DestroyWindow(window);
       return 0;
     case IDC_STOP_SERVICE:
-      stop_service_or_ask(window);
-      repaint_main_window();
+      request_action_from_window(ACTION_STOP);
       return 0;
     case IDC_START_SERVICE:
-      start_service_or_ask(window);
-      repaint_main_window();
+      request_action_from_window(ACTION_START);
       return 0;
     case IDC_INSTALL_SERVICE:
-      install_service_or_ask(window);
-      repaint_main_window();
+      request_action_from_window(ACTION_INSTALL);
       return 0;
     case IDM_HELP:
       show_help_file(window);
@@ -303,10 +215,17 @@ LRESULT on_ctl_color_static(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-// A first start that may not install the service asks Windows once; declined, the window
-// shows what is missing on its Status page.
-LRESULT on_ask_to_install(HWND window) {
-  if (run_own_copy_elevated(window) != 0) select_tab(kTabStatus);
+// The newest frame: new columns scroll in, a resting tooltip follows them, and the
+// window is painted from it. A declined approval to install shows what is missing.
+LRESULT on_link_news(WPARAM news) {
+  if (news == NEWS_DECLINED) {
+    select_tab(kTabStatus);
+    return 0;
+  }
+  load_frame(&g_shown);
+  advance_graph();
+  refresh_held_tip();
+  repaint_main_window();
   return 0;
 }
 
@@ -315,7 +234,31 @@ LRESULT on_destroy() {
   return 0;
 }
 
+// 1 when this window may open: the session has no other, or the other one is closing and
+// lets go of the one-window mutex within a few seconds. 0 after bringing the other one to
+// the front. A window that neither closes nor shows in that time is not waited for.
+int take_instance_mutex() {
+  for (DWORD waited = 0;; waited += kClosingWindowPollMs) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+    if (mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS) {
+      g_windows.instance_mutex = mutex;
+      return 1;
+    }
+    if (mutex != nullptr) CloseHandle(mutex);
+    // By class, not title: a folder named after the product has its title too.
+    HWND other = FindWindowW(g_window_class, nullptr);
+    if (other != nullptr) {
+      SetForegroundWindow(other);
+      return 0;
+    }
+    if (waited >= kClosingWindowWaitMs) return 1;
+    Sleep(kClosingWindowPollMs);
+  }
+}
+
 }  // namespace
+
+void repaint_main_window() { RedrawWindow(g_windows.main, nullptr, nullptr, kRepaintNow); }
 
 void register_main_window_class(HINSTANCE instance) {
   WNDCLASSEXW window_class = {};
@@ -333,18 +276,9 @@ void register_main_window_class(HINSTANCE instance) {
 }
 
 int init_instance(HINSTANCE instance, int show_command) {
-  // Only whether it exists matters. Another account's monitor, such as the user's window
-  // seen from an administrator's elevated copy, may refuse the open: it exists all the same.
-  HANDLE other = OpenMutexW(SYNCHRONIZE, FALSE, kInstanceMutexName);
-  if (other != nullptr || GetLastError() == ERROR_ACCESS_DENIED) {
-    if (other != nullptr) CloseHandle(other);
-    HWND first = FindWindowW(nullptr, g_window_title);
-    if (first != nullptr) SetForegroundWindow(first);
-    return 0;
-  }
-  g_windows.instance_mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  if (!take_instance_mutex()) return 0;
   g_windows.instance = instance;
-  g_windows.main = CreateWindowExW(0, g_window_class, g_window_title, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+  g_windows.main = CreateWindowExW(0, g_window_class, g_window_title, kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                                    kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
   if (g_windows.main == nullptr) return 0;
   // Only now is it known on which screen, and so at which DPI, the window opens.
@@ -360,6 +294,9 @@ int init_instance(HINSTANCE instance, int show_command) {
   g_windows.tooltip = create_held_tooltip();
   replace_ui_font();
   flag_store(&g_monitor.slider_threshold, kSliderStart);
+  // The first paint shows the empty graph and what the window knows before the link has
+  // seen anything: that nobody could tell yet whether the service runs.
+  g_shown.service.presence = kServiceUnknown;
   // The whole layout, not only the pass over the children: a window resized to its DPI
   // above has had its size messages before the children existed.
   RECT client = {0, 0, 0, 0};
@@ -387,10 +324,10 @@ HWND create_tab_control() {
 }
 
 HWND create_threshold_slider() {
+  // Placed by the first layout.
   HWND slider = CreateWindowExW(0, TRACKBAR_CLASSW, nullptr,
-                                WS_CHILD | WS_VISIBLE | TBS_VERT | TBS_AUTOTICKS | TBS_ENABLESELRANGE, kSliderX,
-                                kSliderY, kSliderWidth, kSliderHeight, g_windows.main, nullptr,
-                                g_windows.instance, nullptr);
+                                WS_CHILD | WS_VISIBLE | TBS_VERT | TBS_AUTOTICKS | TBS_ENABLESELRANGE, 0, 0, 0, 0,
+                                g_windows.main, nullptr, g_windows.instance, nullptr);
   SendMessageW(slider, TBM_SETRANGE, TRUE, MAKELPARAM(kSliderMin, kSliderMax));
   SendMessageW(slider, TBM_SETPAGESIZE, 0, kSliderPageSize);
   SendMessageW(slider, TBM_SETSEL, FALSE, MAKELPARAM(kSliderSelStart, kSliderSelEnd));
@@ -447,8 +384,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_TIMER:
       if (wparam == kForegroundTimer) look_at_foreground();
       return 0;
-    case kAskToInstallMessage:
-      return on_ask_to_install(window);
+    case kLinkNewsMessage:
+      return on_link_news(wparam);
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }

@@ -10,6 +10,7 @@
 namespace {
 
 const int32_t kStopAll = -1;
+const DWORD kLinkEndWaitMs = 5000;
 
 // Used when the string table cannot be read, so the window still has its names.
 const wchar_t kDefaultTitle[] = L"Quellcore";
@@ -42,9 +43,9 @@ int run_monitor(HINSTANCE instance, int show_command, int install_refused) {
   // Checked at every start: nothing about it is kept from one run to the next.
   flag_store(&g_monitor.spare_front, 1);
   follow_foreground();
-  HANDLE link_thread = CreateThread(nullptr, 0, monitor_link_thread, nullptr, 0, nullptr);
-  // From inside the message loop, so the window is up and answering when Windows asks.
-  if (install_refused) PostMessageW(g_windows.main, kAskToInstallMessage, 0, 0);
+  HANDLE link_thread = start_link_thread();
+  // From the link thread, so the window is up and answering while Windows asks.
+  if (install_refused) request_action_from_window(ACTION_ASK_TO_INSTALL);
   MSG message = {};
   // GetMessageW returns -1 on failure; that ends the loop like WM_QUIT.
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -54,13 +55,16 @@ int run_monitor(HINSTANCE instance, int show_command, int install_refused) {
       DispatchMessageW(&message);
     }
   }
+  // The window is gone: a new start may open its own at once.
+  close_instance_mutex();
   stop_following_foreground();
   flag_store(&g_monitor.stop_requested, kStopAll);
+  wake_link();
   if (link_thread != nullptr) {
-    WaitForSingleObject(link_thread, INFINITE);
+    // The link ends at its next step; one that is still waiting for a service start or
+    // stop it asked for is left to the end of the process, which closes its handles.
+    WaitForSingleObject(link_thread, kLinkEndWaitMs);
     CloseHandle(link_thread);
   }
-  close_instance_mutex();
-  close_shared_link(&g_monitor.link);
   return static_cast<int>(message.wParam);
 }

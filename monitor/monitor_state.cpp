@@ -1,53 +1,37 @@
-// The monitor's process-wide state and the whole-record snapshot hand-over.
+// The monitor's process-wide state and the frame handed from the link thread to the window.
 #include "monitor/monitor_state.h"
 
 #include <string.h>
 
 #include "monitor/layout.h"
 
-MonitorState g_monitor = {
-    kTabGraph, 0, kThresholdLineStart, 1, 0, 0, UsageSnapshot{}, SharedLink{}, 0, 0, 0, 0, ServiceReport{}, 1,
-    ForegroundClaim{}, 0,
-};
+MonitorState g_monitor = {kTabGraph, kThresholdLineStart, 0, 0, 1, 0, 0, 0, 0};
+
+namespace {
+
+// Written only under the frame lock; 28 KB, so it lives in static storage.
+MonitorFrame g_frame;
+
+}  // namespace
 
 void monitor_state_reset() {
   memset(&g_monitor, 0, sizeof(g_monitor));
   g_monitor.selected_tab = kTabGraph;
   g_monitor.threshold_line_y = kThresholdLineStart;
-  // The first paint draws the still empty snapshot: nothing drawn, nothing moved.
-  g_monitor.column_pending = 1;
   g_monitor.spare_front = 1;
+  frame_lock();
+  memset(&g_frame, 0, sizeof(g_frame));
+  frame_unlock();
 }
 
-namespace {
-
-// Every record the two threads hand over is copied whole under the one lock.
-void copy_locked(void* to, const void* from, size_t bytes) {
-  snapshot_copy_lock();
-  memcpy(to, from, bytes);
-  snapshot_copy_unlock();
+void publish_frame(const MonitorFrame* frame) {
+  frame_lock();
+  memcpy(&g_frame, frame, sizeof(g_frame));
+  frame_unlock();
 }
 
-}  // namespace
-
-void store_snapshot_copy(const UsageSnapshot* snapshot) {
-  copy_locked(&g_monitor.snapshot_copy, snapshot, sizeof(UsageSnapshot));
-}
-
-void load_snapshot_copy(UsageSnapshot* out) { copy_locked(out, &g_monitor.snapshot_copy, sizeof(UsageSnapshot)); }
-
-void store_service_report(const ServiceReport* report) { copy_locked(&g_monitor.report, report, sizeof(*report)); }
-
-ServiceReport load_service_report() {
-  ServiceReport report;
-  copy_locked(&report, &g_monitor.report, sizeof(report));
-  return report;
-}
-
-void store_foreground(const ForegroundClaim* claim) { copy_locked(&g_monitor.foreground, claim, sizeof(*claim)); }
-
-ForegroundClaim load_foreground() {
-  ForegroundClaim claim;
-  copy_locked(&claim, &g_monitor.foreground, sizeof(claim));
-  return claim;
+void load_frame(MonitorFrame* out) {
+  frame_lock();
+  memcpy(out, &g_frame, sizeof(g_frame));
+  frame_unlock();
 }

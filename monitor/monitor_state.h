@@ -1,40 +1,50 @@
-// The monitor's process-wide state shared by the window thread and the link thread.
+// The monitor's process-wide state: what the window thread asks of the link thread, and the
+// frame the link thread publishes back, which is all the window shows.
 #pragma once
 
 #include <stdint.h>
 
-#include "shared/usage_snapshot.h"
+#include "control/service_client.h"
+#include "monitor/held_programs.h"
 #include "shared/control_block.h"
+#include "shared/usage_snapshot.h"
+
+// What a Status page button asks the link thread to do with the service.
+enum ServiceAction {
+  ACTION_NONE = 0,
+  ACTION_START = 1,
+  ACTION_STOP = 2,
+  ACTION_INSTALL = 3,
+  // A first start that may not install: ask for an administrator's approval once.
+  ACTION_ASK_TO_INSTALL = 4,
+};
+
+// Everything the window shows, as the link thread last saw it, published whole after each
+// poll, so that a paint never mixes two polls and never asks anyone anything.
+struct MonitorFrame {
+  int32_t columns;         // columns the graph has scrolled in since start
+  UsageSnapshot snapshot;  // the newest taken, drawn as the newest column
+  ServiceReport report;    // the service's report beside it
+  ServiceView service;     // the service as the manager described it at the last look
+  int32_t action;          // the button action under way, ACTION_NONE when none
+  int32_t actions_taken;   // button actions the link thread has taken up since start
+  HeldHistory held;        // who was held in each column, and their names
+};
 
 struct MonitorState {
+  // The window thread's own.
   int32_t selected_tab;
-  // Written by the window thread, read once by the link thread for its announcement.
-  volatile int32_t slider_threshold;
   int32_t threshold_line_y;
-  // Graph requests: set by the link thread and the slider, cleared by the paint.
-  volatile int32_t column_pending;
-  volatile int32_t scroll_pending;
+  // From the window thread to the link thread, which sends each value once it can; an
+  // "unsent" flag is raised after its value is written.
+  volatile int32_t slider_threshold;
+  volatile int32_t threshold_unsent;
+  volatile int32_t spare_front;  // the File menu's check, on at every start
+  volatile uint32_t front_pid;   // the program in front as the window found it; 0 for none
+  volatile int32_t front_unsent;
+  volatile int32_t action_requested;
   // Set by the entry after the message loop; the link thread ends when it sees it.
   volatile int32_t stop_requested;
-  // The newest snapshot taken from the service; guarded by the snapshot copy lock.
-  UsageSnapshot snapshot_copy;
-  // Filled once by the link thread; the window thread may use it only once link_ready.
-  SharedLink link;
-  volatile int32_t link_ready;
-  // Set when the window thread could not have the command mutex in time; the link
-  // thread then sends the slider's value at its next poll.
-  volatile int32_t threshold_unsent;
-  // What the link thread last saw of the service (link thread only).
-  int32_t service_presence;
-  uint32_t service_state;
-  // The service's report beside the newest snapshot; guarded by the snapshot copy lock.
-  ServiceReport report;
-  // Whether the program in front is spared (the File menu's check, on at every start).
-  volatile int32_t spare_front;
-  // The program in front as last claimed, guarded by the snapshot copy lock; unsent when
-  // the window thread could not have the command mutex in time.
-  ForegroundClaim foreground;
-  volatile int32_t foreground_unsent;
 };
 
 extern MonitorState g_monitor;
@@ -53,16 +63,14 @@ inline int32_t flag_read(const volatile int32_t* flag) {
   return __atomic_load_n(flag, __ATOMIC_SEQ_CST);
 }
 
-// Guards snapshot_copy between the link thread's store and the paint's load; held
-// only for one 1024-byte copy. Supplied by the Win32 layer, or by a host substitute.
-void snapshot_copy_lock();
-void snapshot_copy_unlock();
+// Guards the published frame between the link thread's store and the window's load; held
+// only for one copy. Supplied by the Win32 layer, or by a host substitute.
+void frame_lock();
+void frame_unlock();
+// Wakes the link thread for a request the window thread just made. Supplied likewise.
+void wake_link();
 
-// Replaces snapshot_copy as a whole record.
-void store_snapshot_copy(const UsageSnapshot* snapshot);
-// Copies snapshot_copy out as a whole record, so a column is drawn from one snapshot.
-void load_snapshot_copy(UsageSnapshot* out);
-void store_service_report(const ServiceReport* report);
-ServiceReport load_service_report();
-void store_foreground(const ForegroundClaim* claim);
-ForegroundClaim load_foreground();
+// Replaces the published frame as a whole record.
+void publish_frame(const MonitorFrame* frame);
+// Copies the published frame out as a whole record.
+void load_frame(MonitorFrame* out);

@@ -5,12 +5,14 @@
 #include <windows.h>
 
 #include "monitor/layout.h"
-#include "shared/control_block.h"
+#include "monitor/monitor_state.h"
 #include "shared/usage_snapshot.h"
 
 const int kTextBufferLength = 100;
-// Posted to the main window by a first start that may not install the service.
-const UINT kAskToInstallMessage = WM_APP + 1;
+const DWORD kMainWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS;
+const BOOL kMainWindowHasMenu = TRUE;
+// Posted to the main window by the link thread, with a LinkNews in wparam.
+const UINT kLinkNewsMessage = WM_APP + 1;
 
 struct MonitorWindows {
   HINSTANCE instance;
@@ -36,11 +38,15 @@ struct MonitorWindows {
 };
 
 extern MonitorWindows g_windows;
+// The window thread's copy of the newest frame: everything painted comes from it.
+extern MonitorFrame g_shown;
 extern wchar_t g_window_title[kTextBufferLength];
 extern wchar_t g_window_class[kTextBufferLength];
 
 // Main window.
 void register_main_window_class(HINSTANCE instance);
+// Paints the whole window now, from the frame it shows.
+void repaint_main_window();
 int init_instance(HINSTANCE instance, int show_command);
 HWND create_tab_control();
 HWND create_threshold_slider();
@@ -52,8 +58,10 @@ HWND create_graph_area();
 // The graph area's client rectangle, and where it lies in the main window's client area.
 RECT graph_client_rect();
 RECT graph_area_rect();
-// Draws the pending column from the snapshot copy into the back buffer.
-void draw_graph_column();
+// Scrolls the newest frame's new columns into the back buffer.
+void advance_graph();
+// Draws the newest snapshot again as the newest column, without a scroll (a new level).
+void redraw_newest_column();
 // Draws one column of `snapshot` at x 560-569 of `buffer`, then shifts the buffer 10
 // pixels left when `scroll` is non-zero.
 void draw_column_into(HDC buffer, const UsageSnapshot* snapshot, int scroll);
@@ -72,6 +80,8 @@ void hide_held_tip();
 
 // Status page.
 void paint_status_page(HDC dc);
+// A button's action, handed to the link thread; the button says so until it is over.
+void request_action_from_window(int32_t action);
 // Hides its lines and buttons, as the Graph page is painted.
 void hide_status_page();
 
@@ -85,5 +95,11 @@ void look_at_foreground();
 const UINT_PTR kForegroundTimer = 1;
 const UINT kForegroundLookMs = 500;
 
-// Link thread entry for CreateThread.
-DWORD WINAPI monitor_link_thread(LPVOID parameter);
+// DPI and fonts: the window's DPI, its outer size at that DPI, and the message font at it
+// for every control with text.
+int32_t window_dpi(HWND window);
+void size_window_to_dpi();
+void replace_ui_font();
+
+// Creates the link's wake event and starts the link thread; its handle, or null.
+HANDLE start_link_thread();

@@ -1,10 +1,12 @@
 // The Status page: what the service is doing, who it held and spared, and the one button
-// that changes it.
+// that changes it, all from the window's newest frame. The button's action runs on the
+// link thread; the button says so and waits disabled until the frame says it is over.
 #include <windows.h>
 #include <commctrl.h>
 
 #include "control/service_client.h"
 #include "monitor/held_programs.h"
+#include "monitor/link.h"
 #include "monitor/layout.h"
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
@@ -15,6 +17,31 @@ namespace {
 
 const int32_t kLineCapacity = 160;
 
+// The action this window asked for, until a frame shows the link thread took it up.
+struct PendingAction {
+  int32_t action;
+  int32_t taken_by;  // the frame's count of actions taken once the link took this one
+};
+
+PendingAction g_pending = {ACTION_NONE, 0};
+
+// The action under way as the user should see it: the frame's, or one just asked for.
+int32_t action_under_way() {
+  if (g_shown.action != ACTION_NONE) return g_shown.action;
+  if (g_pending.action != ACTION_NONE && g_shown.actions_taken < g_pending.taken_by) return g_pending.action;
+  return ACTION_NONE;
+}
+
+// The button's own text, or what it says while its action runs.
+const wchar_t* button_text(int32_t button, int32_t action) {
+  if (action == ACTION_STOP) return L"Stopping\u2026";
+  if (action == ACTION_START) return L"Starting\u2026";
+  if (action == ACTION_INSTALL || action == ACTION_ASK_TO_INSTALL) return L"Installing\u2026";
+  if (button == STATUS_BUTTON_STOP) return L"Stop Service";
+  if (button == STATUS_BUTTON_START) return L"Start Service";
+  return L"Install Service";
+}
+
 int text_length(const wchar_t* text) { return lstrlenW(text); }
 
 HWND button_for(int32_t button) {
@@ -22,6 +49,13 @@ HWND button_for(int32_t button) {
   if (button == STATUS_BUTTON_START) return g_windows.start_button;
   if (button == STATUS_BUTTON_INSTALL) return g_windows.install_button;
   return nullptr;
+}
+
+// Changes a control's text only when it differs, so a paint does not ask for another.
+void set_text(HWND control, const wchar_t* text) {
+  wchar_t shown[kLineCapacity];
+  GetWindowTextW(control, shown, kLineCapacity);
+  if (lstrcmpW(shown, text) != 0) SetWindowTextW(control, text);
 }
 
 // Moves a child only when it has to, so a paint does not ask for another.
@@ -44,7 +78,10 @@ void place_button(int32_t headline_width, const StatusView* view) {
     if (button != shown) ShowWindow(button, SW_HIDE);
   }
   if (shown == nullptr) return;
-  SendMessageW(shown, BCM_SETSHIELD, 0, view->shield ? TRUE : FALSE);
+  const int32_t action = action_under_way();
+  set_text(shown, button_text(view->button, action));
+  EnableWindow(shown, action == ACTION_NONE);
+  SendMessageW(shown, BCM_SETSHIELD, 0, view->shield && action == ACTION_NONE ? TRUE : FALSE);
   SIZE ideal = {0, 0};
   if (!SendMessageW(shown, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal))) ideal.cx = 0;
   place(shown, service_button_box(headline_width, ideal.cx, g_windows.dpi));
@@ -55,9 +92,7 @@ void place_button(int32_t headline_width, const StatusView* view) {
 void show_line(int32_t index, const wchar_t* text, int32_t width) {
   HWND line = g_windows.status_lines[index];
   if (line == nullptr) return;
-  wchar_t shown[kLineCapacity];
-  GetWindowTextW(line, shown, kLineCapacity);
-  if (lstrcmpW(shown, text) != 0) SetWindowTextW(line, text);
+  set_text(line, text);
   const int32_t x = status_text_x(g_windows.dpi);
   const int32_t y = status_line_y(index, g_windows.dpi);
   place(line, WindowBox{x, y, width, status_line_y(1, g_windows.dpi) - status_line_y(0, g_windows.dpi)});
@@ -75,22 +110,20 @@ void paint_status_page(HDC dc) {
   FillRect(dc, &page, background);
   // The window's font, at its DPI: the headline is measured in it.
   HGDIOBJ previous_font = g_windows.font != nullptr ? SelectObject(dc, g_windows.font) : nullptr;
-  ServiceView service;
-  look_at_service(&service, 1);
-  const StatusView view = status_view(&service);
+  const ServiceView* service = &g_shown.service;
+  const StatusView view = status_view(service);
   // The lines in order, none left empty between them.
   wchar_t lines[kStatusLineCount][kLineCapacity];
   int32_t count = 0;
   lstrcpynW(lines[count++], view.headline, kLineCapacity);
   if (view.detail != nullptr) lstrcpynW(lines[count++], view.detail, kLineCapacity);
-  if (service.presence == kServiceInstalled && service.state == kServiceRunning) {
-    const ServiceReport report = load_service_report();
-    snapshot_copy_lock();
-    held_summary(&g_held.latest, lines[count++], kLineCapacity);
-    spared_summary(report.spared_pid, lines[count], kLineCapacity);
+  if (service->presence == kServiceInstalled && service->state == kServiceRunning) {
+    const ServiceReport* report = &g_shown.report;
+    const HeldColumn latest = held_column_of(report);
+    held_summary(&g_shown.held, &latest, lines[count++], kLineCapacity);
+    spared_summary(&g_shown.held, report->spared_pid, report->spared_family, lines[count], kLineCapacity);
     if (lines[count][0] != L'\0') ++count;
-    snapshot_copy_unlock();
-    system_summary(report.system_passed_over, lines[count], kLineCapacity);
+    system_summary(report->system_passed_over, lines[count], kLineCapacity);
     if (lines[count][0] != L'\0') ++count;
   }
   // The headline only as wide as its text, so that the button beside it stays uncovered.
@@ -103,6 +136,13 @@ void paint_status_page(HDC dc) {
   place_button(headline.cx, &view);
   if (previous_font != nullptr) SelectObject(dc, previous_font);
   DeleteObject(background);
+}
+
+void request_action_from_window(int32_t action) {
+  g_pending.action = action;
+  g_pending.taken_by = g_shown.actions_taken + 1;
+  request_service_action(action);
+  repaint_main_window();
 }
 
 void hide_status_page() {

@@ -43,9 +43,7 @@ void tip_text_at(POINT client, wchar_t* out) {
   if (client.y < graph.top || client.y >= graph.bottom) return;
   const int32_t column = column_at(client.x - graph.left, graph.right - graph.left);
   if (column < 0) return;
-  snapshot_copy_lock();
-  held_column_tip(&g_held.columns[column], out, kTipCapacity);
-  snapshot_copy_unlock();
+  held_column_tip(&g_shown.held, &g_shown.held.columns[column], out, kTipCapacity);
 }
 
 void hide_tip() {

@@ -1,4 +1,4 @@
-// The monitor's window handles and the lock around its snapshot copy.
+// The monitor's window handles, the frame the window shows, and the lock the frames pass.
 #include <windows.h>
 
 #include "monitor/monitor_state.h"
@@ -7,14 +7,15 @@
 MonitorWindows g_windows = {};
 wchar_t g_window_title[kTextBufferLength] = {};
 wchar_t g_window_class[kTextBufferLength] = {};
+MonitorFrame g_shown = {};
 
 namespace {
 
 // Statically initialised, so no start-up order to keep.
-SRWLOCK g_snapshot_copy_lock = SRWLOCK_INIT;
+SRWLOCK g_frame_lock = SRWLOCK_INIT;
 
 }  // namespace
 
-void snapshot_copy_lock() { AcquireSRWLockExclusive(&g_snapshot_copy_lock); }
+void frame_lock() { AcquireSRWLockExclusive(&g_frame_lock); }
 
-void snapshot_copy_unlock() { ReleaseSRWLockExclusive(&g_snapshot_copy_lock); }
+void frame_unlock() { ReleaseSRWLockExclusive(&g_frame_lock); }

@@ -12,6 +12,7 @@ namespace {
 
 const uint32_t kNoWaitHint = 0;
 const uint32_t kFirstCheckpoint = 1;
+const uint32_t kMaxReportedHoldMs = 0xFFFF;  // what the report's field holds
 
 // The status lock is held by the caller.
 void report_locked(uint32_t state, uint32_t wait_hint) {
@@ -32,6 +33,20 @@ void report_locked(uint32_t state, uint32_t wait_hint) {
   }
   // Still under the lock: the manager must see reports in checkpoint order.
   set_service_status(status);
+}
+
+// The engine's report as the region carries it.
+ServiceReport region_report(const PassReport* pass) {
+  ServiceReport report = {};
+  report.spared_pid = pass->spared_pid;
+  report.system_passed_over = static_cast<uint32_t>(pass->system_passed_over);
+  for (int32_t i = 0; i < kHeldIdsCapacity; ++i) {
+    const HeldProcess* held = &pass->held[i];
+    report.held[i].pid = held->pid;
+    report.held[i].share = static_cast<uint8_t>(held->share);
+    report.held[i].hold_ms = static_cast<uint16_t>(held->hold_ms > kMaxReportedHoldMs ? kMaxReportedHoldMs : held->hold_ms);
+  }
+  return report;
 }
 
 }  // namespace
@@ -98,10 +113,6 @@ int run_service_cycle() {
   if (wait_for_stop(kStopCheckMs)) return -1;
   run_sampling_pass();
   if (wait_for_stop(kStopCheckMs)) return -1;
-  ServiceReport report;
-  report.spared_pid = g_engine.report.spared_pid;
-  report.system_passed_over = static_cast<uint32_t>(g_engine.report.system_passed_over);
-  publish_snapshot(&g_service.link, &g_engine.snapshot, &report);
   TakenCommands commands;
   if (take_commands(&g_service.link, &commands)) {
     apply_commands(&commands);
@@ -109,6 +120,10 @@ int run_service_cycle() {
   }
   // Never interrupted: it resumes every thread it suspended before it returns.
   run_duty_cycle();
+  // After the duty cycle, so that the snapshot goes out with how long it really held its
+  // targets: the window shows what the service did, not what it meant to do.
+  const ServiceReport report = region_report(&g_engine.report);
+  publish_snapshot(&g_service.link, &g_engine.snapshot, &report);
   // The pass writes only the bars it has, so the next one must start from all zeros.
   memset(&g_engine.snapshot, 0, sizeof(g_engine.snapshot));
   return 0;

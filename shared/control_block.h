@@ -26,6 +26,23 @@ const uint32_t CMD_MONITOR_ATTACHED = 4u;
 // The program in front changed: spare the one named (or none, when the id is 0).
 const uint32_t CMD_FOREGROUND_CHANGED = 8u;
 
+// One process the service held in a cycle, as it measured it: what it used and how long
+// the duty cycle really held it. A display aid only: anyone can write the region.
+struct HeldReport {
+  uint32_t pid;  // 0 where fewer were held
+  uint16_t hold_ms;
+  uint8_t share;  // percent of the machine
+  uint8_t reserved;
+};
+
+// What the service reports beside each snapshot, from the same cycle.
+struct ServiceReport {
+  uint32_t spared_pid;          // the program in front, when it or its own would have been held
+  uint32_t system_passed_over;  // system processes above the limit, left alone
+  HeldReport held[kHeldIdsCapacity];  // largest share first
+  uint32_t spared_family;  // the spared program's own processes besides it
+};
+
 struct SharedControlBlock {
   UsageSnapshot snapshot;
   uint32_t command_flags;
@@ -37,13 +54,11 @@ struct SharedControlBlock {
   uint8_t reserved[4];
   int32_t threshold;
   uint32_t monitor_pid;
-  // Beside each snapshot, under the snapshot mutex: what the service's pass did besides
-  // choosing targets.
-  uint32_t spared_pid;          // the program in front, when it would have been held
-  uint32_t system_passed_over;  // system processes above the limit, left alone
-  uint8_t tail[28];
+  // Beside each snapshot, under the snapshot mutex.
+  ServiceReport report;
 };
 
+static_assert(sizeof(HeldReport) == 8, "HeldReport must be 8 bytes");
 static_assert(sizeof(SharedControlBlock) == 1088, "SharedControlBlock must be 1088 bytes");
 static_assert(__builtin_offsetof(SharedControlBlock, snapshot) == 0, "snapshot at 0");
 static_assert(__builtin_offsetof(SharedControlBlock, command_flags) == 1024, "command_flags at 1024");
@@ -51,19 +66,14 @@ static_assert(__builtin_offsetof(SharedControlBlock, foreground_pid) == 1028, "f
 static_assert(__builtin_offsetof(SharedControlBlock, foreground_created_low) == 1032, "creation time at 1032");
 static_assert(__builtin_offsetof(SharedControlBlock, threshold) == 1044, "threshold at 1044");
 static_assert(__builtin_offsetof(SharedControlBlock, monitor_pid) == 1048, "monitor_pid at 1048");
-static_assert(__builtin_offsetof(SharedControlBlock, spared_pid) == 1052, "spared_pid at 1052");
-static_assert(__builtin_offsetof(SharedControlBlock, system_passed_over) == 1056, "system_passed_over at 1056");
+static_assert(__builtin_offsetof(SharedControlBlock, report) == 1052, "the report at 1052");
+static_assert(__builtin_offsetof(SharedControlBlock, report.held) == 1060, "held processes at 1060");
+static_assert(__builtin_offsetof(SharedControlBlock, report.spared_family) == 1084, "spared_family at 1084");
 
 // The program in front as the monitor names it: 0 for none.
 struct ForegroundClaim {
   uint32_t pid;
   uint64_t creation_time;
-};
-
-// What the service reports beside each snapshot.
-struct ServiceReport {
-  uint32_t spared_pid;
-  uint32_t system_passed_over;
 };
 
 // Opaque kernel handles, so the protocol compiles and is tested on the host.

@@ -16,16 +16,11 @@ int has_command_area(const SharedLink* link) {
   return link != nullptr && link->view != nullptr && link->command_mutex != nullptr;
 }
 
-void copy_to_region(volatile UsageSnapshot* to, const UsageSnapshot* from) {
-  volatile uint8_t* dst = reinterpret_cast<volatile uint8_t*>(to);
-  const uint8_t* src = reinterpret_cast<const uint8_t*>(from);
-  for (unsigned i = 0; i < sizeof(UsageSnapshot); ++i) dst[i] = src[i];
-}
-
-void copy_from_region(UsageSnapshot* to, const volatile UsageSnapshot* from) {
-  uint8_t* dst = reinterpret_cast<uint8_t*>(to);
-  const volatile uint8_t* src = reinterpret_cast<const volatile uint8_t*>(from);
-  for (unsigned i = 0; i < sizeof(UsageSnapshot); ++i) dst[i] = src[i];
+// Byte by byte through the volatile view: the region's fields are never cached or re-read.
+void copy_bytes(volatile void* to, const volatile void* from, unsigned bytes) {
+  volatile uint8_t* dst = static_cast<volatile uint8_t*>(to);
+  const volatile uint8_t* src = static_cast<const volatile uint8_t*>(from);
+  for (unsigned i = 0; i < bytes; ++i) dst[i] = src[i];
 }
 
 }  // namespace
@@ -34,9 +29,9 @@ void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot, const Ser
   if (!has_snapshot_area(link) || snapshot == nullptr) return;
   volatile SharedControlBlock* block = shared_view(link);
   if (link_lock(link->snapshot_mutex) != 0) return;
-  copy_to_region(&block->snapshot, snapshot);
-  block->spared_pid = report != nullptr ? report->spared_pid : 0;
-  block->system_passed_over = report != nullptr ? report->system_passed_over : 0;
+  copy_bytes(&block->snapshot, snapshot, sizeof(UsageSnapshot));
+  const ServiceReport none = {};
+  copy_bytes(&block->report, report != nullptr ? report : &none, sizeof(ServiceReport));
   // After the copy, so the copied flags word cannot wipe the ready bit.
   block->snapshot.flags = block->snapshot.flags | SNAPSHOT_READY;
   link_unlock(link->snapshot_mutex);
@@ -107,11 +102,8 @@ int take_snapshot(SharedLink* link, UsageSnapshot* out, ServiceReport* report) {
   const uint32_t flags = block->snapshot.flags;
   if (flags != 0) {
     if (flags & SNAPSHOT_READY) {
-      copy_from_region(out, &block->snapshot);
-      if (report != nullptr) {
-        report->spared_pid = block->spared_pid;
-        report->system_passed_over = block->system_passed_over;
-      }
+      copy_bytes(out, &block->snapshot, sizeof(UsageSnapshot));
+      if (report != nullptr) copy_bytes(report, &block->report, sizeof(ServiceReport));
     }
     block->snapshot.flags = 0;
   }

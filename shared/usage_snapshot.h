@@ -8,21 +8,19 @@ const int kBarsCapacity = 1004;
 
 const uint32_t SNAPSHOT_READY = 1u;  // in `flags`: a published snapshot not yet taken
 const uint8_t HOG_FLAG = 0x80;       // in a bar: the process is throttled; the rest is its share
+// How many of a cycle's held processes the service names beside the snapshot.
 const int kHeldIdsCapacity = 3;
 
 // Exactly 1024 bytes. One bar per active process, largest share first.
 struct UsageSnapshot {
   uint32_t flags;
   uint32_t active_count;
-  // The process ids of up to three of the cycle's targets, largest share first, 0 where
-  // there are fewer: the i-th id belongs to the i-th bar carrying HOG_FLAG. A display aid
-  // only: anyone can write the region.
-  uint32_t held_pids[kHeldIdsCapacity];
+  uint8_t reserved[12];  // always 0
   uint8_t bars[kBarsCapacity];
 };
 
 static_assert(sizeof(UsageSnapshot) == 1024, "UsageSnapshot must be 1024 bytes");
 static_assert(__builtin_offsetof(UsageSnapshot, flags) == 0, "flags at 0");
 static_assert(__builtin_offsetof(UsageSnapshot, active_count) == 4, "active_count at 4");
-static_assert(__builtin_offsetof(UsageSnapshot, held_pids) == 8, "held_pids at 8");
+static_assert(__builtin_offsetof(UsageSnapshot, reserved) == 8, "reserved at 8");
 static_assert(__builtin_offsetof(UsageSnapshot, bars) == 20, "bars at 20");

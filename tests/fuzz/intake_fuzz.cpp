@@ -32,8 +32,9 @@
 // The mutexes are always had here: their time-outs are the protocol's tests' business.
 int link_lock(LinkHandle) { return 0; }
 void link_unlock(LinkHandle) {}
-void snapshot_copy_lock() {}
-void snapshot_copy_unlock() {}
+void frame_lock() {}
+void frame_unlock() {}
+void wake_link() {}
 
 // The service's Win32 layer, which the command intake must never reach.
 int register_control_handler() { abort(); }
@@ -155,64 +156,69 @@ void fuzz_service(int earlier_monitors) {
   }
 }
 
-// The column the paint draws from the monitor's copy, rectangle by rectangle.
-void paint_column() {
-  flag_take(&g_monitor.column_pending);
-  static UsageSnapshot drawn;
-  load_snapshot_copy(&drawn);
-  const uint32_t count = drawable_bar_count(drawn.active_count);
+// What the window draws and writes from each frame the link publishes: the newest column,
+// rectangle by rectangle, and the texts of the tooltip and the Status page.
+void show_frame(int32_t) {
+  static MonitorFrame frame;
+  load_frame(&frame);
+  const uint32_t count = drawable_bar_count(frame.snapshot.active_count);
   REQUIRE(count <= static_cast<uint32_t>(kBarsCapacity));
   int32_t bottom = kBufferHeight;
   for (uint32_t i = 0; i < count; ++i) {
-    const ColumnBar bar = column_bar(drawn.bars[i], bottom);
+    const ColumnBar bar = column_bar(frame.snapshot.bars[i], bottom);
     const LayoutRect r = bar.rect;
     REQUIRE(r.left >= 0 && r.left <= r.right && r.right <= kBufferWidth);
     REQUIRE(r.top >= 0 && r.top <= r.bottom && r.bottom <= kBufferHeight);
     bottom = r.top;
   }
-  // The texts the tooltip and the Status page build from the ids, names and report.
   static wchar_t text[96];
-  const ServiceReport report = load_service_report();
+  const ServiceReport* report = &frame.report;
   for (int32_t c = 0; c < kHistoryColumns; ++c) {
-    held_column_tip(&g_held.columns[c], text, 96);
+    held_column_tip(&frame.held, &frame.held.columns[c], text, 96);
     REQUIRE(text[95] == L'\0' || wcslen(text) < 96);
   }
-  held_summary(&g_held.columns[0], text, 96);
-  spared_summary(report.spared_pid, text, 96);
-  system_summary(report.system_passed_over, text, 96);
+  held_summary(&frame.held, &frame.held.columns[0], text, 96);
+  spared_summary(&frame.held, report->spared_pid, report->spared_family, text, 96);
+  system_summary(report->system_passed_over, text, 96);
   REQUIRE(wcslen(text) < 96);
-  REQUIRE(g_held.name_count >= 0 && g_held.name_count <= kNameTableCapacity);
+  REQUIRE(frame.held.name_count >= 0 && frame.held.name_count <= kNameTableCapacity);
 }
 
 void fake_look_at_service(ServiceView* out) { *out = ServiceView{kServiceInstalled, 4, 10, -1}; }
 int fake_start_service() { return 0; }
 // Each poll's pause is where another process writes the region; out of input, the
 // window closes.
-void fake_sleep(uint32_t ms) {
+int fake_wait(uint32_t ms) {
   if (ms == kSnapshotPollMs && write_next_region() != 0) flag_store(&g_monitor.stop_requested, 1);
+  return 0;
 }
+uint32_t fake_tick() { return 0; }
 int fake_open_link(SharedLink* link) {
   *link = region_link();
   return 0;
 }
+void fake_close_link(SharedLink*) {}
 uint32_t fake_monitor_pid() { return kFirstMonitorPid; }
+void fake_take_list() {}
 // Every id gets a name of the largest size, so a hostile id exercises the whole table.
-int fake_resolve_name(uint32_t, wchar_t* out, int32_t capacity) {
-  for (int32_t i = 0; i < capacity; ++i) out[i] = L'n';
+int fake_describe(uint32_t pid, ProcessFacts* out) {
+  out->creation_time = pid;
+  out->parent_pid = pid - 1;
+  for (int32_t i = 0; i < kProgramNameCapacity; ++i) out->name[i] = L'n';
   return 0;
 }
+int fake_connected() { return 0; }
+int fake_action(int32_t) { return 0; }
 
 const LinkPlatform kLinkPlatform = {
-    fake_look_at_service, fake_start_service, fake_sleep, fake_open_link, fake_monitor_pid,
-    paint_column, fake_resolve_name,
+    fake_look_at_service, fake_start_service, fake_wait,     fake_tick,     fake_open_link, fake_close_link,
+    fake_monitor_pid,     show_frame,         fake_take_list, fake_describe, fake_connected, fake_action,
 };
 
-// The link thread's whole run, with a paint at each repaint it asks for.
+// The link thread's whole run, with the window's drawing at each frame it publishes.
 void fuzz_monitor() {
   monitor_state_reset();
-  held_history_reset();
   g_monitor.slider_threshold = kSliderStart;
-  paint_column();
   run_monitor_link(&kLinkPlatform);
 }
 

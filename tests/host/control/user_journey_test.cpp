@@ -21,11 +21,12 @@
 #include "monitor/status_view.h"
 #include "tests/host/control/fake_scm.h"
 
-// The region's mutexes and the snapshot copy's lock: nobody else holds them here.
+// The region's mutexes and the frame's lock: nobody else holds them here.
 int link_lock(LinkHandle) { return 0; }
 void link_unlock(LinkHandle) {}
-void snapshot_copy_lock() {}
-void snapshot_copy_unlock() {}
+void frame_lock() {}
+void frame_unlock() {}
+void wake_link() {}
 
 namespace {
 
@@ -40,24 +41,31 @@ std::vector<uint32_t> g_link_pauses;
 std::function<void()> g_at_poll;
 size_t g_pause_limit = 0;
 
-void look_without_rights(ServiceView* out) { look_at_service(out, 0); }
-void link_pause(uint32_t ms) {
+// The link looks as the Status page needs: with the rights its button needs.
+void look_with_rights(ServiceView* out) { look_at_service(out, 1); }
+int link_pause(uint32_t ms) {
   g_link_pauses.push_back(ms);
   if (ms == kSnapshotPollMs && g_at_poll) g_at_poll();
   if (g_link_pauses.size() >= g_pause_limit) g_monitor.stop_requested = -1;
+  return 0;
 }
+uint32_t no_clock() { return 0; }
 int open_region(SharedLink* link) {
   if (!g_region_exists) return -1;
   *link = SharedLink{&g_region, &g_region, &g_region, &g_region};
   return 0;
 }
+void close_region(SharedLink*) {}
 uint32_t monitor_pid() { return kMonitorPid; }
-void repaint() {}
+void no_news(int32_t) {}
+void no_list() {}
+int no_process(uint32_t, ProcessFacts*) { return -1; }
+int connected_session() { return 0; }
+int no_action(int32_t) { return -1; }
 
-int no_name(uint32_t, wchar_t*, int32_t) { return -1; }
-
-const LinkPlatform kLink = {look_without_rights, start_service_and_wait, link_pause, open_region, monitor_pid,
-                            repaint, no_name};
+const LinkPlatform kLink = {look_with_rights, start_service_and_wait, link_pause, no_clock,
+                            open_region,      close_region,           monitor_pid, no_news,
+                            no_list,          no_process,             connected_session, no_action};
 
 class UserJourneyTest : public ::testing::TestWithParam<Account> {
  protected:

@@ -64,22 +64,30 @@ TEST_F(SelectionTest, BarsComeOutLargestFirstWithHogFlagOnTheTargetsBars) {
   }
 }
 
-TEST_F(SelectionTest, TheSnapshotNamesUpToThreeTargetsLargestShareFirst) {
+TEST_F(SelectionTest, TheReportNamesUpToThreeTargetsLargestShareFirst) {
   struct Case {
     const char* name;
     int threshold;
     std::vector<int> usages;
     std::vector<uint32_t> held;
+    std::vector<int32_t> shares;
   } cases[] = {
-      {"four targets: the largest three", 100, {10, 40, 25, 30, 40}, {101, 104, 103}},
-      {"fewer than three", 50, {20, 60}, {101, 0, 0}},
-      {"none", 50, {20, 30}, {0, 0, 0}},
+      {"four targets: the largest three", 100, {10, 40, 25, 30, 40}, {101, 104, 103}, {40, 40, 30}},
+      {"three in falling order", 100, {60, 50, 45}, {100, 101, 102}, {60, 50, 45}},
+      {"fewer than three", 50, {20, 60}, {101, 0, 0}, {60, 0, 0}},
+      {"none", 50, {20, 30}, {0, 0, 0}, {0, 0, 0}},
   };
   for (const Case& c : cases) {
     engine_reset();
     select(1, c.threshold, c.usages);
-    const std::vector<uint32_t> held(g_engine.snapshot.held_pids, g_engine.snapshot.held_pids + kHeldIdsCapacity);
+    std::vector<uint32_t> held;
+    std::vector<int32_t> shares;
+    for (const HeldProcess& h : g_engine.report.held) {
+      held.push_back(h.pid);
+      shares.push_back(h.share);
+    }
     EXPECT_EQ(held, c.held) << c.name;
+    EXPECT_EQ(shares, c.shares) << c.name;
   }
 }
 

@@ -1,5 +1,5 @@
-// Who was held: the ids a snapshot carries, the columns they land in as the graph scrolls,
-// their names resolved once, and the texts the tooltip and the Status page show.
+// Who was held: the columns the service's reports land in as the graph scrolls, their
+// names resolved once, and the texts the tooltip and the Status page show.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -21,67 +21,39 @@ int resolve(uint32_t pid, wchar_t* out, int32_t capacity) {
   return 0;
 }
 
-UsageSnapshot snapshot_of(std::vector<uint8_t> bars, std::vector<uint32_t> ids) {
-  UsageSnapshot s;
-  memset(&s, 0, sizeof(s));
-  s.active_count = static_cast<uint32_t>(bars.size());
-  for (size_t i = 0; i < bars.size(); ++i) s.bars[i] = bars[i];
-  for (size_t i = 0; i < ids.size(); ++i) s.held_pids[i] = ids[i];
-  return s;
+// A column as the service's report names it: id, share and hold for each.
+HeldColumn column_of(std::vector<HeldReport> held) {
+  ServiceReport report = {};
+  for (size_t i = 0; i < held.size(); ++i) report.held[i] = held[i];
+  return held_column_of(&report);
 }
 
-std::wstring tip(const HeldColumn& column) {
+std::wstring tip(const HeldHistory& history, const HeldColumn& column) {
   wchar_t text[256];
-  held_column_tip(&column, text, 256);
+  held_column_tip(&history, &column, text, 256);
   return text;
 }
 
-TEST(HeldProgramsTest, IdsPairWithTheRedBarsInOrder) {
-  const uint8_t H = HOG_FLAG;
-  struct Case {
-    const char* name;
-    std::vector<uint8_t> bars;
-    std::vector<uint32_t> ids;
-    std::vector<HeldProgram> held;
-  } cases[] = {
-      {"three held among others", {H | 40, 20, H | 30, H | 10, H | 5}, {11, 12, 13}, {{11, 40}, {12, 30}, {13, 10}}},
-      {"fewer than three", {H | 60, 10}, {21, 0, 0}, {{21, 60}, {0, 0}, {0, 0}}},
-      {"none held", {50, 10}, {0, 0, 0}, {{0, 0}, {0, 0}, {0, 0}}},
-      // Written by anyone: an id without its red bar names nobody.
-      {"ids without red bars", {50, 10}, {31, 32, 33}, {{0, 0}, {0, 0}, {0, 0}}},
-      {"a red bar without an id", {H | 50, H | 20}, {0, 42, 0}, {{0, 0}, {42, 20}, {0, 0}}},
-  };
-  for (const Case& c : cases) {
-    const UsageSnapshot s = snapshot_of(c.bars, c.ids);
-    const HeldColumn column = held_column_of(&s, 70);
-    EXPECT_EQ(column.hold_ms, 699) << c.name;
-    for (int i = 0; i < kHeldIdsCapacity; ++i) {
-      EXPECT_EQ(column.held[i].pid, c.held[i].pid) << c.name << " " << i;
-      EXPECT_EQ(column.held[i].share, c.held[i].share) << c.name << " " << i;
-    }
-  }
-}
-
 TEST(HeldProgramsTest, ColumnsFollowTheGraphAndNamesAreResolvedOnceWhileShown) {
-  held_history_reset();
+  static HeldHistory history;
+  history = HeldHistory{};
   g_resolved.clear();
-  const UsageSnapshot s = snapshot_of({HOG_FLAG | 45, HOG_FLAG | 30}, {100, 9001});
-  const HeldColumn held = held_column_of(&s, 100);
+  const HeldColumn held = column_of({{100, 640, 45, 0}, {0, 0, 0, 0}, {9001, 999, 30, 0}});
   const HeldColumn empty = {};
-  record_held_column(&held, 0, resolve);
-  record_held_column(&held, 0, resolve);
-  record_held_column(&empty, 0, resolve);  // a poll without a snapshot scrolls too
+  record_held_column(&history, &held, 0, resolve);
+  record_held_column(&history, &held, 0, resolve);
+  record_held_column(&history, &empty, 0, resolve);  // a poll without a snapshot scrolls too
   EXPECT_EQ(g_resolved, (std::vector<uint32_t>{100, 9001}));
   // The newest column is 0 and sits left of the two black column widths.
-  EXPECT_EQ(g_held.columns[0].held[0].pid, 0u);
-  EXPECT_EQ(g_held.columns[1].held[0].pid, 100u);
-  EXPECT_EQ(tip(g_held.columns[2]), L"prog100.exe 45 %, held 999 ms\r\nprocess 9001 30 %, held 999 ms");
-  for (int i = 0; i < kHistoryColumns - 2; ++i) record_held_column(&empty, 0, resolve);
-  EXPECT_EQ(g_held.columns[kHistoryColumns - 1].held[0].pid, 100u);
-  EXPECT_EQ(g_held.name_count, 2);
-  record_held_column(&empty, 0, resolve);  // the last column with them scrolls out
-  EXPECT_EQ(g_held.name_count, 0);
-  record_held_column(&held, 0, resolve);  // shown again: named again
+  EXPECT_EQ(history.columns[0].held[0].pid, 0u);
+  EXPECT_EQ(history.columns[1].held[0].pid, 100u);
+  EXPECT_EQ(tip(history, history.columns[2]), L"prog100.exe 45 %, held 640 ms\r\nprocess 9001 30 %, held 999 ms");
+  for (int i = 0; i < kHistoryColumns - 2; ++i) record_held_column(&history, &empty, 0, resolve);
+  EXPECT_EQ(history.columns[kHistoryColumns - 1].held[0].pid, 100u);
+  EXPECT_EQ(history.name_count, 2);
+  record_held_column(&history, &empty, 0, resolve);  // the last column with them scrolls out
+  EXPECT_EQ(history.name_count, 0);
+  record_held_column(&history, &held, 0, resolve);  // shown again: named again
   EXPECT_EQ(g_resolved.size(), 4u);
 }
 
@@ -97,23 +69,25 @@ TEST(HeldProgramsTest, ClientXFindsTheColumnUnderIt) {
 }
 
 TEST(HeldProgramsTest, StatusTextsNameHeldSparedAndSystemProcesses) {
-  held_history_reset();
-  const UsageSnapshot s = snapshot_of({HOG_FLAG | 45}, {100});
-  const HeldColumn held = held_column_of(&s, 100);
-  record_held_column(&held, 200, resolve);
+  static HeldHistory history;
+  history = HeldHistory{};
+  const HeldColumn held = column_of({{100, 999, 45, 0}});
+  record_held_column(&history, &held, 200, resolve);
   wchar_t text[128];
-  held_summary(&held, text, 128);
+  held_summary(&history, &held, text, 128);
   EXPECT_STREQ(text, L"Held in the last cycle: prog100.exe 45 %");
   const HeldColumn empty = {};
-  held_summary(&empty, text, 128);
+  held_summary(&history, &empty, text, 128);
   EXPECT_STREQ(text, L"Held in the last cycle: nothing");
-  spared_summary(200, text, 128);
+  spared_summary(&history, 200, 0, text, 128);
   EXPECT_STREQ(text, L"Spared because it is in front: prog200.exe");
-  spared_summary(0, text, 128);
+  spared_summary(&history, 200, 6, text, 128);
+  EXPECT_STREQ(text, L"Spared because it is in front: prog200.exe and 6 of its processes");
+  spared_summary(&history, 0, 6, text, 128);
   EXPECT_STREQ(text, L"");
   system_summary(3, text, 128);
   EXPECT_STREQ(text, L"System processes passed over: 3");
-  held_summary(&held, text, 10);  // never past the buffer, always terminated
+  held_summary(&history, &held, text, 10);  // never past the buffer, always terminated
   EXPECT_EQ(std::wstring(text), L"Held in t");
 }
 

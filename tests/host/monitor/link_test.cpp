@@ -1,20 +1,23 @@
-// The link thread's run against a region in memory and a scripted service.
+// The link thread's run against a region in memory and a scripted system.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
 #include <functional>
+#include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "monitor/link.h"
 #include "monitor/monitor_state.h"
 
-// Substitutes for the Win32 layer: the region's mutexes and the snapshot copy lock.
+// Substitutes for the Win32 layer: the region's mutexes, the frame lock and the wake-up.
 namespace {
 int g_lock_depth = 0;
 int g_lock_timeouts = 0;  // so many next waits time out: another process keeps the mutex
-std::mutex g_copy_mutex;
+std::mutex g_frame_mutex;
+int g_wakes = 0;
 }  // namespace
 
 int link_lock(LinkHandle) {
@@ -26,8 +29,9 @@ int link_lock(LinkHandle) {
   return 0;
 }
 void link_unlock(LinkHandle) { --g_lock_depth; }
-void snapshot_copy_lock() { g_copy_mutex.lock(); }
-void snapshot_copy_unlock() { g_copy_mutex.unlock(); }
+void frame_lock() { g_frame_mutex.lock(); }
+void frame_unlock() { g_frame_mutex.unlock(); }
+void wake_link() { ++g_wakes; }
 
 namespace {
 
@@ -38,17 +42,30 @@ ServiceView view_of(int32_t presence, uint32_t state, uint32_t pid = 0) {
   return ServiceView{presence, state, pid, -1};
 }
 
+struct FakeProcess {
+  uint64_t created;
+  uint32_t parent;
+  std::wstring name;
+};
+
 // The scripted system the link thread runs against.
 struct FakeSystem {
   std::vector<ServiceView> views = {view_of(kServiceInstalled, RUNNING, 10)};  // the last repeats
   size_t looks = 0;
   int start_result = 0;
   int starts = 0;
-  std::vector<uint32_t> sleeps;
+  std::vector<uint32_t> waits;
+  uint32_t clock = 0;
   int opens_failing = 0;  // so many next opens fail
   int opens = 0;
-  int repaints = 0;
-  std::function<void(size_t)> after_sleep;  // called with the number of sleeps so far
+  int closes = 0;
+  std::vector<int32_t> news;
+  std::map<uint32_t, FakeProcess> processes;
+  int lists_taken = 0;
+  int disconnected = 0;
+  std::vector<int32_t> actions;
+  int action_result = 0;
+  std::function<void(size_t)> after_wait;  // called with the number of waits so far
   SharedControlBlock region;
 };
 
@@ -65,10 +82,13 @@ int fake_start_service_and_wait() {
   ++g_fake->starts;
   return g_fake->start_result;
 }
-void fake_sleep_ms(uint32_t milliseconds) {
-  g_fake->sleeps.push_back(milliseconds);
-  if (g_fake->after_sleep) g_fake->after_sleep(g_fake->sleeps.size());
+int fake_wait_ms(uint32_t milliseconds) {
+  g_fake->waits.push_back(milliseconds);
+  g_fake->clock += milliseconds;
+  if (g_fake->after_wait) g_fake->after_wait(g_fake->waits.size());
+  return 0;
 }
+uint32_t fake_tick_ms() { return g_fake->clock; }
 int fake_open_link(SharedLink* link) {
   ++g_fake->opens;
   if (g_fake->opens_failing > 0) {
@@ -82,43 +102,71 @@ int fake_open_link(SharedLink* link) {
   link->command_mutex = &g_mutex_b;
   return 0;
 }
+void fake_close_link(SharedLink*) { ++g_fake->closes; }
 uint32_t fake_current_process_id() { return kPid; }
-void fake_repaint() { ++g_fake->repaints; }
-int fake_resolve_name(uint32_t pid, wchar_t* out, int32_t capacity) {
-  if (pid % 2 != 0) return -1;  // odd ids cannot be opened
-  swprintf(out, capacity, L"prog%u.exe", pid);
+void fake_tell_window(int32_t news) { g_fake->news.push_back(news); }
+void fake_take_process_list() { ++g_fake->lists_taken; }
+int fake_describe_process(uint32_t pid, ProcessFacts* out) {
+  const auto found = g_fake->processes.find(pid);
+  if (found == g_fake->processes.end()) return -1;  // ended, or never was
+  out->creation_time = found->second.created;
+  out->parent_pid = found->second.parent;
+  wcsncpy(out->name, found->second.name.c_str(), kProgramNameCapacity);
   return 0;
+}
+int fake_session_disconnected() { return g_fake->disconnected; }
+ServiceView g_fake_after_action;  // what the service is once an action is over
+int fake_run_action(int32_t action) {
+  g_fake->actions.push_back(action);
+  static MonitorFrame during;
+  load_frame(&during);
+  EXPECT_EQ(during.action, action);  // the button says so while it runs
+  g_fake->views = {g_fake_after_action};
+  return g_fake->action_result;
 }
 
 const LinkPlatform kFakePlatform = {
-    fake_look_at_service, fake_start_service_and_wait, fake_sleep_ms, fake_open_link,
-    fake_current_process_id, fake_repaint, fake_resolve_name,
+    fake_look_at_service,     fake_start_service_and_wait, fake_wait_ms,          fake_tick_ms,
+    fake_open_link,           fake_close_link,             fake_current_process_id, fake_tell_window,
+    fake_take_process_list,   fake_describe_process,       fake_session_disconnected, fake_run_action,
 };
+
+int count(const std::vector<int32_t>& values, int32_t value) {
+  int n = 0;
+  for (int32_t v : values) n += v == value;
+  return n;
+}
+
+MonitorFrame g_seen;  // 28 KB
+
+const MonitorFrame& latest_frame() {
+  load_frame(&g_seen);
+  return g_seen;
+}
 
 class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     monitor_state_reset();
     g_monitor.slider_threshold = 40;
-    // As the link last saw it, so only a change repaints.
-    g_monitor.service_presence = kServiceInstalled;
-    g_monitor.service_state = RUNNING;
     fake = FakeSystem{};
     memset(&fake.region, 0, sizeof(fake.region));
     g_fake = &fake;
     g_lock_depth = 0;
     g_lock_timeouts = 0;
+    g_wakes = 0;
   }
   void TearDown() override { g_fake = nullptr; }
 
-  // Stops the link after `polls` snapshot pauses; `publish` fills the region at each.
-  void stop_after_polls(size_t polls, std::function<void(size_t)> publish = nullptr) {
-    fake.after_sleep = [this, polls, publish](size_t) {
+  // Stops the link after `polls` polls; `at_poll` acts in the pause before each, and in the
+  // pause that ends the run.
+  void stop_after_polls(size_t polls, std::function<void(size_t)> at_poll = nullptr) {
+    fake.after_wait = [this, polls, at_poll](size_t) {
       size_t poll_pauses = 0;
-      for (uint32_t ms : fake.sleeps) poll_pauses += ms == kSnapshotPollMs;
-      if (fake.sleeps.back() != kSnapshotPollMs) return;
-      if (publish) publish(poll_pauses);
-      if (poll_pauses >= polls) g_monitor.stop_requested = -1;
+      for (uint32_t ms : fake.waits) poll_pauses += ms == kSnapshotPollMs;
+      if (fake.waits.back() != kSnapshotPollMs) return;
+      if (at_poll) at_poll(poll_pauses);
+      if (poll_pauses > polls) g_monitor.stop_requested = -1;
     };
   }
 
@@ -135,7 +183,7 @@ TEST_F(LinkTest, ConnectsOnceTheRegionExistsStartingOnlyAStoppedServiceAndBacksO
     std::vector<uint32_t> pauses;
     int starts;
   } cases[] = {
-      {"region there: no pause, no question", {view_of(kServiceInstalled, RUNNING, 10)}, 0, 0, {}, 0},
+      {"region there: no pause", {view_of(kServiceInstalled, RUNNING, 10)}, 0, 0, {}, 0},
       {"stopped: one start after each pause", {view_of(kServiceInstalled, STOPPED)}, 0, 2, {R, R}, 2},
       {"a refused start is tried again at the poll's pace", {view_of(kServiceInstalled, STOPPED)},
        kRefusedForRights, 3, {R, P, P}, 3},
@@ -156,7 +204,7 @@ TEST_F(LinkTest, ConnectsOnceTheRegionExistsStartingOnlyAStoppedServiceAndBacksO
     fake.opens_failing = c.opens_failing;
     SharedLink opened;
     EXPECT_EQ(connect_link(&kFakePlatform, &opened), 0) << c.name;
-    EXPECT_EQ(fake.sleeps, c.pauses) << c.name;
+    EXPECT_EQ(fake.waits, c.pauses) << c.name;
     EXPECT_EQ(fake.starts, c.starts) << c.name;
     EXPECT_EQ(fake.opens, c.opens_failing + 1) << c.name;
   }
@@ -166,31 +214,33 @@ TEST_F(LinkTest, ClosingTheWindowEndsTheWaitForAServiceThatNeverRuns) {
   fake.views = {view_of(kServiceInstalled, STOPPED)};
   fake.start_result = kRefusedForRights;
   fake.opens_failing = 1000;
-  fake.after_sleep = [this](size_t sleeps) {
-    if (sleeps == 3) g_monitor.stop_requested = -1;
+  fake.after_wait = [this](size_t waits) {
+    if (waits == 3) g_monitor.stop_requested = -1;
     // Were the stop ignored, the region would appear at last and the link connect.
-    if (sleeps == 50) fake.opens_failing = 0;
+    if (waits == 50) fake.opens_failing = 0;
   };
   run_monitor_link(&kFakePlatform);
-  EXPECT_EQ(fake.sleeps.size(), 3u);
-  EXPECT_EQ(g_monitor.link_ready, 0);
-  send_slider_threshold(55);  // the window goes on; its slider must not reach for the region
+  EXPECT_EQ(fake.waits.size(), 3u);
+  send_slider_threshold(55);  // the window goes on; nothing reaches for the region
   EXPECT_EQ(fake.region.command_flags, 0u);
 }
 
-TEST_F(LinkTest, AChangedServiceStateRepaintsSoTheStatusPageFollows) {
+// The window is told only when there is something new to show: the stop, not the polls
+// that saw nothing change.
+TEST_F(LinkTest, AChangedServiceStateIsPublishedSoTheStatusPageFollows) {
   fake.views = {view_of(kServiceInstalled, RUNNING, 10), view_of(kServiceInstalled, RUNNING, 10),
-                view_of(kServiceInstalled, STOPPED), view_of(kServiceInstalled, STOPPED)};
+                view_of(kServiceInstalled, RUNNING, 10), view_of(kServiceInstalled, STOPPED)};
   stop_after_polls(3);
   run_monitor_link(&kFakePlatform);
-  // Once, for the stop; no snapshot arrived to repaint for.
-  EXPECT_EQ(fake.repaints, 1);
+  EXPECT_EQ(count(fake.news, NEWS_FRAME), 2);  // the first look, then the stop
+  EXPECT_EQ(latest_frame().service.state, STOPPED);
+  EXPECT_EQ(fake.closes, 1);
 }
 
 TEST_F(LinkTest, AnnouncesSliderValueProcessIdAndTheProgramInFrontOnConnect) {
   g_monitor.slider_threshold = 64;
-  const ForegroundClaim front = {321, 0x0123456789ABCDEFull};
-  claim_program_in_front(&front);  // before the link is up: kept for the announcement
+  fake.processes[321] = {0x0123456789ABCDEFull, 1, L"front.exe"};
+  claim_program_in_front(321);  // before the link is up: kept for the announcement
   EXPECT_EQ(fake.region.command_flags, 0u);
   stop_after_polls(1);
   run_monitor_link(&kFakePlatform);
@@ -200,56 +250,108 @@ TEST_F(LinkTest, AnnouncesSliderValueProcessIdAndTheProgramInFrontOnConnect) {
   EXPECT_EQ(fake.region.foreground_pid, 321u);
   EXPECT_EQ(fake.region.foreground_created_high, 0x01234567u);
   EXPECT_EQ(fake.region.foreground_created_low, 0x89ABCDEFu);
-  EXPECT_EQ(g_monitor.link_ready, 1);
   EXPECT_EQ(g_lock_depth, 0);
 }
 
-// A look at the foreground that finds the program already claimed sends nothing, so the
-// service takes no command and adds no pause to its cycle for it.
-TEST_F(LinkTest, OnlyANewProgramInFrontIsSent) {
-  stop_after_polls(1);
+// The window's claim goes out when it names a new process, read from the system's list:
+// a console host's claim names the shell that started it, and a disconnected session
+// claims nothing. Each step acts at one poll; the next poll sees what was sent.
+TEST_F(LinkTest, TheProgramInFrontAsTheServiceIsTold) {
+  fake.processes = {{777, {5, 1, L"front.exe"}},
+                    {800, {20, 790, L"ConHost.exe"}},
+                    {790, {10, 1, L"cmd.exe"}},
+                    {900, {20, 890, L"conhost.exe"}},
+                    {890, {30, 1, L"stranger.exe"}}};  // a reused id, newer than the host
+  const uint32_t kNoNewClaim = 0xFFFFFFFFu;
+  struct Step {
+    const char* name;
+    uint32_t claim;
+    int disconnected;
+    bool sent;
+    uint32_t pid;
+    uint32_t created;
+  } steps[] = {
+      {"a program", 777, 0, true, 777, 5},
+      {"the same again", 777, 0, false, 0, 0},
+      {"a console host: its shell", 800, 0, true, 790, 10},
+      {"a host whose parent id names a newer process", 900, 0, true, 900, 20},
+      {"the session disconnected", kNoNewClaim, 1, true, 0, 0},
+      {"connected again", 777, 0, true, 777, 5},
+      {"gone before it could be named: nothing", 4444, 0, true, 0, 0},
+  };
+  const size_t kSteps = sizeof(steps) / sizeof(steps[0]);
+  stop_after_polls(kSteps + 1, [&](size_t poll) {
+    if (poll > 1 && poll - 2 < kSteps) {
+      const Step& s = steps[poll - 2];
+      EXPECT_EQ((fake.region.command_flags & CMD_FOREGROUND_CHANGED) != 0, s.sent) << s.name;
+      if (s.sent) {
+        EXPECT_EQ(fake.region.foreground_pid, s.pid) << s.name;
+        EXPECT_EQ(fake.region.foreground_created_low, s.created) << s.name;
+      }
+    }
+    fake.region.command_flags = 0;
+    if (poll > kSteps) return;
+    fake.disconnected = steps[poll - 1].disconnected;
+    if (steps[poll - 1].claim != kNoNewClaim) claim_program_in_front(steps[poll - 1].claim);
+  });
   run_monitor_link(&kFakePlatform);
-  fake.region.command_flags = 0;
-  const ForegroundClaim front = {777, 5};
-  follow_program_in_front(&front);
-  EXPECT_EQ(fake.region.command_flags, CMD_FOREGROUND_CHANGED);
-  EXPECT_EQ(fake.region.foreground_pid, 777u);
-  fake.region.command_flags = 0;
-  follow_program_in_front(&front);
-  EXPECT_EQ(fake.region.command_flags, 0u);
-  const ForegroundClaim other = {777, 6};  // the id again, another process
-  follow_program_in_front(&other);
-  EXPECT_EQ(fake.region.command_flags, CMD_FOREGROUND_CHANGED);
+  EXPECT_EQ(g_lock_depth, 0);
 }
 
-TEST_F(LinkTest, EachPollTakesTheNewestSnapshotAndAsksForOneColumn) {
+// One grouped look at a frame: the snapshot, the service's report beside it, the hold the
+// engine measured and the names of who was held all come from one take.
+TEST_F(LinkTest, AFrameShowsOneTakeWithTheHoldsTheServiceMeasured) {
+  fake.processes = {{100, {1, 1, L"prog100.exe"}}, {200, {1, 1, L"firefox.exe"}}};
+  stop_after_polls(2, [this](size_t poll) {
+    if (poll != 1) return;
+    fake.region.snapshot.flags = SNAPSHOT_READY;
+    fake.region.snapshot.active_count = 3;
+    fake.region.snapshot.bars[0] = HOG_FLAG | 45;
+    fake.region.report.spared_pid = 200;
+    fake.region.report.spared_family = 6;
+    fake.region.report.held[0] = HeldReport{100, 640, 45, 0};
+    fake.region.report.held[1] = HeldReport{9001, 640, 30, 0};  // ended before it was named
+  });
+  g_monitor.slider_threshold = 100;  // the level's own hold would read 999 ms
+  run_monitor_link(&kFakePlatform);
+  const MonitorFrame& frame = latest_frame();
+  EXPECT_EQ(frame.columns, 1);  // the take; the next poll found nothing new
+  EXPECT_EQ(frame.snapshot.active_count, 3u);
+  EXPECT_EQ(frame.snapshot.bars[0], HOG_FLAG | 45);
+  EXPECT_EQ(frame.report.spared_family, 6u);
+  wchar_t text[160];
+  held_column_tip(&frame.held, &frame.held.columns[0], text, 160);
+  EXPECT_STREQ(text, L"prog100.exe 45 %, held 640 ms\r\nprocess 9001 30 %, held 640 ms");
+  spared_summary(&frame.held, frame.report.spared_pid, frame.report.spared_family, text, 160);
+  EXPECT_STREQ(text, L"Spared because it is in front: firefox.exe and 6 of its processes");
+  EXPECT_EQ(fake.region.snapshot.flags, 0u);
+}
+
+TEST_F(LinkTest, EachTakeScrollsOneColumnAndTellsTheWindow) {
   struct Case {
     const char* name;
     uint32_t region_flags;
-    uint32_t region_count;
     bool copied;
-    int repaints;
+    int columns;
   } cases[] = {
-      {"nothing new", 0, 7, false, 0},
-      {"ready", SNAPSHOT_READY, 3, true, 1},
-      {"stray bits without ready", 2, 5, false, 1},
+      {"nothing new", 0, false, 0},
+      {"ready", SNAPSHOT_READY, true, 1},
+      {"stray bits without ready: an empty column", 2, false, 1},
   };
   for (const Case& c : cases) {
     SetUp();
-    g_monitor.snapshot_copy.active_count = 99;  // what an earlier take left
-    g_monitor.column_pending = 0;
-    stop_after_polls(1, [this, &c](size_t) {
+    stop_after_polls(1, [this, &c](size_t poll) {
+      if (poll != 1) return;
       fake.region.snapshot.flags = c.region_flags;
-      fake.region.snapshot.active_count = c.region_count;
+      fake.region.snapshot.active_count = 3;
       fake.region.snapshot.bars[0] = 153;
     });
     run_monitor_link(&kFakePlatform);
+    const MonitorFrame& frame = latest_frame();
     EXPECT_EQ(fake.region.snapshot.flags, 0u) << c.name;
-    EXPECT_EQ(g_monitor.snapshot_copy.active_count, c.copied ? c.region_count : 99u) << c.name;
-    if (c.copied) EXPECT_EQ(g_monitor.snapshot_copy.bars[0], 153) << c.name;
-    EXPECT_EQ(g_monitor.column_pending, c.repaints) << c.name;
-    EXPECT_EQ(g_monitor.scroll_pending, c.repaints) << c.name;
-    EXPECT_EQ(fake.repaints, c.repaints) << c.name;
+    EXPECT_EQ(frame.snapshot.active_count, c.copied ? 3u : 0u) << c.name;
+    EXPECT_EQ(frame.columns, c.columns) << c.name;
+    EXPECT_EQ(count(fake.news, NEWS_FRAME), 1 + c.columns) << c.name;
   }
 }
 
@@ -259,48 +361,72 @@ TEST_F(LinkTest, PollsEveryThreeSecondsUntilStopRequested) {
     fake.region.snapshot.active_count = 1;
   });
   run_monitor_link(&kFakePlatform);
-  ASSERT_EQ(fake.sleeps.size(), 4u);
-  for (uint32_t ms : fake.sleeps) EXPECT_EQ(ms, kSnapshotPollMs);
-  EXPECT_EQ(fake.repaints, 4);
+  EXPECT_EQ(fake.waits, std::vector<uint32_t>(5, kSnapshotPollMs));
+  EXPECT_EQ(latest_frame().columns, 4);
 }
 
-TEST_F(LinkTest, SliderSendsOnlyOnceTheLinkIsUp) {
-  fake.region.command_flags = CMD_MONITOR_ATTACHED;
-  send_slider_threshold(52);
-  EXPECT_EQ(fake.region.command_flags, CMD_MONITOR_ATTACHED);
-  EXPECT_EQ(fake.region.threshold, 0);
-
-  stop_after_polls(1);
-  run_monitor_link(&kFakePlatform);
-  fake.region.command_flags = CMD_MONITOR_ATTACHED;  // taken by the service meanwhile, but one
-  send_slider_threshold(76);
-  EXPECT_EQ(fake.region.command_flags, CMD_MONITOR_ATTACHED | CMD_THRESHOLD_CHANGED);
-  EXPECT_EQ(fake.region.threshold, 76);
-  EXPECT_EQ(g_lock_depth, 0);
-}
-
-TEST_F(LinkTest, AMutexKeptElsewhereDelaysTheAnnouncementAndTheSliderToTheNextPoll) {
-  g_lock_timeouts = 1;  // the announcement's wait
+// The slider's level goes out once the link is up; a mutex kept by another process delays
+// it, and the announcement, to a later pause or poll, which carries the newest value.
+TEST_F(LinkTest, TheSlidersLevelIsSentOnceItCanBe) {
+  send_slider_threshold(52);  // before the link: the announcement carries it
+  g_lock_timeouts = 2;        // the announcement's wait, and the next try to send the level
   stop_after_polls(3, [this](size_t poll) {
     if (poll == 1) {
       EXPECT_EQ(fake.region.command_flags, 0u);
-      g_monitor.slider_threshold = 70;  // moved while nothing could be sent
+      send_slider_threshold(70);  // moved while nothing could be sent
     }
     if (poll == 2) {
       EXPECT_EQ(fake.region.threshold, 70);  // announced at poll 1 with the newest value
       EXPECT_EQ(fake.region.monitor_pid, kPid);
       fake.region.command_flags = 0;  // the service took it
-      g_lock_timeouts = 1;  // the window thread's wait
-      g_monitor.slider_threshold = 80;
       send_slider_threshold(80);
-      EXPECT_EQ(fake.region.command_flags, 0u);
     }
   });
   run_monitor_link(&kFakePlatform);
-  EXPECT_EQ(fake.region.command_flags, CMD_THRESHOLD_CHANGED);  // resent at the next poll
+  EXPECT_EQ(fake.region.command_flags, CMD_THRESHOLD_CHANGED);
   EXPECT_EQ(fake.region.threshold, 80);
   EXPECT_EQ(g_monitor.threshold_unsent, 0);
   EXPECT_EQ(g_lock_depth, 0);
+  EXPECT_EQ(g_wakes, 3);
+}
+
+// A button's action runs on the link thread, whether or not the region is open; the frame
+// says it is under way, and the page follows once it is over. A declined approval to
+// install sends the window to its Status page.
+TEST_F(LinkTest, ButtonsRunOnTheLinkThreadAndThePageFollows) {
+  struct Case {
+    int32_t action;
+    int result;
+    int opens_failing;
+    uint32_t state_after;
+    int declined;
+  } cases[] = {
+      {ACTION_STOP, 0, 0, STOPPED, 0},
+      {ACTION_START, 0, 5, RUNNING, 0},
+      {ACTION_ASK_TO_INSTALL, -1, 5, 0, 1},
+      {ACTION_ASK_TO_INSTALL, 0, 5, STOPPED, 0},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    fake.views = {c.action == ACTION_START ? view_of(kServiceInstalled, STOPPED) : view_of(kServiceNotInstalled, 0)};
+    if (c.action == ACTION_STOP) fake.views = {view_of(kServiceInstalled, RUNNING, 10)};
+    fake.opens_failing = c.opens_failing;
+    fake.action_result = c.result;
+    fake.start_result = -1;
+    request_service_action(c.action);
+    fake.after_wait = [this, &c](size_t waits) {
+      if (waits == 1) EXPECT_EQ(latest_frame().service.state, c.state_after);
+      g_monitor.stop_requested = -1;
+    };
+    g_fake_after_action = c.state_after == 0 ? view_of(kServiceNotInstalled, 0)
+                                             : view_of(kServiceInstalled, c.state_after, 10);
+    run_monitor_link(&kFakePlatform);
+    EXPECT_EQ(fake.actions, std::vector<int32_t>{c.action});
+    const MonitorFrame& frame = latest_frame();
+    EXPECT_EQ(frame.action, ACTION_NONE);
+    EXPECT_EQ(frame.actions_taken, 1);
+    EXPECT_EQ(count(fake.news, NEWS_DECLINED), c.declined);
+  }
 }
 
 }  // namespace

@@ -289,20 +289,19 @@ TEST_F(ServiceTest, StopPointsOfTheCycle) {
        {"check", "report 3", "signal", "report 1"}},
       {"stop during sampling ends right after it", 0, "sample", 1,
        {"check", "sample", "report 3", "signal", "check", "report 1"}},
-      {"stop after the second check waits a full duty cycle", 0, "lock snapshot", 1,
-       {"check", "sample", "check", "lock snapshot", "report 3", "signal", "unlock snapshot",
-        "lock command", "unlock command", "duty begin", "duty end", "check", "report 1"}},
-      {"stop before the extra check after a command ends there", CMD_THRESHOLD_CHANGED,
-       "lock snapshot", 1,
-       {"check", "sample", "check", "lock snapshot", "report 3", "signal", "unlock snapshot",
-        "lock command", "unlock command", "check", "report 1"}},
-      {"stop during the duty cycle lets it finish", 0, "duty begin", 1,
-       {"check", "sample", "check", "lock snapshot", "unlock snapshot", "lock command",
-        "unlock command", "duty begin", "report 3", "signal", "duty end", "check", "report 1"}},
-      {"unknown command bits still add the extra check", 0x100, "duty begin", 1,
-       {"check", "sample", "check", "lock snapshot", "unlock snapshot", "lock command",
-        "unlock command", "check", "duty begin", "report 3", "signal", "duty end", "check",
+      {"stop after the second check waits a full duty cycle", 0, "lock command", 1,
+       {"check", "sample", "check", "lock command", "report 3", "signal", "unlock command", "duty begin",
+        "duty end", "lock snapshot", "unlock snapshot", "check", "report 1"}},
+      {"stop before the extra check after a command ends there", CMD_THRESHOLD_CHANGED, "lock command", 1,
+       {"check", "sample", "check", "lock command", "report 3", "signal", "unlock command", "check",
         "report 1"}},
+      // The snapshot goes out after the duty cycle, with how long it held its targets.
+      {"stop during the duty cycle lets it finish and publish", 0, "duty begin", 1,
+       {"check", "sample", "check", "lock command", "unlock command", "duty begin", "report 3", "signal",
+        "duty end", "lock snapshot", "unlock snapshot", "check", "report 1"}},
+      {"unknown command bits still add the extra check", 0x100, "duty begin", 1,
+       {"check", "sample", "check", "lock command", "unlock command", "check", "duty begin", "report 3",
+        "signal", "duty end", "lock snapshot", "unlock snapshot", "check", "report 1"}},
   };
   for (const Case& c : cases) {
     reset();
@@ -322,7 +321,7 @@ TEST_F(ServiceTest, CyclePublishesTheSnapshotThenClearsItsOwn) {
   trigger("duty begin", 2, {kControlStop});
   g.hook = [hook = g.hook](const std::string& e) {
     // The published snapshot is the one the pass built.
-    if (e == "duty begin") {
+    if (e == "unlock snapshot") {
       EXPECT_EQ(g.block.snapshot.flags, SNAPSHOT_READY);
       EXPECT_EQ(g.block.snapshot.active_count, 3u);
       EXPECT_EQ(g.block.snapshot.bars[0], 77);
@@ -364,7 +363,8 @@ TEST_F(ServiceTest, ThresholdsOutsideOneToHundredAreIgnored) {
 }
 
 // The program in front arrives with the announcement and is applied after it; an id of 0
-// withdraws the claim. The pass's report goes out beside the snapshot.
+// withdraws the claim. The cycle's report goes out beside the snapshot, with the holds the
+// duty cycle measured.
 TEST_F(ServiceTest, TheProgramInFrontIsSparedAfterTheMonitorAndTheReportIsPublished) {
   g.block.command_flags = CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED;
   g.block.monitor_pid = 777;
@@ -374,9 +374,11 @@ TEST_F(ServiceTest, TheProgramInFrontIsSparedAfterTheMonitorAndTheReportIsPublis
   g_engine.spared = SparedProcess{99, 9};
   int cycle = 0;
   g.hook = [&cycle](const std::string& e) {
+    if (e == "duty end") g_engine.report.held[0].hold_ms = 70000;  // measured: more than the field holds
     if (e != "duty begin") return;
     g_engine.report.spared_pid = 4321;
     g_engine.report.system_passed_over = 2;
+    g_engine.report.held[0] = HeldProcess{55, 30, 0, 0};
     if (++cycle == 1) {
       g.block.command_flags = CMD_FOREGROUND_CHANGED;
       g.block.foreground_pid = 0;
@@ -387,8 +389,13 @@ TEST_F(ServiceTest, TheProgramInFrontIsSparedAfterTheMonitorAndTheReportIsPublis
   run_service_main();
   EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "spare 4321 4294967301 monitor"), 1);
   EXPECT_EQ(g_engine.spared.pid, 0u);
-  EXPECT_EQ(g.block.spared_pid, 4321u);
-  EXPECT_EQ(g.block.system_passed_over, 2u);
+  const ServiceReport& report = g.block.report;
+  EXPECT_EQ(report.spared_pid, 4321u);
+  EXPECT_EQ(report.system_passed_over, 2u);
+  EXPECT_EQ(report.held[0].pid, 55u);
+  EXPECT_EQ(report.held[0].share, 30);
+  EXPECT_EQ(report.held[0].hold_ms, 0xFFFF);
+  EXPECT_EQ(report.held[1].pid, 0u);
 }
 
 TEST_F(ServiceTest, EveryAnnouncedMonitorIsProtectedAndTheListNeverOverflows) {

@@ -55,13 +55,11 @@ class SharedProtocolTest : public ::testing::Test {
     g_lock_times_out = false;
     std::memset(&block_, 0, sizeof(block_));
     std::memset(block_.reserved, kFill, sizeof(block_.reserved));
-    std::memset(block_.tail, kFill, sizeof(block_.tail));
     link_ = {nullptr, &block_, kSnapshotMutex, kCommandMutex};
   }
   void TearDown() override {
     EXPECT_EQ(g_held, 0);
     for (uint8_t b : block_.reserved) EXPECT_EQ(b, kFill);
-    for (uint8_t b : block_.tail) EXPECT_EQ(b, kFill);
   }
   SharedControlBlock block_;
   SharedLink link_;
@@ -88,6 +86,9 @@ TEST(SharedLayoutTest, FieldsSitAtTheirByteOffsets) {
       {"command_flags", 1024, [](SharedControlBlock* b) { b->command_flags = 0x11223344; }},
       {"threshold", 1044, [](SharedControlBlock* b) { b->threshold = 0x11223344; }},
       {"monitor_pid", 1048, [](SharedControlBlock* b) { b->monitor_pid = 0x11223344; }},
+      {"report.spared_pid", 1052, [](SharedControlBlock* b) { b->report.spared_pid = 0x11223344; }},
+      {"report.held[2].pid", 1076, [](SharedControlBlock* b) { b->report.held[2].pid = 0x11223344; }},
+      {"report.spared_family", 1084, [](SharedControlBlock* b) { b->report.spared_family = 0x11223344; }},
   };
   EXPECT_EQ(sizeof(SharedControlBlock), 1088u);
   for (const Case& c : cases) {

@@ -305,13 +305,14 @@ int cmd_hogs(double seconds) {
       pattern += hogs ? 'H' : '.';
       red += (char)('0' + std::min(hogs, 9));
       if (!held.empty()) held += ";";
-      for (int i = 0; i < kHeldIdsCapacity; ++i) {
-        if (s.held_pids[i] == 0) continue;
+      const ServiceReport& report = r.view->report;
+      for (const HeldReport& h : report.held) {
+        if (h.pid == 0) continue;
         if (!held.empty() && held.back() != ';') held += ",";
-        held += std::to_string(s.held_pids[i]);
+        held += std::to_string(h.pid);
       }
-      if (r.view->spared_pid != 0) spared = r.view->spared_pid;
-      passed = std::max(passed, r.view->system_passed_over);
+      if (report.spared_pid != 0) spared = report.spared_pid;
+      passed = std::max(passed, report.system_passed_over);
       s.flags = 0;
     }
     ReleaseMutex(r.snapshot_mutex);

@@ -35,18 +35,18 @@ void check_pixels(const char* stage, const Pixel* pixels, int count) {
   }
 }
 
-// Stores a snapshot as the link thread would, then paints as the window would.
+// A snapshot in the window's frame, drawn as a new frame's column (scroll) or as a new
+// level redraws the newest one.
 void draw_snapshot(uint32_t active_count, const uint8_t* bars, uint32_t bar_count, int scroll) {
-  static UsageSnapshot snapshot;
-  memset(&snapshot, 0, sizeof(snapshot));
-  snapshot.active_count = active_count;
-  memcpy(snapshot.bars, bars, bar_count);
-  store_snapshot_copy(&snapshot);
-  flag_store(&g_monitor.column_pending, 1);
-  flag_store(&g_monitor.scroll_pending, scroll ? 1 : 0);
-  draw_graph_column();
-  CHECK_EQ(g_monitor.column_pending, 0);
-  CHECK_EQ(g_monitor.scroll_pending, 0);
+  memset(&g_shown.snapshot, 0, sizeof(g_shown.snapshot));
+  g_shown.snapshot.active_count = active_count;
+  memcpy(g_shown.snapshot.bars, bars, bar_count);
+  if (scroll) {
+    ++g_shown.columns;
+    advance_graph();
+  } else {
+    redraw_newest_column();
+  }
 }
 
 int column_is_black(int x_from, int x_to) {

@@ -1,38 +1,27 @@
-// The main window under Wine with real USER, common controls and GDI; the service
-// client and the Help menu are replaced by counters.
+// The main window under Wine with real USER, common controls and GDI; the link thread is
+// not started (the window sees frames published here), and the Help menu is replaced by
+// counters.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <string.h>
 
-#include "control/elevation.h"
 #include "control/service_client.h"
 #include "monitor/help.h"
+#include "monitor/link.h"
 #include "monitor/layout.h"
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
 #include "monitor/resource.h"
-#include "control/service_requests.h"
 #include "tests/wine/common/check.h"
 
 namespace {
-ServiceView g_service = {kServiceInstalled, 4, 1234, -1};
-int g_starts = 0;
-int g_stops = 0;
-int g_installs = 0;
-int g_elevations = 0;
+int g_wakes = 0;
 int g_abouts = 0;
 int g_helps = 0;
 }  // namespace
 
-void look_at_service(ServiceView* out, int) { *out = g_service; }
-void start_service_or_ask(void*) { ++g_starts; }
-void stop_service_or_ask(void*) { ++g_stops; }
-void install_service_or_ask(void*) { ++g_installs; }
-int run_own_copy_elevated(void*) {
-  ++g_elevations;
-  return -1;
-}
+void wake_link() { ++g_wakes; }
 void show_about_box(HINSTANCE, HWND) { ++g_abouts; }
 void show_help_file(HWND) { ++g_helps; }
 
@@ -74,6 +63,19 @@ int graph_height() {
   RECT rect = {};
   GetClientRect(g_windows.graph_area, &rect);
   return rect.bottom;
+}
+
+// The frame the link thread would publish, shown as the window shows one.
+void show_frame(const MonitorFrame* frame) {
+  publish_frame(frame);
+  SendMessageW(g_windows.main, kLinkNewsMessage, NEWS_FRAME, 0);
+}
+
+// What the link thread publishes of a running service.
+void show_running_service() {
+  static MonitorFrame frame;
+  frame.service = ServiceView{kServiceInstalled, 4, 1234, -1};
+  show_frame(&frame);
 }
 
 void pump_messages() {
@@ -154,12 +156,23 @@ void test_manifest_declares_dpi_awareness() {
   CHECK(lstrcmpW(value, L"true/pm") == 0);
 }
 
+// Found by its class: an Explorer window on a folder named "Quellcore", in front, has the
+// title too.
 void test_second_instance_brings_first_forward_and_stops() {
   HWND before = g_windows.main;
   MonitorWindows saved = g_windows;
+  WNDCLASSW folder_class = {};
+  folder_class.lpfnWndProc = DefWindowProcW;
+  folder_class.hInstance = GetModuleHandleW(nullptr);
+  folder_class.lpszClassName = L"CabinetWClass";
+  RegisterClassW(&folder_class);
+  HWND folder = CreateWindowExW(0, L"CabinetWClass", g_window_title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
+                                100, nullptr, nullptr, folder_class.hInstance, nullptr);
+  SetForegroundWindow(folder);
   CHECK_EQ(init_instance(GetModuleHandleW(nullptr), SW_SHOWNORMAL), 0);
   g_windows = saved;
-  CHECK(FindWindowW(nullptr, g_window_title) == before);
+  CHECK(GetForegroundWindow() == before);
+  DestroyWindow(folder);
 }
 
 void test_size_message_lays_out_children() {
@@ -224,6 +237,7 @@ int outer_rect_is(const RECT& wanted) {
 // Dragged to a screen at 150 %: the window takes the place Windows suggests, and the
 // layout, the font and the threshold line follow; back at 100 % all is as before.
 void test_dpi_change_rescales_the_window() {
+  show_running_service();
   SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(584, 362));
   RECT before = {};
   GetWindowRect(g_windows.main, &before);
@@ -268,44 +282,33 @@ void test_dpi_change_rescales_the_window() {
   check_child("tab strip back at 96", g_windows.tab_control, 0, 0, child_rect(g_windows.graph_area).width + 50, 20);
 }
 
-void test_slider_clamps_and_sends_once_linked() {
+// The slider hands its level to the link thread and wakes it; the window never waits.
+void test_slider_clamps_and_hands_its_level_over() {
   SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(584, 362));
-  static SharedControlBlock region;
-  memset(&region, 0, sizeof(region));
-  slide_to(10);  // no link yet: kept for the announcement, nothing written
-  CHECK_EQ(SendMessageW(g_windows.slider, TBM_GETPOS, 0, 0), 40);
-  CHECK_EQ(g_monitor.slider_threshold, 40);
-  CHECK_EQ(region.command_flags, 0);
-
-  HANDLE command_mutex = CreateMutexW(nullptr, FALSE, nullptr);
-  g_monitor.link.view = &region;
-  g_monitor.link.command_mutex = command_mutex;
-  flag_store(&g_monitor.link_ready, 1);
   struct Case {
     int dragged_to;
     int kept;
   } cases[] = {{10, 40}, {0, 40}, {39, 40}, {70, 70}, {100, 100}, {41, 41}};
   for (const Case& c : cases) {
-    region.command_flags = CMD_MONITOR_ATTACHED;
-    region.threshold = 0;
+    flag_store(&g_monitor.threshold_unsent, 0);
+    const int wakes = g_wakes;
     slide_to(c.dragged_to);
     CHECK_EQ(SendMessageW(g_windows.slider, TBM_GETPOS, 0, 0), c.kept);
     CHECK_EQ(g_monitor.slider_threshold, c.kept);
-    CHECK_EQ(region.command_flags, CMD_MONITOR_ATTACHED | CMD_THRESHOLD_CHANGED);
-    CHECK_EQ(region.threshold, c.kept);
+    CHECK_EQ(g_monitor.threshold_unsent, 1);
+    CHECK_EQ(g_wakes, wakes + 1);
     CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(c.kept, graph_height(), kDefaultDpi));
   }
   slide_to(40);
-  flag_store(&g_monitor.link_ready, 0);
-  g_monitor.link = SharedLink{};
-  CloseHandle(command_mutex);
 }
 
 void test_tab_switch_shows_status_page_and_back() {
   CHECK_EQ(notify(NM_CLICK), 1);  // answered, but no switch
   CHECK_EQ(g_monitor.selected_tab, 0);
 
-  g_service.state = 4;
+  static MonitorFrame frame;
+  frame.service = ServiceView{kServiceInstalled, 4, 1234, -1};
+  show_frame(&frame);
   CHECK_EQ(notify(TCN_SELCHANGING), 1);
   CHECK_EQ(g_monitor.selected_tab, 1);
   CHECK_EQ(SendMessageW(g_windows.tab_control, TCM_GETCURSEL, 0, 0), 1);
@@ -317,8 +320,8 @@ void test_tab_switch_shows_status_page_and_back() {
   SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(500, 300));
   CHECK(!IsWindowVisible(g_windows.slider));
 
-  g_service.state = 1;
-  RedrawWindow(g_windows.main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  frame.service.state = 1;
+  show_frame(&frame);
   CHECK(!IsWindowVisible(g_windows.stop_button));
   CHECK(IsWindowVisible(g_windows.start_button));
 
@@ -329,6 +332,34 @@ void test_tab_switch_shows_status_page_and_back() {
   CHECK(!IsWindowVisible(g_windows.stop_button));
   CHECK(!IsWindowVisible(g_windows.start_button));
   SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(584, 362));
+}
+
+// A click hands the stop to the link thread: the button says so, disabled, until a frame
+// shows the link took it up and finished it.
+void test_a_buttons_action_shows_until_it_is_over() {
+  static MonitorFrame frame;
+  frame.service = ServiceView{kServiceInstalled, 4, 1234, -1};
+  show_frame(&frame);
+  notify(TCN_SELCHANGING);
+  wchar_t text[32];
+  const struct {
+    int32_t action;  // as the frame reports it
+    int32_t taken;
+    const wchar_t* text;
+    BOOL enabled;
+  } steps[] = {{ACTION_NONE, 0, L"Stopping\u2026", FALSE},   // clicked, not yet taken up
+               {ACTION_STOP, 1, L"Stopping\u2026", FALSE},   // under way
+               {ACTION_NONE, 1, L"Stop Service", TRUE}};      // over
+  SendMessageW(g_windows.main, WM_COMMAND, IDC_STOP_SERVICE, 0);
+  for (const auto& step : steps) {
+    frame.action = step.action;
+    frame.actions_taken = step.taken;
+    show_frame(&frame);
+    GetWindowTextW(g_windows.stop_button, text, 32);
+    CHECK(lstrcmpW(text, step.text) == 0);
+    CHECK_EQ(IsWindowEnabled(g_windows.stop_button), step.enabled);
+  }
+  notify(TCN_SELCHANGING);
 }
 
 void test_click_on_status_tab_switches_through_selchanging() {
@@ -345,15 +376,11 @@ void test_click_on_status_tab_switches_through_selchanging() {
 }
 
 void test_graph_page_pixels() {
-  static UsageSnapshot snapshot;
-  memset(&snapshot, 0, sizeof(snapshot));
-  snapshot.active_count = 1;
-  snapshot.bars[0] = 0x80 | 50;  // a hog at half the machine
-  store_snapshot_copy(&snapshot);
-  flag_store(&g_monitor.column_pending, 1);
-  flag_store(&g_monitor.scroll_pending, 1);
-  RedrawWindow(g_windows.main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-  CHECK_EQ(g_monitor.column_pending, 0);
+  static MonitorFrame frame;
+  frame.columns = 1;
+  frame.snapshot.active_count = 1;
+  frame.snapshot.bars[0] = 0x80 | 50;  // a hog at half the machine
+  show_frame(&frame);
   pump_messages();  // the children paint after the main window; what they paint shows
 
   RECT graph = {};
@@ -377,11 +404,21 @@ void test_graph_page_pixels() {
 }
 
 void test_commands() {
+  // The service's buttons hand their action to the link thread.
+  const struct {
+    int id;
+    int32_t action;
+  } actions[] = {{IDC_STOP_SERVICE, ACTION_STOP}, {IDC_START_SERVICE, ACTION_START},
+                 {IDC_INSTALL_SERVICE, ACTION_INSTALL}};
+  for (const auto& a : actions) {
+    flag_store(&g_monitor.action_requested, ACTION_NONE);
+    CHECK_EQ(SendMessageW(g_windows.main, WM_COMMAND, a.id, 0), 0);
+    CHECK_EQ(g_monitor.action_requested, a.action);
+  }
   const struct {
     int id;
     int* counter;
-  } counted[] = {{IDC_STOP_SERVICE, &g_stops}, {IDC_START_SERVICE, &g_starts},
-                 {IDC_INSTALL_SERVICE, &g_installs}, {IDM_ABOUT, &g_abouts}, {IDM_HELP, &g_helps}};
+  } counted[] = {{IDM_ABOUT, &g_abouts}, {IDM_HELP, &g_helps}};
   for (const auto& c : counted) {
     const int before = *c.counter;
     CHECK_EQ(SendMessageW(g_windows.main, WM_COMMAND, c.id, 0), 0);
@@ -390,7 +427,7 @@ void test_commands() {
   const int ignored[] = {106, 110, 112, 115};
   for (int id : ignored) SendMessageW(g_windows.main, WM_COMMAND, id, 0);
   CHECK(IsWindow(g_windows.main));
-  CHECK_EQ(g_stops + g_starts + g_installs + g_abouts + g_helps, 5);
+  CHECK_EQ(g_abouts + g_helps, 2);
 
   PostMessageW(g_windows.main, WM_COMMAND, IDM_EXIT, 0);  // as another process would
   MSG message = {};
@@ -420,8 +457,9 @@ int main() {
   test_size_message_before_children_keeps_threshold_line();
   test_minimum_tracking_size();
   test_dpi_change_rescales_the_window();
-  test_slider_clamps_and_sends_once_linked();
+  test_slider_clamps_and_hands_its_level_over();
   test_tab_switch_shows_status_page_and_back();
+  test_a_buttons_action_shows_until_it_is_over();
   test_click_on_status_tab_switches_through_selchanging();
   test_graph_page_pixels();
   test_commands();
