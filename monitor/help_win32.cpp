@@ -2,6 +2,7 @@
 #include "monitor/help_path.h"
 #include "monitor/help_win32.h"
 #include "monitor/resource.h"
+#include "winapi/dyn_calls_win32.h"
 
 namespace {
 constexpr wchar_t kTempFilePrefix[] = L"NEW";
@@ -10,7 +11,7 @@ constexpr wchar_t kChmExtension[] = L"chm";
 constexpr int kExtensionCopyLimit = 4;      // three letters and the terminator
 constexpr UINT kHelpDisplayToc = 1;         // HH_DISPLAY_TOC
 constexpr DWORD_PTR kNoHelpData = 0;
-constexpr WORD kHtmlHelpWOrdinal = 15;
+constexpr UINT kHelpCloseAll = 0x12;       // HH_CLOSE_ALL
 constexpr wchar_t kHelpControlLibrary[] = L"hhctrl.ocx";
 constexpr wchar_t kHelpControlPath[] = L"\\hhctrl.ocx";
 }  // namespace
@@ -39,16 +40,14 @@ HMODULE load_system_help_control() {
 void load_help_control() {
   ++g_html_help.load_attempts;
   HMODULE library = load_system_help_control();
-  FARPROC entry =
-      library != nullptr ? GetProcAddress(library, MAKEINTRESOURCEA(kHtmlHelpWOrdinal)) : nullptr;
+  const HtmlHelpWFn entry = dyn_calls_take_help_control(library);
   g_html_help.state = help_control_state_after_load(library != nullptr, entry != nullptr);
   if (g_html_help.state != HELP_CONTROL_LOADED) {
     if (library != nullptr) FreeLibrary(library);
     return;
   }
   g_html_help.library = library;
-  // Through the generic function type, which converts to any other without a warning.
-  g_html_help.entry = reinterpret_cast<HtmlHelpEntry>(reinterpret_cast<void (*)(void)>(entry));
+  g_html_help.entry = entry;
 }
 
 }  // namespace
@@ -59,34 +58,60 @@ HWND html_help(HWND caller, const wchar_t* file, UINT command, DWORD_PTR data) {
   return g_html_help.entry(caller, file, command, data);
 }
 
-void show_help_file(HWND owner) {
+namespace {
+
+// Writes the embedded help to a new temporary .chm; 0 with its path in `path`.
+int write_help_file(wchar_t* path) {
   HMODULE module = GetModuleHandleW(nullptr);
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(IDR_HELP_FILE), RT_RCDATA);
-  if (found == nullptr) return;
+  if (found == nullptr) return -1;
   HGLOBAL loaded = LoadResource(module, found);
-  if (loaded == nullptr) return;
+  if (loaded == nullptr) return -1;
   const void* bytes = LockResource(loaded);
   const DWORD size = SizeofResource(module, found);
-  if (bytes == nullptr || !help_resource_size_usable(size)) return;
+  if (bytes == nullptr || !help_resource_size_usable(size)) return -1;
 
   wchar_t folder[kTempPathCapacity] = {};
-  if (!temp_path_fits(GetTempPathW(kTempPathCapacity, folder))) return;
+  if (!temp_path_fits(GetTempPathW(kTempPathCapacity, folder))) return -1;
   // A folder too long for a file name makes this fail and leave the buffer untouched.
-  wchar_t path[kHelpPathCapacity] = {};
-  if (GetTempFileNameW(folder, kTempFilePrefix, kSystemPicksUniqueName, path) == 0) return;
+  wchar_t reserved[kHelpPathCapacity] = {};
+  if (GetTempFileNameW(folder, kTempFilePrefix, kSystemPicksUniqueName, reserved) == 0) return -1;
+  lstrcpynW(path, reserved, kHelpPathCapacity);
   const int extension = chm_extension_index(path, kHelpPathCapacity);
-  if (extension < 0) return;
+  // The empty file that reserved the name has done its work.
+  DeleteFileW(reserved);
+  if (extension < 0) return -1;
   lstrcpynW(path + extension, kChmExtension, kExtensionCopyLimit);
 
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
   DWORD written = 0;
   // A short write would hand the viewer a truncated file.
-  if (!WriteFile(file, bytes, size, &written, nullptr) || written != size) {
-    CloseHandle(file);
+  const BOOL whole = WriteFile(file, bytes, size, &written, nullptr) && written == size;
+  if (!CloseHandle(file) || !whole) {
+    DeleteFileW(path);
+    return -1;
+  }
+  return 0;
+}
+
+// The one copy of the help this process wrote, shown again by every later Help command.
+wchar_t g_help_file[kHelpPathCapacity] = {};
+
+}  // namespace
+
+void show_help_file(HWND owner) {
+  if (g_help_file[0] == L'\0' && write_help_file(g_help_file) != 0) {
+    g_help_file[0] = L'\0';
     return;
   }
-  if (!CloseHandle(file)) return;
-  html_help(owner, path, kHelpDisplayToc, kNoHelpData);
+  html_help(owner, g_help_file, kHelpDisplayToc, kNoHelpData);
+}
+
+void remove_help_file() {
+  if (g_help_file[0] == L'\0') return;
+  // The viewer keeps the file open while it shows it.
+  if (g_html_help.state == HELP_CONTROL_LOADED) html_help(nullptr, nullptr, kHelpCloseAll, kNoHelpData);
+  DeleteFileW(g_help_file);
+  g_help_file[0] = L'\0';
 }

@@ -4,12 +4,12 @@
 
 #include <windows.h>
 
-typedef HWND(WINAPI* HtmlHelpEntry)(HWND caller, LPCWSTR file, UINT command, DWORD_PTR data);
+#include "winapi/dyn_calls_win32.h"
 
 struct HtmlHelpLoader {
   int state;              // HelpControlState
   HMODULE library;        // kept loaded for the rest of the process once found
-  HtmlHelpEntry entry;    // the control's wide-character entry point
+  HtmlHelpWFn entry;      // the control's wide-character entry point
   int load_attempts;
 };
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "monitor/help.h"
 #include "monitor/monitor.h"
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
@@ -66,5 +67,6 @@ int run_monitor(HINSTANCE instance, int show_command, int install_refused) {
     WaitForSingleObject(link_thread, kLinkEndWaitMs);
     CloseHandle(link_thread);
   }
+  remove_help_file();
   return static_cast<int>(message.wParam);
 }

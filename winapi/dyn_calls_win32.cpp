@@ -3,6 +3,9 @@
 
 namespace {
 
+// The control's wide-character entry, which it exports by number.
+const WORD kHtmlHelpWOrdinal = 15;
+
 DynCalls g_dyn_calls;
 volatile LONG g_dyn_calls_loaded = 0;
 
@@ -38,4 +41,12 @@ const DynCalls* dyn_calls() {
     InterlockedExchange(&g_dyn_calls_loaded, 1);
   }
   return &g_dyn_calls;
+}
+
+HtmlHelpWFn dyn_calls_take_help_control(HMODULE control) {
+  dyn_calls();
+  g_dyn_calls.HtmlHelpW = reinterpret_cast<HtmlHelpWFn>(
+      control != nullptr ? reinterpret_cast<void*>(GetProcAddress(control, MAKEINTRESOURCEA(kHtmlHelpWOrdinal)))
+                         : nullptr);
+  return g_dyn_calls.HtmlHelpW;
 }

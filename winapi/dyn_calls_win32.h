@@ -13,6 +13,7 @@ typedef BOOL(WINAPI* IsProcessCriticalFn)(HANDLE, PBOOL);
 typedef UINT(WINAPI* GetDpiForWindowFn)(HWND);
 typedef BOOL(WINAPI* AdjustWindowRectExForDpiFn)(LPRECT, DWORD, BOOL, DWORD, UINT);
 typedef BOOL(WINAPI* SystemParametersInfoForDpiFn)(UINT, UINT, PVOID, UINT, UINT);
+typedef HWND(WINAPI* HtmlHelpWFn)(HWND, LPCWSTR, UINT, DWORD_PTR);
 
 struct DynCalls {
   // ntdll: every process's times at one moment.
@@ -30,7 +31,12 @@ struct DynCalls {
   GetDpiForWindowFn GetDpiForWindow;
   AdjustWindowRectExForDpiFn AdjustWindowRectExForDpi;
   SystemParametersInfoForDpiFn SystemParametersInfoForDpi;
+  // The HTML Help control (hhctrl.ocx), which no process loads by itself: filled once the
+  // help command has loaded it from the system folder.
+  HtmlHelpWFn HtmlHelpW;
 };
 
 // The table, filled on first use; a function the system lacks stays null.
 const DynCalls* dyn_calls();
+// Finds the help control's entry in the module the help command loaded; null when it has none.
+HtmlHelpWFn dyn_calls_take_help_control(HMODULE control);

@@ -538,7 +538,7 @@ int cmd_slider(int position) {
 
 // Asks the main window something every 100 ms for SECONDS: the longest answer it gave,
 // and how often it gave none within a second.
-int cmd_answers(double seconds) {
+int cmd_answers(double seconds, DWORD interval_ms) {
   HWND window = main_window();
   if (!window) return 1;
   ULONGLONG longest = 0;
@@ -549,7 +549,7 @@ int cmd_answers(double seconds) {
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result)) ++missed;
     if (GetTickCount64() - asked > longest) longest = GetTickCount64() - asked;
-    Sleep(kPollMs);
+    Sleep(interval_ms);
   }
   printf("longest_ms=%llu missed=%d\n", longest, missed);
   return missed == 0 ? 0 : 1;
@@ -1027,7 +1027,7 @@ int usage() {
   fprintf(stderr,
           "usage: qc_probe service | wait-service STATE SECONDS | config | stop-service | region |\n"
           "       start-service | watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID |\n"
-          "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS |\n"
+          "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS [MS] |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
           "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes |\n"
           "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | busy-front SECONDS | tooltip | texts |\n"
@@ -1059,7 +1059,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"hold-mutex" && argc == 5) return cmd_hold_mutex(word(2) == L"command", (int32_t)num(3), num(4));
   if (cmd == L"start-service") return cmd_start_service();
   if (cmd == L"announce" && argc == 3) return cmd_announce((uint32_t)num(2));
-  if (cmd == L"answers" && argc == 3) return cmd_answers(num(2));
+  if (cmd == L"answers" && (argc == 3 || argc == 4)) return cmd_answers(num(2), argc == 4 ? (DWORD)num(3) : kPollMs);
   if (cmd == L"spin" && argc == 3) return cmd_spin((DWORD)num(2));
   if (cmd == L"kill-while-held" && argc == 5) return cmd_kill_while_held((DWORD)num(2), (DWORD)num(3), num(4));
   if (cmd == L"moving" && argc == 4) return cmd_moving((DWORD)num(2), num(3));
