@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include "shared/wide_text.h"
+
 namespace {
 
 // Appends to a terminated text without ever passing the capacity.
@@ -13,10 +15,9 @@ struct Text {
 };
 
 void add(Text* text, const wchar_t* part) {
-  for (int32_t i = 0; part[i] != L'\0' && text->length + 1 < text->capacity; ++i) {
-    text->out[text->length++] = part[i];
-  }
-  text->out[text->length] = L'\0';
+  if (text->capacity <= 0) return;
+  text->length += static_cast<int32_t>(
+      copy_text(text->out + text->length, static_cast<uint32_t>(text->capacity - text->length), part));
 }
 
 void add_number(Text* text, uint32_t value) {

@@ -3,9 +3,9 @@
 
 #include <string.h>
 
-#include "control/registration.h"
 #include "monitor/monitor_state.h"
 #include "shared/service_facts.h"
+#include "shared/wide_text.h"
 
 namespace {
 
@@ -73,7 +73,7 @@ ForegroundClaim current_claim() {
   // A console window the system names after its host: the work runs in the shell that
   // started the host, and in the shell's own processes.
   ProcessFacts shell;
-  if (same_path(facts.name, kConsoleHost) == kYes && g_run.platform->describe_process(facts.parent_pid, &shell) == 0 &&
+  if (same_text_ignoring_case(facts.name, kConsoleHost) && g_run.platform->describe_process(facts.parent_pid, &shell) == 0 &&
       shell.creation_time <= facts.creation_time) {
     claim.pid = facts.parent_pid;
     claim.creation_time = shell.creation_time;
@@ -148,9 +148,7 @@ int pause_serving(uint32_t milliseconds) {
 int name_from_list(uint32_t pid, wchar_t* out, int32_t capacity) {
   ProcessFacts facts;
   if (g_run.platform->describe_process(pid, &facts) != 0) return -1;
-  int32_t i = 0;
-  for (; i + 1 < capacity && facts.name[i] != L'\0'; ++i) out[i] = facts.name[i];
-  if (capacity > 0) out[i] = L'\0';
+  copy_text(out, static_cast<uint32_t>(capacity), facts.name);
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #include "monitor/link.h"
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
+#include "shared/wide_text.h"
 #include "winapi/process_list_win32.h"
 
 namespace {
@@ -45,10 +46,8 @@ int describe_process(uint32_t pid, ProcessFacts* out) {
     const ULONG_PTR end = reinterpret_cast<ULONG_PTR>(g_processes.buffer) + g_processes.filled;
     const ULONG_PTR from = reinterpret_cast<ULONG_PTR>(name);
     const int inside = name != nullptr && name >= g_processes.buffer && from <= end && bytes <= end - from;
-    int32_t length = inside ? static_cast<int32_t>(bytes / sizeof(wchar_t)) : 0;
-    if (length >= kProgramNameCapacity) length = kProgramNameCapacity - 1;
-    for (int32_t i = 0; i < length; ++i) out->name[i] = record->ImageName.Buffer[i];
-    out->name[length] = L'\0';
+    copy_text(out->name, kProgramNameCapacity, inside ? record->ImageName.Buffer : L"",
+              static_cast<uint32_t>(bytes / sizeof(wchar_t)));
     return 0;
   }
 }

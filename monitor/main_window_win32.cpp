@@ -18,6 +18,7 @@ const wchar_t kInstanceMutexName[] = L"Local\\QuellcoreMutex3";
 // How long a start waits for a window that is closing to let go of the mutex.
 const DWORD kClosingWindowWaitMs = 3000;
 const DWORD kClosingWindowPollMs = 50;
+const DWORD kClosingWindowWatchMs = 1000;
 
 // Created 40 px wider than the client and 400 high; WM_SIZE sizes it properly.
 const int kTabExtraWidth = 40;
@@ -234,24 +235,34 @@ LRESULT on_destroy() {
   return 0;
 }
 
-// 1 when this window may open: the session has no other, or the other one is closing and
-// lets go of the one-window mutex within a few seconds. 0 after bringing the other one to
+// Whether a window found open is not one that was just told to close: it is watched for a
+// moment, since a start and a close may come in the same instant.
+bool stays_open(HWND other) {
+  for (DWORD watched = 0; watched < kClosingWindowWatchMs; watched += kClosingWindowPollMs) {
+    Sleep(kClosingWindowPollMs);
+    if (!IsWindow(other)) return false;
+  }
+  return true;
+}
+
+// Yes when this window may open: the session has no other, or the other one is closing and
+// lets go of the one-window mutex within a few seconds. No after bringing the other one to
 // the front. A window that neither closes nor shows in that time is not waited for.
-int take_instance_mutex() {
+bool take_instance_mutex() {
   for (DWORD waited = 0;; waited += kClosingWindowPollMs) {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
     if (mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS) {
       g_windows.instance_mutex = mutex;
-      return 1;
+      return true;
     }
     if (mutex != nullptr) CloseHandle(mutex);
     // By class, not title: a folder named after the product has its title too.
     HWND other = FindWindowW(g_window_class, nullptr);
     if (other != nullptr) {
       SetForegroundWindow(other);
-      return 0;
+      if (stays_open(other)) return false;
     }
-    if (waited >= kClosingWindowWaitMs) return 1;
+    if (waited >= kClosingWindowWaitMs) return true;
     Sleep(kClosingWindowPollMs);
   }
 }
