@@ -18,7 +18,7 @@ const wchar_t kInstanceMutexName[] = L"Local\\QuellcoreMutex3";
 // How long a start waits for a window that is closing to let go of the mutex.
 const DWORD kClosingWindowWaitMs = 3000;
 const DWORD kClosingWindowPollMs = 50;
-const DWORD kClosingWindowWatchMs = 1000;
+const DWORD kClosingWindowWatchMs = 500;
 
 // Created 40 px wider than the client and 400 high; WM_SIZE sizes it properly.
 const int kTabExtraWidth = 40;
@@ -235,14 +235,15 @@ LRESULT on_destroy() {
   return 0;
 }
 
-// Whether a window found open is not one that was just told to close: it is watched for a
-// moment, since a start and a close may come in the same instant.
+// Whether a window found open is not one that was just told to close: a closing window is
+// hidden first, and it is watched for a moment, since a start and a close may come in the
+// same instant.
 bool stays_open(HWND other) {
-  for (DWORD watched = 0; watched < kClosingWindowWatchMs; watched += kClosingWindowPollMs) {
+  for (DWORD watched = 0;; watched += kClosingWindowPollMs) {
+    if (!IsWindow(other) || !IsWindowVisible(other)) return false;
+    if (watched >= kClosingWindowWatchMs) return true;
     Sleep(kClosingWindowPollMs);
-    if (!IsWindow(other)) return false;
   }
-  return true;
 }
 
 // Yes when this window may open: the session has no other, or the other one is closing and
@@ -251,16 +252,17 @@ bool stays_open(HWND other) {
 bool take_instance_mutex() {
   for (DWORD waited = 0;; waited += kClosingWindowPollMs) {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
-    if (mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS) {
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (mutex != nullptr && !existed) {
       g_windows.instance_mutex = mutex;
       return true;
     }
     if (mutex != nullptr) CloseHandle(mutex);
     // By class, not title: a folder named after the product has its title too.
     HWND other = FindWindowW(g_window_class, nullptr);
-    if (other != nullptr) {
+    if (other != nullptr && stays_open(other)) {
       SetForegroundWindow(other);
-      if (stays_open(other)) return false;
+      return false;
     }
     if (waited >= kClosingWindowWaitMs) return true;
     Sleep(kClosingWindowPollMs);
