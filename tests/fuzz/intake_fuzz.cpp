@@ -184,7 +184,7 @@ void paint_column() {
   REQUIRE(g_held.name_count >= 0 && g_held.name_count <= kNameTableCapacity);
 }
 
-void fake_look_at_service(ServiceView* out) { *out = ServiceView{kServiceInstalled, 4, 10, -1}; }
+void fake_look_at_service(ServiceView* out) { *out = ServiceView{kServiceInstalled, 4, 10, true}; }
 int fake_start_service() { return 0; }
 // Each poll's pause is where another process writes the region; out of input, the
 // window closes.

@@ -35,7 +35,7 @@ const uint32_t kPid = 4242;
 const uint32_t STOPPED = 1, START_PENDING = 2, RUNNING = 4;
 
 ServiceView view_of(int32_t presence, uint32_t state, uint32_t pid = 0) {
-  return ServiceView{presence, state, pid, -1};
+  return ServiceView{presence, state, pid, true};
 }
 
 // The scripted system the link thread runs against.

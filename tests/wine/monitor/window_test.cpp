@@ -16,7 +16,7 @@
 #include "tests/wine/common/check.h"
 
 namespace {
-ServiceView g_service = {kServiceInstalled, 4, 1234, -1};
+ServiceView g_service = {kServiceInstalled, 4, 1234, true};
 int g_starts = 0;
 int g_stops = 0;
 int g_installs = 0;
@@ -29,7 +29,7 @@ void look_at_service(ServiceView* out, int) { *out = g_service; }
 void start_service_or_ask(void*) { ++g_starts; }
 void stop_service_or_ask(void*) { ++g_stops; }
 void install_service_or_ask(void*) { ++g_installs; }
-int run_own_copy_elevated(void*) {
+int run_own_copy_elevated(void*, uint32_t) {
   ++g_elevations;
   return -1;
 }
