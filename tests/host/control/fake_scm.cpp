@@ -270,7 +270,7 @@ int read_file_version(const wchar_t* path, uint64_t* version) {
 int move_file_replacing(const wchar_t* from, const wchar_t* to) {
   g_scm.file_ops.push_back(L"move " + std::wstring(from) + L" > " + to);
   if (g_scm.move_fails || g_scm.files.count(from) == 0) return -1;
-  g_scm.files[to] = g_scm.files[from];
+  g_scm.files[to] = g_scm.files[from] + (g_scm.moves_corrupt ? "!" : "");
   g_scm.files.erase(from);
   return 0;
 }

@@ -64,6 +64,7 @@ struct FakeScm {
   bool pin_fails = false;
   bool copy_fails = false;  // the staging file cannot be written
   bool move_fails = false;
+  bool moves_corrupt = false;  // what a move puts in place differs from what it moved
   bool change_fails = false;
   bool record_fails = false;
   uint32_t now = 0;

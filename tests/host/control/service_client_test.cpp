@@ -114,6 +114,7 @@ TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFilesMadeFromThePinnedIm
     int result;
     std::vector<std::wstring> file_ops;
     const wchar_t* command_line;  // null: nothing created
+    bool moves_corrupt = false;
   };
   const std::wstring pf = L"C:\\Program Files";
   const std::vector<Case> cases = {
@@ -125,6 +126,9 @@ TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFilesMadeFromThePinnedIm
        false, false, false, false, 0, {}, quoted.c_str()},
       {"the file changed after the start: refused", downloaded, pf, ELEVATED_ADMIN, false, false, false, false,
        true, false, -1, {mkdir, write, L"delete " + staging}, nullptr},
+      {"the placed file differs from what was read: removed, the old copy back", downloaded, pf, ELEVATED_ADMIN,
+       false, false, false, false, false, true, -1, {mkdir, write, set_aside, move, L"delete " + target,
+       L"move " + aside + L" > " + target}, nullptr, true},
       {"the copy fails: nothing registered", downloaded, pf, ELEVATED_ADMIN, false, true, false, false, false,
        false, -1, {mkdir, write}, nullptr},
       {"the move fails: nothing registered, the old copy stays", downloaded, pf, ELEVATED_ADMIN, false, false,
@@ -155,6 +159,7 @@ TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFilesMadeFromThePinnedIm
     g_scm.copy_fails = c.copy_fails;
     g_scm.move_fails = c.move_fails;
     g_scm.create_fails = c.create_fails;
+    g_scm.moves_corrupt = c.moves_corrupt;
     if (c.old_copy) g_scm.files[target] = "older";
     ASSERT_EQ(pin_own_image(), 0);
     if (c.changed_after_start) g_scm.image = "another program";
@@ -164,7 +169,8 @@ TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFilesMadeFromThePinnedIm
     if (!c.file_ops.empty()) {
       // Either this start's image stands there, or what stood there before.
       const bool placed = c.result == 0 || c.create_fails;
-      EXPECT_EQ(g_scm.files[target], placed ? g_scm.image : (c.old_copy ? "older" : "")) << c.name;
+      const std::string old_copy = c.moves_corrupt ? "older!!" : "older";  // moved twice
+      EXPECT_EQ(g_scm.files[target], placed ? g_scm.image : (c.old_copy ? old_copy : "")) << c.name;
       EXPECT_EQ(g_scm.files.count(aside) != 0, placed && c.old_copy) << c.name;
     }
     // The probe asks only whether the service exists.
