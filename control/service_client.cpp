@@ -16,7 +16,8 @@ const uint32_t kStartPauseMaxMs = 10000;
 const uint32_t kStopPauseDivisor = 10;
 const uint32_t kStopPauseMinMs = 100;
 const uint32_t kStopPauseMaxMs = 1000;
-const uint32_t kProcessAborted = 1067;  // ERROR_PROCESS_ABORTED: the process ended unannounced
+// ERROR_SERVICE_NEVER_STARTED: what the manager reports for a service that never ran.
+const uint32_t kNeverStarted = 1077;
 // The window's restarts of a failed service: later than the manager's own first restart,
 // so the two do not race, and then at the pace of its last one.
 const uint32_t kFailedRestartDelaysMs[] = {10000, 30000, 60000};
@@ -266,7 +267,8 @@ void look_at_service(ServiceView* out, int rights) {
 }
 
 bool service_failed(const ServiceView* service) {
-  return service->presence == kServiceInstalled && service->state == kServiceStopped && service->exit_code != 0;
+  return service->presence == kServiceInstalled && service->state == kServiceStopped && service->exit_code != 0 &&
+         service->exit_code != kNeverStarted;
 }
 
 uint32_t failed_service_restart_delay_ms(int32_t attempt) {

@@ -56,7 +56,8 @@ struct ServiceView {
 void look_at_service(ServiceView* out, int rights);
 
 // Whether the service stopped with an error: killed (1067, as the task manager ends it),
-// crashed, or failed by its own account. A clean stop, by anyone, is no failure.
+// crashed, or failed by its own account. A clean stop, by anyone, is no failure, nor is a
+// service that never ran since it was installed.
 bool service_failed(const ServiceView* service);
 // How long the window waits before it starts a failed service again, for the attempt-th
 // start in a row (0 the first): after the manager's own restart would have come, then

@@ -33,24 +33,20 @@ ScmHandle open_service_handle(uint32_t access) {
 
 bool granted(ScmHandle service, uint32_t access) { return (*static_cast<uint32_t*>(service) & access) == access; }
 
-// An open file: this executable's own image, or another file by its path.
-struct FakeFile {
-  bool own;
-  std::wstring path;
-};
-FakeFile g_file_handles[64];
+// An open file is its path; the empty path is this executable's own image.
+std::wstring g_file_handles[64];
 int g_next_file_handle = 0;
 
-FileHandle open_file(bool own, const std::wstring& path) {
-  FakeFile* file = &g_file_handles[g_next_file_handle++ % 64];
-  *file = FakeFile{own, path};
+FileHandle open_file(const std::wstring& path) {
+  std::wstring* file = &g_file_handles[g_next_file_handle++ % 64];
+  *file = path;
   ++g_scm.open_files;
   return file;
 }
 
-std::string& contents_of(FileHandle handle) {
-  FakeFile* file = static_cast<FakeFile*>(handle);
-  return file->own ? g_scm.image : g_scm.files[file->path];
+std::string& contents_of(FileHandle file) {
+  const std::wstring& path = *static_cast<std::wstring*>(file);
+  return path.empty() ? g_scm.image : g_scm.files[path];
 }
 
 ScmHandle refuse(int* failure, int why) {
@@ -172,7 +168,7 @@ int scm_query(ScmHandle, ServiceProgress* out) {
     return 0;
   }
   const bool has_process = g_scm.state == RUNNING || g_scm.state == PENDING;
-  *out = ServiceProgress{g_scm.state, 0, 0, has_process ? g_scm.process_id : 0, 0};
+  *out = ServiceProgress{g_scm.state, 0, 0, has_process ? g_scm.process_id : 0};
   return 0;
 }
 
@@ -200,7 +196,7 @@ int scm_send_stop(ScmHandle, ServiceProgress* out) {
   if (g_scm.queries.empty()) {
     g_scm.state = STOPPED;
     g_scm.process_id = 0;
-    *out = ServiceProgress{STOPPED, 0, 0, 0, 0};
+    *out = ServiceProgress{STOPPED, 0, 0, 0};
     return 0;
   }
   *out = g_scm.stop_reply;
@@ -228,19 +224,19 @@ void make_folder(const wchar_t* path) { g_scm.file_ops.push_back(L"mkdir " + std
 
 FileHandle open_own_image() {
   if (g_scm.pin_fails) return nullptr;
-  return open_file(true, L"");
+  return open_file(L"");
 }
 
 FileHandle open_file_to_read(const wchar_t* path) {
   if (g_scm.files.count(path) == 0) return nullptr;
-  return open_file(false, path);
+  return open_file(path);
 }
 
 FileHandle create_file_to_write(const wchar_t* path) {
   g_scm.file_ops.push_back(L"write " + std::wstring(path));
   if (g_scm.copy_fails) return nullptr;
   g_scm.files[path].clear();
-  return open_file(false, path);
+  return open_file(path);
 }
 
 int32_t read_file_at(FileHandle file, uint64_t offset, uint8_t* buffer, uint32_t capacity) {

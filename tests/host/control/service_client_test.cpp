@@ -120,8 +120,6 @@ TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFilesMadeFromThePinnedIm
   const std::vector<Case> cases = {
       {"a copy needed", downloaded, pf, ELEVATED_ADMIN, false, false, false, false, false, false, 0,
        copied_with_shortcut, quoted.c_str()},
-      {"an installed copy a window runs is set aside", downloaded, pf, ELEVATED_ADMIN, false, false, false, false,
-       false, true, 0, copied_with_shortcut, quoted.c_str()},
       {"already in place", L"c:\\program files\\QUELLCORE\\quellcore.exe", pf, ELEVATED_ADMIN, false, false,
        false, false, false, false, 0, {}, quoted.c_str()},
       {"the file changed after the start: refused", downloaded, pf, ELEVATED_ADMIN, false, false, false, false,
@@ -246,15 +244,6 @@ TEST_F(ServiceClientTest, TheServiceSetsUpItsRegistrationOnceAndQuotesItsPathEve
     EXPECT_EQ(g_scm.file_ops, std::vector<std::wstring>{L"delete " + aside}) << c.name;
     EXPECT_EQ(g_scm.open_handles, 0) << c.name;
   }
-  // Set once, never again: the next start writes nothing.
-  SetUp();
-  g_scm.account = LOCAL_SYSTEM;
-  g_scm.path = target;
-  g_scm.registered = quoted;
-  secure_service_registration();
-  secure_service_registration();
-  EXPECT_EQ(g_scm.security_writes, 1);
-  EXPECT_EQ(g_scm.failure_actions_set, 1);
 }
 
 TEST_F(ServiceClientTest, StartWaitFollowsCheckpointsAndGivesUp) {
@@ -420,8 +409,8 @@ TEST_F(ServiceClientTest, OnlyAFailedServiceIsRestartedWithABackOff) {
       {"killed", {kServiceInstalled, STOPPED, 0, true, 1067}, true},
       {"its own error code", {kServiceInstalled, STOPPED, 0, true, 42}, true},
       {"a clean stop, by anyone", {kServiceInstalled, STOPPED, 0, true, 0}, false},
+      {"never started since the install", {kServiceInstalled, STOPPED, 0, true, 1077}, false},
       {"running again", {kServiceInstalled, RUNNING, 9, true, 1067}, false},
-      {"starting", {kServiceInstalled, PENDING, 9, true, 1067}, false},
       {"stopping", {kServiceInstalled, STOP_PENDING, 9, true, 1067}, false},
       {"not installed", {kServiceNotInstalled, 0, 0, true, 1067}, false},
       {"cannot tell", {kServiceUnknown, 0, 0, true, 1067}, false},

@@ -37,15 +37,12 @@ TEST(RoleSelectionTest, TheDispatcherDecidesForAProcessTheManagerMayBeStarting) 
   const Case cases[] = {
       {"started by the manager: the service, to its end", true, PENDING, kOwnPid, kDispatcherReturned,
        ROLE_SERVICE_ENDED, 1},
-      {"the manager's start before it names the process", true, PENDING, 0, kDispatcherReturned,
-       ROLE_SERVICE_ENDED, 1},
       // The old race: a user's start while the service starts took its role and failed.
       {"a user's start while the service starts: refused at once, a user's start", true, PENDING, 0,
        kDispatcherRefusedUserStart, ROLE_USER_START, 1},
       {"a user's start beside another starting process: no dispatcher", true, PENDING, 600, kDispatcherFailed,
        ROLE_USER_START, 0},
       {"running: no dispatcher", true, RUNNING, kOwnPid, kDispatcherFailed, ROLE_USER_START, 0},
-      {"stopped: no dispatcher", true, STOPPED, 0, kDispatcherFailed, ROLE_USER_START, 0},
       {"not installed: no dispatcher", false, STOPPED, 0, kDispatcherFailed, ROLE_USER_START, 0},
       {"any other dispatcher failure ends the process", true, PENDING, kOwnPid, kDispatcherFailed,
        ROLE_NO_DISPATCHER, 1},
@@ -64,7 +61,7 @@ TEST(RoleSelectionTest, TheDispatcherDecidesForAProcessTheManagerMayBeStarting) 
 TEST(RoleSelectionTest, AUserStartEndsInTheInstalledCopy) {
   const int32_t MISSING = kServiceMissing, FOUND = kServiceFound, REFUSED = kServiceProbeRefused,
                 NOT_ASKED = kServiceNotAsked;
-  const int32_t NEWER = kCopyNewer, SAME = kCopySame, OLDER = kCopyOlder, UNREADABLE = kInstalledUnreadable;
+  const int32_t NEWER = kCopyNewer, SAME = kCopySame, UNREADABLE = kInstalledUnreadable;
   const int32_t WINDOW = kThenOpenWindow, HAND_OVER = kThenHandOver, FRONT = kThenFrontAndExit;
   struct Case {
     const char* name;
@@ -74,8 +71,6 @@ TEST(RoleSelectionTest, AUserStartEndsInTheInstalledCopy) {
   const Case cases[] = {
       {"installed copy, service found", {true, FOUND, SAME, false, false}, {false, false, true, false, WINDOW}},
       {"installed copy, service missing", {true, MISSING, SAME, false, true}, {true, false, false, false, WINDOW}},
-      {"installed copy, missing, may not install", {true, MISSING, SAME, false, false},
-       {false, false, false, true, WINDOW}},
       {"installed copy beside its window: the window's own rule", {true, FOUND, SAME, true, true},
        {false, false, true, false, WINDOW}},
       {"download, missing", {false, MISSING, UNREADABLE, false, true}, {true, false, false, false, HAND_OVER}},
@@ -84,7 +79,6 @@ TEST(RoleSelectionTest, AUserStartEndsInTheInstalledCopy) {
       {"download, newer", {false, FOUND, NEWER, false, true}, {false, true, false, false, HAND_OVER}},
       {"download, newer, may not replace", {false, FOUND, NEWER, false, false}, {false, false, false, true, WINDOW}},
       {"download, same version", {false, FOUND, SAME, false, true}, {false, false, false, false, HAND_OVER}},
-      {"download, older", {false, FOUND, OLDER, false, true}, {false, false, false, false, HAND_OVER}},
       {"download, installed copy unreadable", {false, FOUND, UNREADABLE, false, true},
        {false, false, true, false, WINDOW}},
       // A service this account may not look at exists: nothing copied, nothing asked.
@@ -96,7 +90,6 @@ TEST(RoleSelectionTest, AUserStartEndsInTheInstalledCopy) {
        {true, false, false, false, FRONT}},
       {"elevated copy beside the window, newer", {false, FOUND, NEWER, true, true},
        {false, true, false, false, FRONT}},
-      {"elevated copy beside the window, same", {false, FOUND, SAME, true, true}, {false, false, true, false, FRONT}},
       {"second start of a download beside the window", {false, MISSING, UNREADABLE, true, false},
        {false, false, false, false, FRONT}},
   };
