@@ -42,6 +42,7 @@ void status_lock() { abort(); }
 void status_unlock() { abort(); }
 int create_stop_event() { abort(); }
 void signal_stop_event() { abort(); }
+void release_held_threads() { abort(); }
 int wait_for_stop(uint32_t) { abort(); }
 int32_t query_logical_cpu_count() { abort(); }
 void raise_worker_priority() { abort(); }
