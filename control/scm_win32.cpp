@@ -10,7 +10,7 @@ namespace {
 
 const wchar_t kWindowsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const wchar_t kProgramFilesValue[] = L"ProgramFilesDir";
-// QueryServiceConfig(2)W answers fit easily: a path, an account and a few short names.
+// QueryServiceConfigW's answer fits easily: a path, an account and a few short names.
 const DWORD kConfigBufferBytes = 8192;
 // The service's own key: removed with the service, so the mark goes with an uninstall.
 const wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\" QC_SERVICE_NAME;
@@ -19,7 +19,6 @@ const DWORD kMarked = 1;
 
 union ConfigBuffer {
   QUERY_SERVICE_CONFIGW config;
-  SERVICE_FAILURE_ACTIONSW failure;
   BYTE bytes[kConfigBufferBytes];
 };
 
