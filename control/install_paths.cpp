@@ -1,13 +1,13 @@
 // Path rules of the service's installed copy. The service runs as LocalSystem, so the file
 // it runs must sit where only administrators can write: a folder of its own in Program Files.
 #include "control/registration.h"
-#include "shared/service_facts.h"
 
 namespace {
 
 const wchar_t kFolderName[] = L"\\Quellcore";
 const wchar_t kFileName[] = L"\\quellcore.exe";
 const wchar_t kStagingSuffix[] = L".new";
+const wchar_t kAsideSuffix[] = L".old";
 
 uint32_t length_of(const wchar_t* text) {
   uint32_t length = 0;
@@ -44,23 +44,24 @@ int find_install_paths(const wchar_t* program_files, InstallPaths* out) {
   InstallPaths paths;
   if (join(paths.folder, program_files, length, kFolderName) != 0 ||
       join(paths.target, paths.folder, length_of(paths.folder), kFileName) != 0 ||
-      join(paths.staging, paths.target, length_of(paths.target), kStagingSuffix) != 0) {
+      join(paths.staging, paths.target, length_of(paths.target), kStagingSuffix) != 0 ||
+      join(paths.aside, paths.target, length_of(paths.target), kAsideSuffix) != 0) {
     return -1;
   }
   *out = paths;
   return 0;
 }
 
-int same_path(const wchar_t* a, const wchar_t* b) {
+bool same_path(const wchar_t* a, const wchar_t* b) {
   uint32_t i = 0;
   while (a[i] != L'\0' && fold_case(a[i]) == fold_case(b[i])) ++i;
-  return fold_case(a[i]) == fold_case(b[i]) ? kYes : kNo;
+  return fold_case(a[i]) == fold_case(b[i]);
 }
 
-int command_line_needs_quotes(const wchar_t* command_line, const wchar_t* path) {
-  if (same_path(command_line, path) != kYes) return kNo;
+bool command_line_needs_quotes(const wchar_t* command_line, const wchar_t* path) {
+  if (!same_path(command_line, path)) return false;
   for (uint32_t i = 0; path[i] != L'\0'; ++i) {
-    if (path[i] == L' ') return kYes;
+    if (path[i] == L' ') return true;
   }
-  return kNo;
+  return false;
 }

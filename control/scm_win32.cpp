@@ -10,15 +10,19 @@ namespace {
 
 const wchar_t kWindowsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const wchar_t kProgramFilesValue[] = L"ProgramFilesDir";
-// QueryServiceConfig(2)W answers fit easily: a path, an account and a few short names.
+// QueryServiceConfigW's answer fits easily: a path, an account and a few short names.
 const DWORD kConfigBufferBytes = 8192;
-const wchar_t kDownloadMarkStream[] = L":Zone.Identifier";
+// The service's own key: removed with the service, so the mark goes with an uninstall.
+const wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\" QC_SERVICE_NAME;
+const wchar_t kRegistrationMark[] = L"AccessListSet";
+const DWORD kMarked = 1;
 
 union ConfigBuffer {
   QUERY_SERVICE_CONFIGW config;
-  SERVICE_FAILURE_ACTIONSW failure;
   BYTE bytes[kConfigBufferBytes];
 };
+
+const DWORD kServiceSpecificError = ERROR_SERVICE_SPECIFIC_ERROR;
 
 // The manager's answer, read at once, in the terms the client tells apart.
 int why_refused() {
@@ -83,35 +87,23 @@ int scm_change_command_line(ScmHandle service, const wchar_t* command_line) {
              : -1;
 }
 
-int scm_has_failure_actions(ScmHandle service) {
-  ConfigBuffer answer;
-  DWORD needed = 0;
-  if (!QueryServiceConfig2W(static_cast<SC_HANDLE>(service), SERVICE_CONFIG_FAILURE_ACTIONS,
-                            answer.bytes, sizeof(answer), &needed)) {
-    return 0;
-  }
-  return answer.failure.cActions > 0 ? -1 : 0;
-}
-
-int scm_set_failure_actions(ScmHandle service) {
-  SC_ACTION actions[kRestartsOnFailure + 1];
-  for (uint32_t i = 0; i < kRestartsOnFailure; ++i) {
+int scm_set_failure_actions(ScmHandle service, const uint32_t* restart_delays_ms, uint32_t count,
+                            uint32_t reset_seconds) {
+  SC_ACTION actions[kRestartDelayCount];
+  if (count == 0 || count > kRestartDelayCount) return -1;
+  // The manager repeats the last action for every later failure.
+  for (uint32_t i = 0; i < count; ++i) {
     actions[i].Type = SC_ACTION_RESTART;
-    actions[i].Delay = kRestartDelayMs;
+    actions[i].Delay = restart_delays_ms[i];
   }
-  // The last action holds for every later failure.
-  actions[kRestartsOnFailure].Type = SC_ACTION_NONE;
-  actions[kRestartsOnFailure].Delay = 0;
   SERVICE_FAILURE_ACTIONSW failure;
-  failure.dwResetPeriod = kFailureCountResetSeconds;
+  failure.dwResetPeriod = reset_seconds;
   failure.lpRebootMsg = nullptr;
   failure.lpCommand = nullptr;
-  failure.cActions = kRestartsOnFailure + 1;
+  failure.cActions = count;
   failure.lpsaActions = actions;
-  return ChangeServiceConfig2W(static_cast<SC_HANDLE>(service), SERVICE_CONFIG_FAILURE_ACTIONS,
-                               &failure)
-             ? 0
-             : -1;
+  return ChangeServiceConfig2W(static_cast<SC_HANDLE>(service), SERVICE_CONFIG_FAILURE_ACTIONS, &failure) ? 0
+                                                                                                          : -1;
 }
 
 int scm_set_service_security(ScmHandle service) {
@@ -126,6 +118,21 @@ int scm_set_service_security(ScmHandle service) {
   return set ? 0 : -1;
 }
 
+bool scm_registration_recorded() {
+  DWORD mark = 0;
+  DWORD bytes = sizeof(mark);
+  return RegGetValueW(HKEY_LOCAL_MACHINE, kServiceKey, kRegistrationMark, RRF_RT_REG_DWORD, nullptr, &mark,
+                      &bytes) == ERROR_SUCCESS &&
+         mark == kMarked;
+}
+
+int scm_record_registration() {
+  return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, kRegistrationMark, REG_DWORD, &kMarked,
+                         sizeof(kMarked)) == ERROR_SUCCESS
+             ? 0
+             : -1;
+}
+
 int scm_query(ScmHandle service, ServiceProgress* out) {
   SERVICE_STATUS_PROCESS status;
   DWORD needed = 0;
@@ -137,6 +144,9 @@ int scm_query(ScmHandle service, ServiceProgress* out) {
   out->checkpoint = status.dwCheckPoint;
   out->wait_hint = status.dwWaitHint;
   out->process_id = status.dwProcessId;
+  out->exit_code = status.dwWin32ExitCode == kServiceSpecificError && status.dwServiceSpecificExitCode != 0
+                       ? status.dwServiceSpecificExitCode
+                       : status.dwWin32ExitCode;
   return 0;
 }
 
@@ -152,6 +162,7 @@ int scm_send_stop(ScmHandle service, ServiceProgress* out) {
   out->checkpoint = status.dwCheckPoint;
   out->wait_hint = status.dwWaitHint;
   out->process_id = 0;
+  out->exit_code = 0;
   return 0;
 }
 
@@ -175,17 +186,6 @@ uint32_t program_files_folder(wchar_t* buffer, uint32_t capacity) {
 void make_folder(const wchar_t* path) {
   // No security attributes: the folder inherits Program Files' protection.
   CreateDirectoryW(path, nullptr);
-}
-
-int copy_file(const wchar_t* from, const wchar_t* to) { return CopyFileW(from, to, FALSE) ? 0 : -1; }
-
-void remove_download_mark(const wchar_t* path) {
-  // The mark is an alternate data stream that CopyFileW carries along; most files have none.
-  wchar_t stream[kExecutablePathCapacity + sizeof(kDownloadMarkStream) / sizeof(wchar_t)];
-  if (lstrlenW(path) >= static_cast<int>(kExecutablePathCapacity)) return;
-  lstrcpyW(stream, path);
-  lstrcatW(stream, kDownloadMarkStream);
-  DeleteFileW(stream);
 }
 
 int move_file_replacing(const wchar_t* from, const wchar_t* to) {

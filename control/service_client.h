@@ -1,6 +1,6 @@
 // Talks to the service control manager about the one service "QuellcoreSvc", asking
 // each time only for the rights that call uses. Actions return 0 for success and -1 for
-// failure; queries -1 for yes and 0 for no.
+// failure; yes/no questions answer with a bool.
 #pragma once
 
 #include <stdint.h>
@@ -9,17 +9,33 @@
 // would let it through.
 const int kRefusedForRights = -2;
 
+// What the existence probe found.
+const int32_t kServiceMissing = 0;
+const int32_t kServiceFound = 1;
+const int32_t kServiceProbeRefused = 2;  // this account may not look: it exists all the same
+const int32_t kServiceNotAsked = 3;      // the manager did not answer
+
+int32_t find_service();
 // 0 when it created the service now; kRefusedForRights when the service is missing and
-// this account may not install services; -1 otherwise (it exists, or something failed).
+// this account may not install it; -1 otherwise (it exists, or something failed). A copy
+// started from elsewhere puts itself in Program Files first.
 int install_service();
+// Whether this account may install the service: an administrator whose rights are not
+// filtered.
+bool may_install_service();
 // 0 once the start request was accepted, whatever state the wait ends in;
 // kRefusedForRights without the right to start it; -1 otherwise.
 int start_service_and_wait();
 // 0 once the stop is over (stopped, or the wait's cap reached); kRefusedForRights
 // without the right to stop it; -1 when no stop could be sent.
 int stop_service_and_wait();
-int service_is_start_pending();
-int service_is_running();
+// Whether the service runs; false also when it cannot be told.
+bool service_is_running();
+// Whether this process may be the one the manager is starting as the service: only then
+// is the service dispatcher asked. The manager marks the service start-pending before it
+// creates the process and names the process it created, so any other state or process
+// rules this one out; when the manager cannot be asked, the dispatcher decides.
+bool may_be_starting_service(uint32_t own_process_id);
 
 // What the window shows about the service and which of its buttons need an
 // administrator's approval.
@@ -31,17 +47,30 @@ struct ServiceView {
   int32_t presence;
   uint32_t state;       // the manager's state while installed, else 0
   uint32_t process_id;  // the service's process while one runs, else 0
-  // -1 when this account may do it, 0 when not; asked only for the action the state offers
-  // (install when missing, start when not running, stop when running), else -1.
-  int32_t may_act;
+  // Whether this account may do it; asked only for the action the state offers (install
+  // when missing, start when not running, stop when running), else true.
+  bool may_act;
+  uint32_t exit_code;  // how the last run ended, while installed
 };
-// Fills *out; with `rights` 0 only the presence, state and process id are asked.
+// Fills *out; with `rights` 0 only the presence, state, process id and exit code are asked.
 void look_at_service(ServiceView* out, int rights);
 
+// Whether the service stopped with an error: killed (1067, as the task manager ends it),
+// crashed, or failed by its own account. A clean stop, by anyone, is no failure, nor is a
+// service that never ran since it was installed.
+bool service_failed(const ServiceView* service);
+// How long the window waits before it starts a failed service again, for the attempt-th
+// start in a row (0 the first): after the manager's own restart would have come, then
+// less and less often, never less often than once a minute.
+uint32_t failed_service_restart_delay_ms(int32_t attempt);
+
 // Run by the service itself (LocalSystem) before it reports running, whoever installed
-// it: grants interactive users the start and stop rights, registers the failure actions
-// and quotes its own command line when an installer left it unquoted. Each step that
-// fails is skipped; 0 when all succeeded.
+// it. The first run after an install grants interactive users the start and stop rights
+// and registers the failure actions, and records that in the service's own key, so that
+// an administrator's later change of either stands. Every run quotes its own command line
+// when an installer left it unquoted, and removes a copy a replacement set aside. Each
+// step that fails is skipped (and the first-run steps tried again next start); 0 when all
+// succeeded.
 int secure_service_registration();
 
 // The start wait's pause for a wait hint: a tenth of it, kept within 1 to 10 seconds.

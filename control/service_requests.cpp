@@ -4,13 +4,13 @@
 #include "control/elevation.h"
 #include "control/service_client.h"
 
-void install_service_or_ask(void* owner_window) {
+int install_service_or_ask(void* owner_window, uint32_t approval_wait_ms) {
   const int installed = install_service();
   if (installed == 0) {
     start_service_and_wait();
-  } else if (installed == kRefusedForRights) {
-    run_own_copy_elevated(owner_window);
+    return 0;
   }
+  return installed == kRefusedForRights ? run_own_copy_elevated(owner_window, approval_wait_ms) : -1;
 }
 
 void start_service_or_ask(void* owner_window) {

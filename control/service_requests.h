@@ -3,6 +3,10 @@
 // not. Each leaves the outcome to the Status page's next paint.
 #pragma once
 
-void install_service_or_ask(void* owner_window);
+#include <stdint.h>
+
+// 0 once the service is installed, here or by the approved copy within approval_wait_ms;
+// kElevatedCopyStillRunning when that copy was still at work; -1 otherwise.
+int install_service_or_ask(void* owner_window, uint32_t approval_wait_ms);
 void start_service_or_ask(void* owner_window);
 void stop_service_or_ask(void* owner_window);

@@ -85,3 +85,6 @@ uint32_t platform_resume_thread(PlatformHandle thread);
 // Releases any handle above; 0 is ignored.
 void platform_close(PlatformHandle handle);
 void platform_sleep(uint32_t ms);
+// The duty cycle's hold: sleeps up to `ms`, less when the service is told the system is
+// shutting down. 1 when it was cut short, else 0.
+int platform_hold(uint32_t ms);

@@ -313,3 +313,6 @@ void platform_close(PlatformHandle handle) {
 }
 
 void platform_sleep(uint32_t ms) { Sleep(ms); }
+
+// Alertable: the service's handler ends it by queueing a call to this thread.
+int platform_hold(uint32_t ms) { return SleepEx(ms, TRUE) == WAIT_IO_COMPLETION ? 1 : 0; }

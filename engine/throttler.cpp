@@ -152,6 +152,7 @@ int32_t keep_records_of_live_processes(SuspensionRecord* records, int32_t count)
 
 void run_duty_cycle() {
   int32_t suspend_ms = 0;
+  int cut_short = 0;
   if (target_count() > 0) {
     SuspendedThreadTable* table = &g_engine.suspended;
     const uint32_t held_from = platform_tick_count();
@@ -162,7 +163,7 @@ void run_duty_cycle() {
     if (has_threads) platform_save_suspension_record(table->records, table->count);
     if (suspend_opened_threads() > 0) platform_save_suspension_record(table->records, table->count);
     suspend_ms = clamped_threshold() * kDutyCycleMs / kPercent - 1;
-    platform_sleep(static_cast<uint32_t>(suspend_ms));
+    cut_short = platform_hold(static_cast<uint32_t>(suspend_ms));
     const uint32_t held_until = platform_tick_count();
     record_holds(held_until - held_from);
     resume_suspended_threads();
@@ -170,7 +171,8 @@ void run_duty_cycle() {
     report_holds();
   }
   g_engine.targets.target_count = 0;
-  platform_sleep(static_cast<uint32_t>(kDutyCycleMs - suspend_ms));
+  // Cut short, the service is on its way out: no rest before its next stop check.
+  if (!cut_short) platform_sleep(static_cast<uint32_t>(kDutyCycleMs - suspend_ms));
 }
 
 void resume_recorded_threads() {

@@ -1,13 +1,31 @@
-// The process entry's decision between the two roles.
+// The process entry's decision between the two roles, and a user's start up to its window.
 #pragma once
 
-enum ProcessRole { ROLE_MONITOR = 0, ROLE_SERVICE = 1 };
+#include <stdint.h>
 
-// Installs and starts the service as needed and says which role this process takes.
-// *install_refused becomes 1 when the service is missing and this account may not
-// install it, so the monitor asks for an administrator's approval; 0 otherwise.
-ProcessRole select_role(int* install_refused);
+enum ProcessRole {
+  ROLE_USER_START = 0,     // started by a user: the monitor's side
+  ROLE_SERVICE_ENDED = 1,  // the manager started it, and the service has ended
+  ROLE_NO_DISPATCHER = 2,  // the dispatcher could not start for another reason
+};
 
-// Exit codes of the service role.
+// Hands this process to the service dispatcher when it may be the one the manager is
+// starting, and says what became of it. A process the manager did not start is refused
+// by the dispatcher at once and is a user's start.
+ProcessRole select_role(uint32_t own_process_id);
+
+// What a user's start does once the service work is done.
+struct UserStart {
+  int32_t then;       // kThenOpenWindow, kThenHandOver or kThenFrontAndExit
+  bool ask_approval;  // the window opens and asks for an administrator's approval
+  bool done;          // the planned install or replacement succeeded (or none was planned)
+};
+// Finds out what this start is (which copy, the service, the versions, an open window),
+// and installs, replaces and starts as planned.
+UserStart start_as_user(bool window_open);
+
+// Exit codes.
 const int kExitServiceEnded = -2;
 const int kExitNoDispatcher = -1;
+// An approval's elevated copy whose install or replacement failed.
+const int kExitWorkNotDone = 1;

@@ -1,21 +1,43 @@
-// Which role this process takes. The service control manager's own start finds the
-// service start-pending; any other start makes sure the service is installed and runs,
-// and is the monitor.
+// Which role this process takes, and what a user's start does before its window. The
+// dispatcher alone tells the manager's own start from a user's; a user's start makes sure
+// the service's copy is installed, current and running, and leaves the window to it.
+#include "control/installed_copy.h"
 #include "control/service_client.h"
 #include "launcher/launcher.h"
+#include "service/service.h"
 
-ProcessRole select_role(int* install_refused) {
-  *install_refused = 0;
-  int result = install_service();
-  if (result == 0) result = start_service_and_wait();
-  if (result == 0) return ROLE_MONITOR;
-  if (service_is_start_pending() != 0) return ROLE_SERVICE;
-  // Approval is asked for once the window is open, so that the elevated copy finds it.
-  if (result == kRefusedForRights) {
-    *install_refused = 1;
-    return ROLE_MONITOR;
+ProcessRole select_role(uint32_t own_process_id) {
+  if (!may_be_starting_service(own_process_id)) return ROLE_USER_START;
+  const int dispatched = run_service_dispatcher();
+  if (dispatched == kDispatcherReturned) return ROLE_SERVICE_ENDED;
+  return dispatched == kDispatcherRefusedUserStart ? ROLE_USER_START : ROLE_NO_DISPATCHER;
+}
+
+UserStart start_as_user(bool window_open) {
+  StartFacts facts;
+  facts.runs_installed_copy = runs_installed_copy();
+  facts.service = find_service();
+  facts.version = facts.runs_installed_copy ? kCopySame : compare_with_installed_copy();
+  facts.window_open = window_open;
+  // Asked only where it matters, so a start with nothing to install asks for no more than
+  // a user's rights.
+  const bool newer = !facts.runs_installed_copy && facts.service == kServiceFound && facts.version == kCopyNewer;
+  facts.may_install = (facts.service == kServiceMissing || newer) && may_install_service();
+  const StartPlan plan = plan_user_start(&facts);
+  UserStart start = {plan.then, plan.ask_approval, true};
+  if (plan.install) {
+    const int installed = install_service();
+    if (installed == 0) {
+      start_service_and_wait();
+    } else {
+      // Nothing to hand over to: the window opens here, and asks when it was refused.
+      start.done = false;
+      if (start.then == kThenHandOver) start.then = kThenOpenWindow;
+      start.ask_approval = installed == kRefusedForRights && start.then == kThenOpenWindow;
+    }
   }
+  if (plan.replace && replace_installed_copy() != 0) start.done = false;
   // A start refused for want of the right is left to the window's link and buttons.
-  if (service_is_running() == 0) start_service_and_wait();
-  return ROLE_MONITOR;
+  if (plan.start && !service_is_running()) start_service_and_wait();
+  return start;
 }

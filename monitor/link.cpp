@@ -20,6 +20,10 @@ struct LinkRun {
   uint32_t announced_to;  // the service process that heard the announcement
   ForegroundClaim claimed;  // what the service was last told of the program in front
   int disconnected;  // the window's session, at the last look
+  // A service that stopped with an error is started again, later each time.
+  int32_t restarts;      // in a row, since it last ran
+  int restart_waiting;
+  uint32_t restart_due;  // tick
   MonitorFrame frame;  // the next frame, 28 KB: static storage
 };
 
@@ -36,7 +40,10 @@ void publish() {
 int look() {
   ServiceView view;
   g_run.platform->look_at_service(&view);
-  const int changed = memcmp(&view, &g_run.frame.service, sizeof(view)) != 0;
+  const ServiceView* was = &g_run.frame.service;
+  const int changed = view.presence != was->presence || view.state != was->state ||
+                      view.process_id != was->process_id || view.may_act != was->may_act ||
+                      view.exit_code != was->exit_code;
   g_run.frame.service = view;
   return changed;
 }
@@ -116,7 +123,8 @@ void carry_out(int32_t action) {
   g_run.frame.action = ACTION_NONE;
   look();
   publish();
-  if (action == ACTION_ASK_TO_INSTALL && result != 0) g_run.platform->tell_window(NEWS_DECLINED);
+  if (action == ACTION_ASK_TO_INSTALL && result == kActionFailed) g_run.platform->tell_window(NEWS_DECLINED);
+  if (result == kActionHandOver) g_run.platform->tell_window(NEWS_HAND_OVER);
 }
 
 // What the window asked for since the last time: a button's action at any time, the
@@ -152,11 +160,33 @@ int name_from_list(uint32_t pid, wchar_t* out, int32_t capacity) {
   return 0;
 }
 
+// Nothing stays frozen for want of a service: one that stopped with an error (killed, or
+// crashed, and not brought back by the manager's own restart) is started again, later each
+// time. A clean stop, by anyone, is left alone.
+void restart_failed_service(const ServiceView* view) {
+  if (!service_failed(view)) {
+    if (view->state == kServiceRunning) g_run.restarts = 0;
+    g_run.restart_waiting = 0;
+    return;
+  }
+  const uint32_t now = g_run.platform->tick_ms();
+  if (!g_run.restart_waiting) {
+    g_run.restart_waiting = 1;
+    g_run.restart_due = now + failed_service_restart_delay_ms(g_run.restarts);
+    return;
+  }
+  if (static_cast<int32_t>(now - g_run.restart_due) < 0) return;
+  g_run.restart_waiting = 0;
+  ++g_run.restarts;
+  g_run.platform->start_service_and_wait();
+}
+
 // One poll: the service, the announcement a new service process needs, the window's
 // session, and the newest snapshot with who was held in it.
 void poll() {
   int changed = look();
   const ServiceView* view = &g_run.frame.service;
+  restart_failed_service(view);
   // A restarted service begins at its default level and knows no monitor.
   if (view->process_id != 0 && view->process_id != g_run.announced_to) g_run.announced = 0;
   if (!g_run.announced && announce() == 0) {
@@ -217,21 +247,4 @@ void run_monitor_link(const LinkPlatform* platform) {
   g_run.announced = announce() == 0;
   while (pause_serving(kSnapshotPollMs) == 0) poll();
   platform->close_link(&g_run.link);
-}
-
-void send_slider_threshold(int32_t threshold) {
-  flag_store(&g_monitor.slider_threshold, threshold);
-  flag_store(&g_monitor.threshold_unsent, 1);
-  wake_link();
-}
-
-void claim_program_in_front(uint32_t pid) {
-  __atomic_store_n(&g_monitor.front_pid, pid, __ATOMIC_SEQ_CST);
-  flag_store(&g_monitor.front_unsent, 1);
-  wake_link();
-}
-
-void request_service_action(int32_t action) {
-  flag_store(&g_monitor.action_requested, action);
-  wake_link();
 }

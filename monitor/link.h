@@ -16,9 +16,16 @@ const uint32_t kSnapshotPollMs = 3000;
 
 // News the link thread posts to the window; the window never waits for it.
 enum LinkNews {
-  NEWS_FRAME = 1,     // a new frame is published
-  NEWS_DECLINED = 2,  // the approval to install was declined or failed
+  NEWS_FRAME = 1,      // a new frame is published
+  NEWS_DECLINED = 2,   // the approval to install was declined or failed
+  NEWS_HAND_OVER = 3,  // installed now: the installed copy's window takes over from this one
 };
+
+// What a Status page button's action came to.
+const int kActionDone = 0;
+const int kActionFailed = -1;
+// Done, and this window, of a copy started from elsewhere, hands over to the installed copy.
+const int kActionHandOver = 1;
 
 // What the link thread knows of a process from the system's list, without opening it.
 struct ProcessFacts {
@@ -45,7 +52,7 @@ struct LinkPlatform {
   int (*describe_process)(uint32_t pid, ProcessFacts* out);
   // 0 while the window's session is attached to a screen someone sees, or cannot be told.
   int (*session_disconnected)();
-  // Carries out a Status page button; 0 when done (for an approval: given).
+  // Carries out a Status page button: kActionDone, kActionFailed or kActionHandOver.
   int (*run_action)(int32_t action);
 };
 
@@ -55,9 +62,3 @@ int connect_link(const LinkPlatform* platform, SharedLink* opened);
 
 // The link thread's whole run, until stop_requested is seen; it closes what it opened.
 void run_monitor_link(const LinkPlatform* platform);
-
-// From the window thread, never waiting: the slider's level, the program now in front
-// (pid 0: spare none) and a button's action, each carried out by the link thread.
-void send_slider_threshold(int32_t threshold);
-void claim_program_in_front(uint32_t pid);
-void request_service_action(int32_t action);

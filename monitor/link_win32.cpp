@@ -3,6 +3,7 @@
 #include <wtsapi32.h>
 
 #include "control/elevation.h"
+#include "control/installed_copy.h"
 #include "control/service_client.h"
 #include "control/service_requests.h"
 #include "monitor/link.h"
@@ -12,6 +13,10 @@
 #include "winapi/process_list_win32.h"
 
 namespace {
+
+// The approved copy installs, copies and starts the service; past this the window stops
+// waiting for it and follows the service as it finds it.
+const uint32_t kApprovalWaitMs = 60000;
 
 HANDLE g_link_wake = nullptr;  // auto-reset: one wake per request
 SystemProcessList g_processes;
@@ -64,21 +69,28 @@ int session_disconnected() {
   return disconnected;
 }
 
+// An install done, here or by an approved copy: a window of a copy started from elsewhere
+// hands over to the installed copy, whose window the service trusts.
+int after_install(int result) {
+  if (result == kElevatedCopyStillRunning) return kActionDone;
+  if (result != 0) return kActionFailed;
+  return runs_installed_copy() ? kActionDone : kActionHandOver;
+}
+
 int run_action(int32_t action) {
   switch (action) {
     case ACTION_START:
       start_service_or_ask(g_windows.main);
-      return 0;
+      return kActionDone;
     case ACTION_STOP:
       stop_service_or_ask(g_windows.main);
-      return 0;
+      return kActionDone;
     case ACTION_INSTALL:
-      install_service_or_ask(g_windows.main);
-      return 0;
+      return after_install(install_service_or_ask(g_windows.main, kApprovalWaitMs));
     case ACTION_ASK_TO_INSTALL:
-      return run_own_copy_elevated(g_windows.main);
+      return after_install(run_own_copy_elevated(g_windows.main, kApprovalWaitMs));
     default:
-      return -1;
+      return kActionFailed;
   }
 }
 

@@ -217,10 +217,16 @@ LRESULT on_ctl_color_static(HWND window, UINT message, WPARAM wparam, LPARAM lpa
 }
 
 // The newest frame: new columns scroll in, a resting tooltip follows them, and the
-// window is painted from it. A declined approval to install shows what is missing.
+// window is painted from it. A declined approval to install shows what is missing; once
+// installed, a window of a copy started from elsewhere gives way to the installed copy's.
 LRESULT on_link_news(WPARAM news) {
   if (news == NEWS_DECLINED) {
     select_tab(kTabStatus);
+    return 0;
+  }
+  if (news == NEWS_HAND_OVER) {
+    g_windows.hand_over = true;
+    DestroyWindow(g_windows.main);
     return 0;
   }
   load_frame(&g_shown);

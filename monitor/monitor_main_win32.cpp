@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "control/installed_copy.h"
 #include "monitor/help.h"
 #include "monitor/monitor.h"
 #include "monitor/monitor_state.h"
@@ -58,6 +59,7 @@ int run_monitor(HINSTANCE instance, int show_command, int install_refused) {
   }
   // The window is gone: a new start may open its own at once.
   close_instance_mutex();
+  if (g_windows.hand_over) start_installed_copy();
   stop_following_foreground();
   flag_store(&g_monitor.stop_requested, kStopAll);
   wake_link();

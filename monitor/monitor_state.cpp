@@ -35,3 +35,20 @@ void load_frame(MonitorFrame* out) {
   memcpy(out, &g_frame, sizeof(g_frame));
   frame_unlock();
 }
+
+void send_slider_threshold(int32_t threshold) {
+  flag_store(&g_monitor.slider_threshold, threshold);
+  flag_store(&g_monitor.threshold_unsent, 1);
+  wake_link();
+}
+
+void claim_program_in_front(uint32_t pid) {
+  __atomic_store_n(&g_monitor.front_pid, pid, __ATOMIC_SEQ_CST);
+  flag_store(&g_monitor.front_unsent, 1);
+  wake_link();
+}
+
+void request_service_action(int32_t action) {
+  flag_store(&g_monitor.action_requested, action);
+  wake_link();
+}

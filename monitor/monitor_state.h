@@ -70,6 +70,12 @@ void frame_unlock();
 // Wakes the link thread for a request the window thread just made. Supplied likewise.
 void wake_link();
 
+// From the window thread, never waiting: the slider's level, the program now in front
+// (pid 0: spare none) and a button's action, each carried out by the link thread.
+void send_slider_threshold(int32_t threshold);
+void claim_program_in_front(uint32_t pid);
+void request_service_action(int32_t action);
+
 // Replaces the published frame as a whole record.
 void publish_frame(const MonitorFrame* frame);
 // Copies the published frame out as a whole record.

@@ -28,6 +28,8 @@ struct MonitorWindows {
   // Names the programs held in the column under the mouse.
   HWND tooltip;
   HANDLE instance_mutex;
+  // Set when the installed copy's window is to take over once this one is gone.
+  bool hand_over;
   // The main window's DPI, which every size of the layout is scaled to, and the UI font
   // made for it (null: the controls' own font). Both change with WM_DPICHANGED.
   int32_t dpi;

@@ -10,7 +10,19 @@
 // Control codes and the rest of the status record, as the service control manager numbers them.
 const uint32_t kServiceOwnProcess = 0x10;
 const uint32_t kAcceptStop = 1;
+const uint32_t kAcceptPreshutdown = 0x100;
 const uint32_t kControlStop = 1;
+const uint32_t kControlShutdown = 5;
+const uint32_t kControlPreshutdown = 15;
+// Stop, and the notice of a shutdown that comes while programs still run: every Windows
+// that runs this executable offers it, so the later shutdown notice is never needed, though
+// the handler treats both alike.
+const uint32_t kControlsAccepted = kAcceptStop | kAcceptPreshutdown;
+
+// What the service dispatcher did with this process.
+const int kDispatcherReturned = 0;          // ran the service until it stopped
+const int kDispatcherRefusedUserStart = 1;  // the manager did not start this process
+const int kDispatcherFailed = -1;
 
 const uint32_t kStartWaitHintMs = 3000;
 // A stop waits for the duty cycle under way (at most about a second and a half), so the
@@ -68,9 +80,10 @@ int create_stop_event();
 void signal_stop_event();
 // Waits up to timeout_ms; 1 when the stop event is set, 0 otherwise.
 int wait_for_stop(uint32_t timeout_ms);
+// Cuts the duty cycle's hold short, so the worker resumes every held thread at once.
+void release_held_threads();
 int32_t query_logical_cpu_count();
 void raise_worker_priority();
 uint32_t current_process_id();
-// Hands the main thread to the service dispatcher; 0 when it returned normally,
-// -1 when it could not start (the process was not started by the manager).
+// Hands the main thread to the service dispatcher; one of the kDispatcher... results.
 int run_service_dispatcher();

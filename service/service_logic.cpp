@@ -24,7 +24,7 @@ void report_locked(uint32_t state, uint32_t wait_hint) {
     status->dwControlsAccepted = 0;
     status->dwCheckPoint = g_service.checkpoint_counter++;
   } else {
-    status->dwControlsAccepted = kAcceptStop;
+    status->dwControlsAccepted = kControlsAccepted;
     if (state == kServiceRunning || state == kServiceStopped) {
       status->dwCheckPoint = 0;
     } else {
@@ -63,11 +63,17 @@ void report_service_status(uint32_t state, uint32_t wait_hint) {
 }
 
 void handle_service_control(uint32_t control) {
-  if (control == kControlStop) {
-    // The manager sends STOP only after the RUNNING report, which the worker makes
+  const bool shutdown = control == kControlShutdown || control == kControlPreshutdown;
+  if (control == kControlStop || shutdown) {
+    // The manager sends these only after the RUNNING report, which the worker makes
     // under the status lock after the event exists; this report's lock orders the read.
     report_service_status(kServiceStopPending, kStopWaitHintMs);
-    if (g_service.stop_event_ready) signal_stop_event();
+    if (g_service.stop_event_ready) {
+      signal_stop_event();
+      // At a shutdown nobody may wait out a hold, such as a program saving its work:
+      // the hold ends now, and the stop check after it ends the service.
+      if (shutdown) release_held_threads();
+    }
     return;
   }
   // One hold for the read and the report, so a state the worker reports in between
@@ -118,7 +124,8 @@ int run_service_cycle() {
     apply_commands(&commands);
     if (wait_for_stop(kStopCheckMs)) return -1;
   }
-  // Never interrupted: it resumes every thread it suspended before it returns.
+  // Whether it runs its course or a shutdown cuts its hold short, it resumes every
+  // thread it suspended before it returns.
   run_duty_cycle();
   // After the duty cycle, so that the snapshot goes out with how long it really held its
   // targets: the window shows what the service did, not what it meant to do.

@@ -10,6 +10,9 @@ namespace {
 
 SERVICE_STATUS_HANDLE g_status_handle = nullptr;
 HANDLE g_stop_event = nullptr;
+// The worker's thread, which the handler interrupts in its hold. Set before the worker
+// reports anything, so before any control can arrive.
+HANDLE g_worker_thread = nullptr;
 CRITICAL_SECTION g_status_section;
 
 // ALL_PROCESSOR_GROUPS; spelled out because older headers lack it.
@@ -19,7 +22,12 @@ VOID WINAPI service_control_handler(DWORD control) {
   handle_service_control(static_cast<uint32_t>(control));
 }
 
-VOID WINAPI service_main(DWORD, LPWSTR*) { run_service_main(); }
+VOID CALLBACK end_hold(ULONG_PTR) {}
+
+VOID WINAPI service_main(DWORD, LPWSTR*) {
+  g_worker_thread = OpenThread(THREAD_SET_CONTEXT, FALSE, GetCurrentThreadId());
+  run_service_main();
+}
 
 }  // namespace
 
@@ -54,6 +62,11 @@ int create_stop_event() {
 
 void signal_stop_event() { SetEvent(g_stop_event); }
 
+void release_held_threads() {
+  // The hold is an alertable wait, which any call queued to the thread ends.
+  if (g_worker_thread != nullptr) QueueUserAPC(end_hold, g_worker_thread, 0);
+}
+
 int wait_for_stop(uint32_t timeout_ms) {
   return WaitForSingleObject(g_stop_event, timeout_ms) == WAIT_OBJECT_0 ? 1 : 0;
 }
@@ -84,5 +97,7 @@ int run_service_dispatcher() {
     name[i] = kServiceName[i];
   }
   SERVICE_TABLE_ENTRYW table[] = {{name, service_main}, {nullptr, nullptr}};
-  return StartServiceCtrlDispatcherW(table) ? 0 : -1;
+  if (StartServiceCtrlDispatcherW(table)) return kDispatcherReturned;
+  return GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT ? kDispatcherRefusedUserStart
+                                                                   : kDispatcherFailed;
 }

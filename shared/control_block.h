@@ -15,11 +15,13 @@ const wchar_t kCommandMutexName[] = L"Global\\QuellcoreMutex2";
 // anything on the machine anyway (a service started again takes the objects over by name,
 // and Wine runs its services as such an administrator); interactive users only what the
 // protocol needs (map the region to read and write it; wait for a mutex and release it), so
-// no user can change an object's access list or owner and lock every monitor out.
+// no user can change an object's access list or owner and lock every monitor out. The
+// medium mandatory label keeps a sandboxed or low-integrity process out, even one whose
+// token holds INTERACTIVE: it may neither read, write nor wait on them.
 const uint32_t kRegionUserRights = 0x6;      // FILE_MAP_READ | FILE_MAP_WRITE
 const uint32_t kMutexUserRights = 0x100001;  // SYNCHRONIZE | MUTEX_MODIFY_STATE
-const wchar_t kRegionSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x6;;;IU)";
-const wchar_t kMutexSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100001;;;IU)";
+const wchar_t kRegionSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x6;;;IU)S:(ML;;NWNRNX;;;ME)";
+const wchar_t kMutexSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100001;;;IU)S:(ML;;NWNRNX;;;ME)";
 
 const uint32_t CMD_THRESHOLD_CHANGED = 2u;
 const uint32_t CMD_MONITOR_ATTACHED = 4u;

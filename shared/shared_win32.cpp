@@ -22,18 +22,55 @@ void clear_link(SharedLink* link) {
   link->command_mutex = nullptr;
 }
 
-// Security attributes from an access list in SDDL; the descriptor is the caller's to free
-// with LocalFree. Without a descriptor the object gets the service's default security,
-// which keeps users out: a safe failure, where a null access list would let anyone in.
-void describe(const wchar_t* sddl, SECURITY_ATTRIBUTES* attributes) {
-  attributes->nLength = sizeof(*attributes);
-  attributes->lpSecurityDescriptor = nullptr;
-  attributes->bInheritHandle = FALSE;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-    attributes->lpSecurityDescriptor = descriptor;
+// Each closes or frees what it holds on every path out of a scope, unless it was taken.
+struct HandleHolder {
+  HANDLE handle;
+  explicit HandleHolder(HANDLE held) : handle(held) {}
+  ~HandleHolder() {
+    if (handle != nullptr) CloseHandle(handle);
   }
-}
+  HANDLE take() {
+    HANDLE held = handle;
+    handle = nullptr;
+    return held;
+  }
+  HandleHolder(const HandleHolder&) = delete;
+  HandleHolder& operator=(const HandleHolder&) = delete;
+};
+
+struct ViewHolder {
+  void* view;
+  explicit ViewHolder(void* held) : view(held) {}
+  ~ViewHolder() {
+    if (view != nullptr) UnmapViewOfFile(view);
+  }
+  void* take() {
+    void* held = view;
+    view = nullptr;
+    return held;
+  }
+  ViewHolder(const ViewHolder&) = delete;
+  ViewHolder& operator=(const ViewHolder&) = delete;
+};
+
+// Security attributes from an access list in SDDL, their descriptor freed with them.
+// Without a descriptor the object gets the service's default security, which keeps users
+// out: a safe failure, where a null access list would let anyone in.
+struct Described {
+  SECURITY_ATTRIBUTES attributes;
+  explicit Described(const wchar_t* sddl) {
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = nullptr;
+    attributes.bInheritHandle = FALSE;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+      attributes.lpSecurityDescriptor = descriptor;
+    }
+  }
+  ~Described() { LocalFree(attributes.lpSecurityDescriptor); }
+  Described(const Described&) = delete;
+  Described& operator=(const Described&) = delete;
+};
 
 }  // namespace
 
@@ -50,21 +87,16 @@ int create_shared_link(SharedLink* link) {
   // The monitor runs as the user, the service as LocalSystem: each object says what users
   // may do with it. The mutexes need it too, or a user's monitor could open the region but
   // not the mutexes that guard it.
-  SECURITY_ATTRIBUTES region_attributes;
-  SECURITY_ATTRIBUTES mutex_attributes;
-  describe(kRegionSecurity, &region_attributes);
-  describe(kMutexSecurity, &mutex_attributes);
-  HANDLE region = CreateFileMappingW(INVALID_HANDLE_VALUE, &region_attributes, PAGE_READWRITE, 0,
+  Described region_security(kRegionSecurity);
+  Described mutex_security(kMutexSecurity);
+  HANDLE region = CreateFileMappingW(INVALID_HANDLE_VALUE, &region_security.attributes, PAGE_READWRITE, 0,
                                      kRegionBytes, kRegionName);
   if (region != nullptr) {
     link->region = region;
-    link->view = static_cast<SharedControlBlock*>(
-        MapViewOfFile(region, FILE_MAP_WRITE, 0, 0, kRegionBytes));
+    link->view = static_cast<SharedControlBlock*>(MapViewOfFile(region, FILE_MAP_WRITE, 0, 0, kRegionBytes));
   }
-  link->snapshot_mutex = CreateMutexW(&mutex_attributes, FALSE, kSnapshotMutexName);
-  link->command_mutex = CreateMutexW(&mutex_attributes, FALSE, kCommandMutexName);
-  LocalFree(region_attributes.lpSecurityDescriptor);
-  LocalFree(mutex_attributes.lpSecurityDescriptor);
+  link->snapshot_mutex = CreateMutexW(&mutex_security.attributes, FALSE, kSnapshotMutexName);
+  link->command_mutex = CreateMutexW(&mutex_security.attributes, FALSE, kCommandMutexName);
   const int complete = link->view != nullptr && link->snapshot_mutex != nullptr &&
                        link->command_mutex != nullptr;
   return complete ? 0 : -1;
@@ -72,30 +104,16 @@ int create_shared_link(SharedLink* link) {
 
 int open_shared_link(SharedLink* link) {
   clear_link(link);
-  HANDLE region = OpenFileMappingW(kMonitorRegionRights, FALSE, kRegionName);
-  if (region == nullptr) return -1;
-  void* view = MapViewOfFile(region, kMonitorViewRights, 0, 0, kRegionBytes);
-  if (view == nullptr) {
-    CloseHandle(region);
-    return -1;
-  }
-  HANDLE snapshot_mutex = OpenMutexW(kMonitorMutexRights, FALSE, kSnapshotMutexName);
-  if (snapshot_mutex == nullptr) {
-    UnmapViewOfFile(view);
-    CloseHandle(region);
-    return -1;
-  }
-  HANDLE command_mutex = OpenMutexW(kMonitorMutexRights, FALSE, kCommandMutexName);
-  if (command_mutex == nullptr) {
-    CloseHandle(snapshot_mutex);
-    UnmapViewOfFile(view);
-    CloseHandle(region);
-    return -1;
-  }
-  link->region = region;
-  link->view = static_cast<SharedControlBlock*>(view);
-  link->snapshot_mutex = snapshot_mutex;
-  link->command_mutex = command_mutex;
+  HandleHolder region(OpenFileMappingW(kMonitorRegionRights, FALSE, kRegionName));
+  if (region.handle == nullptr) return -1;
+  ViewHolder view(MapViewOfFile(region.handle, kMonitorViewRights, 0, 0, kRegionBytes));
+  HandleHolder snapshot_mutex(OpenMutexW(kMonitorMutexRights, FALSE, kSnapshotMutexName));
+  HandleHolder command_mutex(OpenMutexW(kMonitorMutexRights, FALSE, kCommandMutexName));
+  if (view.view == nullptr || snapshot_mutex.handle == nullptr || command_mutex.handle == nullptr) return -1;
+  link->region = region.take();
+  link->view = static_cast<SharedControlBlock*>(view.take());
+  link->snapshot_mutex = snapshot_mutex.take();
+  link->command_mutex = command_mutex.take();
   return 0;
 }
 

@@ -43,6 +43,7 @@ void status_lock() { abort(); }
 void status_unlock() { abort(); }
 int create_stop_event() { abort(); }
 void signal_stop_event() { abort(); }
+void release_held_threads() { abort(); }
 int wait_for_stop(uint32_t) { abort(); }
 int32_t query_logical_cpu_count() { abort(); }
 void raise_worker_priority() { abort(); }
@@ -184,7 +185,7 @@ void show_frame(int32_t) {
   REQUIRE(frame.held.name_count >= 0 && frame.held.name_count <= kNameTableCapacity);
 }
 
-void fake_look_at_service(ServiceView* out) { *out = ServiceView{kServiceInstalled, 4, 10, -1}; }
+void fake_look_at_service(ServiceView* out) { *out = ServiceView{kServiceInstalled, 4, 10, true}; }
 int fake_start_service() { return 0; }
 // Each poll's pause is where another process writes the region; out of input, the
 // window closes.

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "control/elevation.h"
+#include "control/installed_copy.h"
 #include "control/registration.h"
 #include "control/service_client.h"
 
@@ -13,13 +14,39 @@ FakeScm g_scm;
 
 namespace {
 
-int g_handle_tags[3];
-ScmHandle const kManager = &g_handle_tags[0];
-ScmHandle const kService = &g_handle_tags[1];
+int g_manager_tag;
+ScmHandle const kManager = &g_manager_tag;
+// A service handle is the rights it was opened with, so calls can check them as Windows does.
+uint32_t g_service_handles[64];
+int g_next_service_handle = 0;
 
 ScmHandle open_handle(ScmHandle tag) {
   ++g_scm.open_handles;
   return tag;
+}
+
+ScmHandle open_service_handle(uint32_t access) {
+  uint32_t* handle = &g_service_handles[g_next_service_handle++ % 64];
+  *handle = access;
+  return open_handle(handle);
+}
+
+bool granted(ScmHandle service, uint32_t access) { return (*static_cast<uint32_t*>(service) & access) == access; }
+
+// An open file is its path; the empty path is this executable's own image.
+std::wstring g_file_handles[64];
+int g_next_file_handle = 0;
+
+FileHandle open_file(const std::wstring& path) {
+  std::wstring* file = &g_file_handles[g_next_file_handle++ % 64];
+  *file = path;
+  ++g_scm.open_files;
+  return file;
+}
+
+std::string& contents_of(FileHandle file) {
+  const std::wstring& path = *static_cast<std::wstring*>(file);
+  return path.empty() ? g_scm.image : g_scm.files[path];
 }
 
 ScmHandle refuse(int* failure, int why) {
@@ -29,7 +56,10 @@ ScmHandle refuse(int* failure, int why) {
 
 }  // namespace
 
-void fake_scm_reset() { g_scm = FakeScm(); }
+void fake_scm_reset() {
+  g_scm = FakeScm();
+  g_pinned_image = PinnedImage();
+}
 
 uint32_t manager_rights(Account account) {
   return account == ELEVATED_ADMIN || account == LOCAL_SYSTEM ? kManagerAllAccess : kManagerUserRights;
@@ -68,7 +98,7 @@ ScmHandle scm_open_service(ScmHandle manager, uint32_t access, int* failure) {
     g_scm.refused_access.push_back(access);
     return refuse(failure, kScmDenied);
   }
-  return open_handle(kService);
+  return open_service_handle(access);
 }
 
 ScmHandle scm_create_service(ScmHandle manager, const wchar_t* command_line) {
@@ -80,7 +110,8 @@ ScmHandle scm_create_service(ScmHandle manager, const wchar_t* command_line) {
   g_scm.state = STOPPED;
   g_scm.security_set = false;
   g_scm.failure_actions = false;
-  return open_handle(kService);
+  g_scm.registration_recorded = false;
+  return open_service_handle(kServiceQueryStatus);
 }
 
 void scm_close(ScmHandle handle) {
@@ -102,11 +133,14 @@ int scm_change_command_line(ScmHandle, const wchar_t* command_line) {
   return 0;
 }
 
-int scm_has_failure_actions(ScmHandle) { return g_scm.failure_actions ? -1 : 0; }
-
-int scm_set_failure_actions(ScmHandle) {
+int scm_set_failure_actions(ScmHandle service, const uint32_t* restart_delays_ms, uint32_t count,
+                            uint32_t reset_seconds) {
+  // Windows refuses a restart action on a handle without the start right.
+  if (!granted(service, kServiceChangeConfig | kServiceStart)) return -1;
   ++g_scm.failure_actions_set;
   g_scm.failure_actions = true;
+  g_scm.restart_delays.assign(restart_delays_ms, restart_delays_ms + count);
+  g_scm.reset_seconds = reset_seconds;
   return 0;
 }
 
@@ -114,6 +148,14 @@ int scm_set_service_security(ScmHandle) {
   ++g_scm.security_writes;
   if (g_scm.set_security_fails) return -1;
   g_scm.security_set = true;
+  return 0;
+}
+
+bool scm_registration_recorded() { return g_scm.registration_recorded; }
+
+int scm_record_registration() {
+  if (g_scm.record_fails) return -1;
+  g_scm.registration_recorded = true;
   return 0;
 }
 
@@ -125,7 +167,8 @@ int scm_query(ScmHandle, ServiceProgress* out) {
     *out = g_scm.queries[std::min<size_t>(i, g_scm.queries.size() - 1)];
     return 0;
   }
-  *out = ServiceProgress{g_scm.state, 0, 0, g_scm.state == RUNNING ? g_scm.process_id : 0};
+  const bool has_process = g_scm.state == RUNNING || g_scm.state == PENDING;
+  *out = ServiceProgress{g_scm.state, 0, 0, has_process ? g_scm.process_id : 0};
   return 0;
 }
 
@@ -179,19 +222,63 @@ uint32_t program_files_folder(wchar_t* buffer, uint32_t capacity) {
 
 void make_folder(const wchar_t* path) { g_scm.file_ops.push_back(L"mkdir " + std::wstring(path)); }
 
-int copy_file(const wchar_t* from, const wchar_t* to) {
-  g_scm.file_ops.push_back(L"copy " + std::wstring(from) + L" > " + to);
-  return g_scm.copy_fails ? -1 : 0;
+FileHandle open_own_image() {
+  if (g_scm.pin_fails) return nullptr;
+  return open_file(L"");
 }
 
-void remove_download_mark(const wchar_t* path) { g_scm.file_ops.push_back(L"unmark " + std::wstring(path)); }
+FileHandle open_file_to_read(const wchar_t* path) {
+  if (g_scm.files.count(path) == 0) return nullptr;
+  return open_file(path);
+}
+
+FileHandle create_file_to_write(const wchar_t* path) {
+  g_scm.file_ops.push_back(L"write " + std::wstring(path));
+  if (g_scm.copy_fails) return nullptr;
+  g_scm.files[path].clear();
+  return open_file(path);
+}
+
+int32_t read_file_at(FileHandle file, uint64_t offset, uint8_t* buffer, uint32_t capacity) {
+  const std::string& contents = contents_of(file);
+  if (offset >= contents.size()) return 0;
+  const size_t length = std::min<size_t>(capacity, contents.size() - offset);
+  std::copy(contents.begin() + offset, contents.begin() + offset + length, buffer);
+  return static_cast<int32_t>(length);
+}
+
+int write_file(FileHandle file, const uint8_t* bytes, uint32_t length) {
+  contents_of(file).append(reinterpret_cast<const char*>(bytes), length);
+  return 0;
+}
+
+void close_file(FileHandle file) {
+  EXPECT_NE(file, nullptr);
+  --g_scm.open_files;
+}
+
+int read_file_version(const wchar_t* path, uint64_t* version) {
+  if (path != nullptr && g_scm.files.count(path) == 0) return -1;
+  *version = path == nullptr ? g_scm.own_version : g_scm.installed_version;
+  return *version != 0 ? 0 : -1;
+}
 
 int move_file_replacing(const wchar_t* from, const wchar_t* to) {
   g_scm.file_ops.push_back(L"move " + std::wstring(from) + L" > " + to);
-  return g_scm.move_fails ? -1 : 0;
+  if (g_scm.move_fails || g_scm.files.count(from) == 0) return -1;
+  g_scm.files[to] = g_scm.files[from] + (g_scm.moves_corrupt ? "!" : "");
+  g_scm.files.erase(from);
+  return 0;
 }
 
-void delete_file(const wchar_t* path) { g_scm.file_ops.push_back(L"delete " + std::wstring(path)); }
+void delete_file(const wchar_t* path) {
+  if (g_scm.files.erase(path) > 0) g_scm.file_ops.push_back(L"delete " + std::wstring(path));
+}
+
+int make_start_menu_shortcut(const wchar_t* target, const wchar_t*) {
+  g_scm.file_ops.push_back(L"shortcut " + std::wstring(target));
+  return 0;
+}
 
 namespace {
 
@@ -208,7 +295,7 @@ int elevate(const std::function<void()>& program) {
 
 }  // namespace
 
-int run_own_copy_elevated(void*) { return elevate(g_scm.elevated_copy); }
+int run_own_copy_elevated(void*, uint32_t) { return elevate(g_scm.elevated_copy); }
 
 int stop_service_elevated(void*) {
   return elevate([] { stop_service_and_wait(); });

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ struct FakeScm {
   uint32_t process_id = 0;
   bool security_set = false;  // Quellcore's access list, else Windows' default
   bool failure_actions = false;
+  bool registration_recorded = false;  // the mark in the service's own key
   std::wstring registered;  // the command line; empty: cannot be read
   uint32_t next_process_id = 500;
   // Run when a start is accepted and no query script is given: the new service process's
@@ -53,9 +55,18 @@ struct FakeScm {
   ServiceProgress stop_reply = {STOP_PENDING, 1, 0, 0};
   std::wstring path = L"C:\\Quellcore\\quellcore.exe";
   std::wstring program_files = L"C:\\Program Files";  // empty: the registry has none
-  bool copy_fails = false;
+  // The files: this executable's own image, what it reads now (a test may change it after
+  // the start), and every other file by its path.
+  std::string image = "quellcore";
+  std::map<std::wstring, std::string> files;
+  uint64_t own_version = 5;
+  uint64_t installed_version = 5;  // of any other file that exists
+  bool pin_fails = false;
+  bool copy_fails = false;  // the staging file cannot be written
   bool move_fails = false;
+  bool moves_corrupt = false;  // what a move puts in place differs from what it moved
   bool change_fails = false;
+  bool record_fails = false;
   uint32_t now = 0;
   uint32_t query_cost_ms = 0;
   // Record.
@@ -75,8 +86,11 @@ struct FakeScm {
   int stops_sent = 0;
   bool created = false;
   std::vector<std::wstring> file_ops;
+  int open_files = 0;
   std::wstring changed_command_line;
   int failure_actions_set = 0;
+  std::vector<uint32_t> restart_delays;
+  uint32_t reset_seconds = 0;
   int security_writes = 0;
   int elevation_requests = 0;
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "control/installed_copy.h"
 #include "control/registration.h"
 #include "control/scm.h"
 #include "control/service_client.h"
@@ -92,49 +93,60 @@ TEST_F(ServiceClientTest, InstalledCopyLivesInItsOwnProgramFilesFolder) {
   }
 }
 
-TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFiles) {
+TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFilesMadeFromThePinnedImage) {
   const std::wstring downloaded = L"C:\\Users\\me\\Downloads\\quellcore.exe";
   const std::wstring target = L"C:\\Program Files\\Quellcore\\quellcore.exe";
   const std::wstring staging = target + L".new";
+  const std::wstring aside = target + L".old";
   const std::wstring quoted = L"\"" + target + L"\"";
-  const std::vector<std::wstring> copied = {L"mkdir C:\\Program Files\\Quellcore",
-                                            L"copy " + downloaded + L" > " + staging,
-                                            L"unmark " + staging, L"move " + staging + L" > " + target};
+  const std::wstring mkdir = L"mkdir C:\\Program Files\\Quellcore", write = L"write " + staging,
+                     set_aside = L"move " + target + L" > " + aside, move = L"move " + staging + L" > " + target,
+                     shortcut = L"shortcut " + target;
+  const std::vector<std::wstring> copied = {mkdir, write, set_aside, move};
+  std::vector<std::wstring> copied_with_shortcut = copied;
+  copied_with_shortcut.push_back(shortcut);
   struct Case {
     const char* name;
     std::wstring path;
     std::wstring program_files;
     Account account;
-    bool service_exists, copy_fails, move_fails, create_fails;
+    bool service_exists, copy_fails, move_fails, create_fails, changed_after_start, old_copy;
     int result;
     std::vector<std::wstring> file_ops;
     const wchar_t* command_line;  // null: nothing created
+    bool moves_corrupt = false;
   };
   const std::wstring pf = L"C:\\Program Files";
   const std::vector<Case> cases = {
-      {"a copy needed", downloaded, pf, ELEVATED_ADMIN, false, false, false, false, 0, copied, quoted.c_str()},
+      {"a copy needed", downloaded, pf, ELEVATED_ADMIN, false, false, false, false, false, false, 0,
+       copied_with_shortcut, quoted.c_str()},
       {"already in place", L"c:\\program files\\QUELLCORE\\quellcore.exe", pf, ELEVATED_ADMIN, false, false,
-       false, false, 0, {}, quoted.c_str()},
-      {"the copy fails: nothing registered", downloaded, pf, ELEVATED_ADMIN, false, true, false, false, -1,
-       {copied[0], copied[1], L"delete " + staging}, nullptr},
-      {"the move fails: nothing registered", downloaded, pf, ELEVATED_ADMIN, false, false, true, false, -1,
-       {copied[0], copied[1], copied[2], copied[3], L"delete " + staging}, nullptr},
+       false, false, false, false, 0, {}, quoted.c_str()},
+      {"the file changed after the start: refused", downloaded, pf, ELEVATED_ADMIN, false, false, false, false,
+       true, false, -1, {mkdir, write, L"delete " + staging}, nullptr},
+      {"the placed file differs from what was read: removed, the old copy back", downloaded, pf, ELEVATED_ADMIN,
+       false, false, false, false, false, true, -1, {mkdir, write, set_aside, move, L"delete " + target,
+       L"move " + aside + L" > " + target}, nullptr, true},
+      {"the copy fails: nothing registered", downloaded, pf, ELEVATED_ADMIN, false, true, false, false, false,
+       false, -1, {mkdir, write}, nullptr},
+      {"the move fails: nothing registered, the old copy stays", downloaded, pf, ELEVATED_ADMIN, false, false,
+       true, false, false, true, -1, {mkdir, write, set_aside, move, L"delete " + staging}, nullptr},
       {"existing registration is left alone, nothing copied", downloaded, pf, ELEVATED_ADMIN, true, false,
-       false, false, -1, {}, nullptr},
-      {"a standard user may see that it exists", downloaded, pf, STANDARD_USER, true, false, false, false, -1,
-       {}, nullptr},
-      {"missing, and a standard user may not install: nothing copied", downloaded, pf, STANDARD_USER, false,
-       false, false, false, kRefusedForRights, {}, nullptr},
-      {"nor may an administrator whose rights UAC filters", downloaded, pf, FILTERED_ADMIN, false, false,
-       false, false, kRefusedForRights, {}, nullptr},
-      {"creation fails", downloaded, pf, ELEVATED_ADMIN, false, false, false, true, -1, copied,
-       quoted.c_str()},
-      {"no Program Files folder", downloaded, L"", ELEVATED_ADMIN, false, false, false, false, -1, {},
-       nullptr},
-      {"Program Files path too long for the copy", downloaded, L"C:\\" + std::wstring(240, L'p'),
-       ELEVATED_ADMIN, false, false, false, false, -1, {}, nullptr},
-      {"own path cut short is never copied", L"C:\\" + std::wstring(300, L'x') + L".exe", pf, ELEVATED_ADMIN,
        false, false, false, false, -1, {}, nullptr},
+      {"a standard user may see that it exists", downloaded, pf, STANDARD_USER, true, false, false, false, false,
+       false, -1, {}, nullptr},
+      {"missing, and a standard user may not install: nothing copied", downloaded, pf, STANDARD_USER, false,
+       false, false, false, false, false, kRefusedForRights, {}, nullptr},
+      {"nor may an administrator whose rights UAC filters", downloaded, pf, FILTERED_ADMIN, false, false, false,
+       false, false, false, kRefusedForRights, {}, nullptr},
+      {"creation fails", downloaded, pf, ELEVATED_ADMIN, false, false, false, true, false, false, -1, copied,
+       quoted.c_str()},
+      {"no Program Files folder", downloaded, L"", ELEVATED_ADMIN, false, false, false, false, false, false, -1,
+       {}, nullptr},
+      {"Program Files path too long for the copy", downloaded, L"C:\\" + std::wstring(240, L'p'), ELEVATED_ADMIN,
+       false, false, false, false, false, false, -1, {}, nullptr},
+      {"own path cut short is never copied", L"C:\\" + std::wstring(300, L'x') + L".exe", pf, ELEVATED_ADMIN,
+       false, false, false, false, false, false, -1, {}, nullptr},
   };
   for (const Case& c : cases) {
     SetUp();
@@ -145,58 +157,91 @@ TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFiles) {
     g_scm.copy_fails = c.copy_fails;
     g_scm.move_fails = c.move_fails;
     g_scm.create_fails = c.create_fails;
+    g_scm.moves_corrupt = c.moves_corrupt;
+    if (c.old_copy) g_scm.files[target] = "older";
+    ASSERT_EQ(pin_own_image(), 0);
+    if (c.changed_after_start) g_scm.image = "another program";
     EXPECT_EQ(install_service(), c.result) << c.name;
     EXPECT_EQ(g_scm.file_ops, c.file_ops) << c.name;
     EXPECT_EQ(g_scm.registered, c.command_line != nullptr ? c.command_line : L"") << c.name;
+    if (!c.file_ops.empty()) {
+      // Either this start's image stands there, or what stood there before.
+      const bool placed = c.result == 0 || c.create_fails;
+      const std::string old_copy = c.moves_corrupt ? "older!!" : "older";  // moved twice
+      EXPECT_EQ(g_scm.files[target], placed ? g_scm.image : (c.old_copy ? old_copy : "")) << c.name;
+      EXPECT_EQ(g_scm.files.count(aside) != 0, placed && c.old_copy) << c.name;
+    }
     // The probe asks only whether the service exists.
     if (!g_scm.service_access.empty()) EXPECT_EQ(g_scm.service_access[0], kServiceQueryStatus) << c.name;
     EXPECT_EQ(g_scm.open_handles, 0) << c.name;
+    EXPECT_EQ(g_scm.open_files, 1) << c.name;  // the pinned image alone
   }
 }
 
-TEST_F(ServiceClientTest, TheServiceGrantsStartAndStopQuotesItsPathAndAddsFailureActions) {
+// The first run after an install sets the access list and the failure actions and marks
+// that in the service's key; later runs leave both as an administrator may have set them.
+// Every run quotes its path and removes a copy set aside by a replacement.
+TEST_F(ServiceClientTest, TheServiceSetsUpItsRegistrationOnceAndQuotesItsPathEveryTime) {
   const std::wstring target = L"C:\\Program Files\\Quellcore\\quellcore.exe";
   const std::wstring quoted = L"\"" + target + L"\"";
   struct Case {
     const char* name;
     std::wstring own_path, registered;
-    bool failure_actions, exists, change_fails, security_fails;
+    bool recorded, security_set, exists, change_fails, security_fails, record_fails;
     int result;
     std::wstring changed;
-    int failure_actions_set;
-    bool security_set;
+    int security_writes;
+    bool recorded_after;
   };
   const std::vector<Case> cases = {
-      {"installer's unquoted path", target, target, false, true, false, false, 0, quoted, 1, true},
-      {"letters compared without regard to case", target, L"c:\\PROGRAM FILES\\quellcore\\QUELLCORE.EXE", true,
-       true, false, false, 0, L"\"c:\\PROGRAM FILES\\quellcore\\QUELLCORE.EXE\"", 0, true},
-      {"already quoted: left alone", target, quoted, true, true, false, false, 0, L"", 0, true},
-      {"another program's path: left alone", target, L"C:\\Other Tools\\other.exe", true, true, false, false, 0,
-       L"", 0, true},
-      {"a command line with arguments: left alone", target, target + L" -x", true, true, false, false, 0, L"",
-       0, true},
+      {"first run: access list, failure actions, quotes", target, target, false, false, true, false, false, false,
+       0, quoted, 1, true},
+      {"later run: letters compared without regard to case", target, L"c:\\PROGRAM FILES\\quellcore\\QUELLCORE.EXE",
+       true, true, true, false, false, false, 0, L"\"c:\\PROGRAM FILES\\quellcore\\QUELLCORE.EXE\"", 0, true},
+      {"already quoted: left alone", target, quoted, true, true, true, false, false, false, 0, L"", 0, true},
+      {"another program's path: left alone", target, L"C:\\Other Tools\\other.exe", true, true, true, false, false,
+       false, 0, L"", 0, true},
+      {"a command line with arguments: left alone", target, target + L" -x", true, true, true, false, false, false,
+       0, L"", 0, true},
       {"a path without a space needs no quotes", L"C:\\Tools\\quellcore.exe", L"C:\\Tools\\quellcore.exe", true,
-       true, false, false, 0, L"", 0, true},
-      {"configuration unreadable: the rest is done", target, L"", false, true, false, false, -1, L"", 1, true},
-      {"change refused", target, target, true, true, true, false, -1, quoted, 0, true},
+       true, true, false, false, false, 0, L"", 0, true},
+      {"configuration unreadable: the rest is done", target, L"", false, false, true, false, false, false, -1, L"",
+       1, true},
+      {"change refused", target, target, true, true, true, true, false, false, -1, quoted, 0, true},
       // Windows' default list leaves SYSTEM without the change right: nothing more is done.
-      {"access list not written", target, target, false, true, false, true, -1, L"", 0, false},
-      {"no service", target, target, false, false, false, false, -1, L"", 0, false},
+      {"access list not written: tried again next start", target, target, false, false, true, false, true, false,
+       -1, L"", 1, false},
+      {"mark not written: tried again next start", target, quoted, false, false, true, false, false, true, -1, L"",
+       1, false},
+      {"an administrator's restriction stands", target, quoted, true, false, true, false, false, false, -1, L"", 0,
+       true},
+      {"no service", target, target, false, false, false, false, false, false, -1, L"", 0, false},
   };
+  const std::wstring aside = target + L".old";
   for (const Case& c : cases) {
     SetUp();
     g_scm.account = LOCAL_SYSTEM;
     g_scm.path = c.own_path;
     g_scm.registered = c.registered;
-    g_scm.failure_actions = c.failure_actions;
+    g_scm.registration_recorded = c.recorded;
+    g_scm.security_set = c.security_set;
     g_scm.exists = c.exists;
     g_scm.change_fails = c.change_fails;
     g_scm.set_security_fails = c.security_fails;
+    g_scm.record_fails = c.record_fails;
+    g_scm.files[aside] = "replaced";
     EXPECT_EQ(secure_service_registration(), c.result) << c.name;
     EXPECT_EQ(g_scm.changed_command_line, c.changed) << c.name;
-    EXPECT_EQ(g_scm.failure_actions_set, c.failure_actions_set) << c.name;
-    EXPECT_EQ(g_scm.security_set, c.security_set) << c.name;
-    EXPECT_TRUE(g_scm.file_ops.empty()) << c.name;
+    EXPECT_EQ(g_scm.security_writes, c.security_writes) << c.name;
+    EXPECT_EQ(g_scm.registration_recorded, c.recorded_after) << c.name;
+    if (c.security_writes > 0 && !c.security_fails) {
+      // Restarts after every failure, slower each time, the count reset after a day.
+      EXPECT_EQ(g_scm.restart_delays, (std::vector<uint32_t>{2000, 10000, 60000})) << c.name;
+      EXPECT_EQ(g_scm.reset_seconds, 86400u) << c.name;
+    } else {
+      EXPECT_EQ(g_scm.failure_actions_set, 0) << c.name;
+    }
+    EXPECT_EQ(g_scm.file_ops, std::vector<std::wstring>{L"delete " + aside}) << c.name;
     EXPECT_EQ(g_scm.open_handles, 0) << c.name;
   }
 }
@@ -318,34 +363,66 @@ TEST_F(ServiceClientTest, StopWaitIsBoundedByTheCap) {
 }
 
 TEST_F(ServiceClientTest, StateQueriesAnswerYesOnlyWhenSure) {
+  const uint32_t kOwnPid = 500;
   struct Case {
     const char* name;
     bool manager_fails, missing;
     int query_fails_at;
-    uint32_t state;
-    int start_pending, running;
+    uint32_t state, pid;
+    bool running, may_be_service;
   };
+  // Only a process the manager may be starting is handed to the dispatcher; when the
+  // manager cannot tell, the dispatcher decides.
   const Case cases[] = {
-      {"stopped", false, false, -1, STOPPED, 0, 0},
-      {"start-pending", false, false, -1, PENDING, -1, 0},
-      {"stop-pending", false, false, -1, STOP_PENDING, 0, 0},
-      {"running", false, false, -1, RUNNING, 0, -1},
-      {"no manager", true, false, -1, RUNNING, 0, 0},
-      {"no service", false, true, -1, RUNNING, 0, 0},
-      {"query fails", false, false, 0, RUNNING, 0, 0},
+      {"stopped", false, false, -1, STOPPED, 0, false, false},
+      {"start-pending, this process", false, false, -1, PENDING, kOwnPid, false, true},
+      {"start-pending, no process named yet", false, false, -1, PENDING, 0, false, true},
+      {"start-pending, another process", false, false, -1, PENDING, 600, false, false},
+      {"stop-pending", false, false, -1, STOP_PENDING, kOwnPid, false, false},
+      {"running", false, false, -1, RUNNING, kOwnPid, true, false},
+      {"no manager", true, false, -1, RUNNING, 0, false, true},
+      {"no service", false, true, -1, RUNNING, 0, false, false},
+      {"query fails", false, false, 0, RUNNING, 0, false, true},
   };
   for (const Case& c : cases) {
     SetUp();
     g_scm.manager_fails = c.manager_fails;
     g_scm.exists = !c.missing;
     g_scm.account = STANDARD_USER;  // a query right is all they need
-    g_scm.queries = {{c.state, 0, 0, 0}};
+    g_scm.queries = {{c.state, 0, 0, c.pid}};
     g_scm.query_fails_at = c.query_fails_at;
-    EXPECT_EQ(service_is_start_pending(), c.start_pending) << c.name;
+    EXPECT_EQ(may_be_starting_service(kOwnPid), c.may_be_service) << c.name;
     g_scm.queries_made = 0;
     EXPECT_EQ(service_is_running(), c.running) << c.name;
     EXPECT_EQ(g_scm.open_handles, 0) << c.name;
   }
+}
+
+// The window starts a service again only when it ended in failure, and waits longer each time.
+TEST_F(ServiceClientTest, OnlyAFailedServiceIsRestartedWithABackOff) {
+  struct Case {
+    const char* name;
+    ServiceView view;
+    bool failed;
+  };
+  const Case cases[] = {
+      {"killed", {kServiceInstalled, STOPPED, 0, true, 1067}, true},
+      {"its own error code", {kServiceInstalled, STOPPED, 0, true, 42}, true},
+      {"a clean stop, by anyone", {kServiceInstalled, STOPPED, 0, true, 0}, false},
+      {"never started since the install", {kServiceInstalled, STOPPED, 0, true, 1077}, false},
+      {"running again", {kServiceInstalled, RUNNING, 9, true, 1067}, false},
+      {"stopping", {kServiceInstalled, STOP_PENDING, 9, true, 1067}, false},
+      {"not installed", {kServiceNotInstalled, 0, 0, true, 1067}, false},
+      {"cannot tell", {kServiceUnknown, 0, 0, true, 1067}, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(service_failed(&c.view), c.failed) << c.name;
+  const int32_t delays[][2] = {{-1, 10000}, {0, 10000}, {1, 30000}, {2, 60000}, {9, 60000}, {INT32_MAX, 60000}};
+  for (const auto& d : delays) EXPECT_EQ(failed_service_restart_delay_ms(d[0]), static_cast<uint32_t>(d[1])) << d[0];
+  // The manager's exit code reaches the window.
+  g_scm.queries = {{STOPPED, 0, 0, 0, 1067}};
+  ServiceView view;
+  look_at_service(&view, 0);
+  EXPECT_TRUE(service_failed(&view));
 }
 
 TEST_F(ServiceClientTest, TheWindowLearnsStatePresenceAndWhichActionNeedsApproval) {
@@ -356,9 +433,9 @@ TEST_F(ServiceClientTest, TheWindowLearnsStatePresenceAndWhichActionNeedsApprova
     uint32_t state;
     int32_t presence;
     uint32_t process_id;
-    int32_t may_act;
+    bool may_act;
   };
-  const int32_t kYes = -1, kNo = 0;
+  const bool kYes = true, kNo = false;
   const Case cases[] = {
       {"running, Quellcore's security: a user may stop it", STANDARD_USER, false, true, true, RUNNING,
        kServiceInstalled, 77, kYes},
@@ -368,7 +445,7 @@ TEST_F(ServiceClientTest, TheWindowLearnsStatePresenceAndWhichActionNeedsApprova
        kServiceInstalled, 0, kNo},
       {"stopped, Quellcore's security: a user may start it", FILTERED_ADMIN, false, true, true, STOPPED,
        kServiceInstalled, 0, kYes},
-      {"start-pending counts as not running", STANDARD_USER, false, true, true, PENDING, kServiceInstalled, 0,
+      {"start-pending counts as not running", STANDARD_USER, false, true, true, PENDING, kServiceInstalled, 77,
        kYes},
       {"missing: installing needs approval", STANDARD_USER, false, false, false, STOPPED, kServiceNotInstalled,
        0, kNo},

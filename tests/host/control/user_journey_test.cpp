@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "control/elevation.h"
+#include "control/installed_copy.h"
 #include "control/registration.h"
 #include "control/service_client.h"
 #include "control/service_requests.h"
 #include "launcher/launcher.h"
+#include "service/service.h"
 #include "monitor/link.h"
 #include "monitor/monitor_state.h"
 #include "monitor/status_view.h"
@@ -27,6 +29,8 @@ void link_unlock(LinkHandle) {}
 void frame_lock() {}
 void frame_unlock() {}
 void wake_link() {}
+// Every start here is a user's.
+int run_service_dispatcher() { return kDispatcherRefusedUserStart; }
 
 namespace {
 
@@ -81,22 +85,31 @@ class UserJourneyTest : public ::testing::TestWithParam<Account> {
       secure_service_registration();
       g_region_exists = true;
     };
-    // The elevated copy runs the ordinary role selection; its window finds ours and ends.
+    // The elevated copy runs the ordinary start-up; it finds our window, does its work and
+    // ends beside it (the installed copy's by the window's rule of one per user), never
+    // handing over or asking.
     g_scm.elevated_copy = [] {
-      int refused = 0;
-      EXPECT_EQ(select_role(&refused), ROLE_MONITOR);
-      EXPECT_EQ(refused, 0);
+      const UserStart start = start_as_user(true);
+      EXPECT_NE(start.then, kThenHandOver);
+      EXPECT_FALSE(start.ask_approval);
+      EXPECT_TRUE(start.done);
     };
   }
 
-  // A user's start: the role selection, the window's request for approval when it may
-  // not install, and the link's first few seconds. 0 when the link is up.
+  // A user's start: the service work, the window's request for approval when it may not
+  // do it, the hand-over to the installed copy (by the start itself, or by the window
+  // once approved), and the link's first few seconds. 0 when the link is up.
   int start_quellcore(Account account, const wchar_t* from, size_t link_pauses = 4) {
     g_scm.account = account;
     g_scm.path = from;
-    int refused = 0;
-    EXPECT_EQ(select_role(&refused), ROLE_MONITOR);
-    if (refused) run_own_copy_elevated(nullptr);
+    pin_own_image();
+    UserStart start = start_as_user(false);
+    if (start.ask_approval && run_own_copy_elevated(nullptr) == 0) start.then = kThenHandOver;
+    if (start.then == kThenHandOver) {
+      g_scm.path = kInstalled;
+      start = start_as_user(false);
+    }
+    EXPECT_EQ(start.then, kThenOpenWindow);
     g_pause_limit = link_pauses;
     SharedLink opened;
     const int connected = connect_link(&kLink, &opened);
@@ -199,7 +212,7 @@ TEST_P(UserJourneyTest, FirstStartFromADownloadAsksOnceAndOffersTheShieldWhenDec
 
   // The shielded button asks again; approved, the elevated copy installs and starts it.
   g_scm.user_declines = false;
-  install_service_or_ask(nullptr);
+  install_service_or_ask(nullptr, 0);
   EXPECT_EQ(g_scm.elevation_requests, 2);
   EXPECT_EQ(g_scm.registered, L"\"" + std::wstring(kInstalled) + L"\"");
   EXPECT_EQ(g_scm.state, RUNNING);
@@ -214,14 +227,30 @@ TEST_P(UserJourneyTest, InstallLeavesAServiceEveryUserCanStartAndThatComesBackAf
   g_scm.exists = false;
   start_quellcore(GetParam(), kDownloaded);
   EXPECT_EQ(g_scm.registered, L"\"" + std::wstring(kInstalled) + L"\"");
-  EXPECT_EQ(std::count(g_scm.file_ops.begin(), g_scm.file_ops.end(),
-                       L"unmark " + std::wstring(kInstalled) + L".new"),
-            1);
+  EXPECT_EQ(g_scm.files[kInstalled], g_scm.image);
+  EXPECT_EQ(g_scm.file_ops.back(), L"shortcut " + std::wstring(kInstalled));
   EXPECT_TRUE(g_scm.security_set);
   EXPECT_TRUE(g_scm.failure_actions);
   EXPECT_EQ(g_scm.elevation_requests, elevated() ? 0 : 1);
   g_scm.account = STANDARD_USER;
   EXPECT_EQ(service_rights(STANDARD_USER), kInteractiveServiceRights);
+}
+
+// A newer download: it takes the installed copy's place, an administrator approving, with
+// the service stopped and started again around it; the window runs the installed copy.
+TEST_P(UserJourneyTest, ANewerDownloadReplacesTheInstalledCopy) {
+  g_scm.security_set = g_scm.registration_recorded = true;
+  g_scm.files[kInstalled] = "older";
+  g_scm.installed_version = g_scm.own_version - 1;
+  g_scm.state = RUNNING;
+  g_scm.process_id = 42;
+  g_region_exists = true;
+  EXPECT_EQ(start_quellcore(GetParam(), kDownloaded), 0);
+  EXPECT_EQ(g_scm.files[kInstalled], g_scm.image);
+  EXPECT_EQ(g_scm.elevation_requests, elevated() ? 0 : 1);
+  EXPECT_EQ(g_scm.stops_sent, 1);
+  EXPECT_EQ(g_scm.state, RUNNING);
+  EXPECT_NE(g_scm.process_id, 42u);
 }
 
 TEST_P(UserJourneyTest, ARestartedServiceHearsTheMonitorAgain) {

@@ -228,6 +228,13 @@ void platform_close(PlatformHandle handle) {
   --g_fake.open_handles;
 }
 
+int platform_hold(uint32_t ms) {
+  log("hold " + std::to_string(ms));
+  g_fake.sleeps.push_back(ms);
+  if (g_fake.on_sleep) g_fake.on_sleep(ms);
+  return g_fake.cut_hold ? 1 : 0;
+}
+
 void platform_sleep(uint32_t ms) {
   log("sleep " + std::to_string(ms));
   g_fake.sleeps.push_back(ms);

@@ -39,7 +39,8 @@ struct FakePlatform {
   std::vector<std::string> calls;
   int open_handles = 0;
   int bad_closes = 0;  // closes of handles that were not open
-  std::function<void(uint32_t ms)> on_sleep;
+  std::function<void(uint32_t ms)> on_sleep;  // also at a hold
+  bool cut_hold = false;  // a shutdown cuts every hold short
   std::vector<uint32_t> sleeps;
   // The crash record as the system keeps it between service processes.
   std::vector<SuspensionRecord> crash_record;

@@ -49,7 +49,7 @@ TEST_F(ThrottlerTest, OneThreadWalkSuspendsEveryTargetThenResumesExactlyThoseThr
   const std::vector<std::string> expected = {
       "tick", "open_thread_list", "open_thread 11", "open_thread 21", "open_thread 12",
       "close thread_list 0", "save_record 3", "suspend 11", "suspend 21", "suspend 12",
-      "sleep 499", "tick",
+      "hold 499", "tick",
       "resume 11", "close thread 11", "resume 21", "close thread 21", "resume 12", "close thread 12",
       "clear_record", "sleep 501"};
   EXPECT_EQ(g_fake.calls, expected);
@@ -78,6 +78,18 @@ TEST_F(ThrottlerTest, EverySuspendedThreadIsInTheCrashRecordWhileItIsHeld) {
   EXPECT_EQ(g_fake.counts_at_save[0], (std::vector<uint32_t>{0, 0, 0, 0}));
   EXPECT_EQ(record_at_sleep, (std::vector<std::vector<uint32_t>>{{10, 11, 33}, {10, 12, 33}}));
   EXPECT_TRUE(g_fake.crash_record.empty());  // a clean cycle leaves nothing behind
+}
+
+// A shutdown cuts the hold short: every held thread runs again at once, the crash record
+// goes, and no rest comes before the service's stop check.
+TEST_F(ThrottlerTest, AShutdownCutsTheHoldShortResumesEveryThreadAndClearsTheRecord) {
+  g_fake.cut_hold = true;
+  run_duty_cycle();
+  for (const FakeThread& t : g_fake.threads) EXPECT_EQ(t.suspend_count, 0u) << t.tid;
+  EXPECT_EQ(fake_calls_starting("resume").size(), 3u);
+  EXPECT_TRUE(g_fake.crash_record.empty());
+  EXPECT_EQ(g_fake.calls.back(), "clear_record");
+  EXPECT_EQ(g_engine.targets.target_count, 0);
 }
 
 TEST_F(ThrottlerTest, AtStartTheThreadsACrashLeftSuspendedAreResumedOnceIfTheirProcessIsTheSame) {

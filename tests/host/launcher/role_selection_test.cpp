@@ -1,83 +1,105 @@
-// The entry's choice of role over a scripted service control client.
+// The entry's choice of role, and what a user's start plans, over the scripted manager.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "control/installed_copy.h"
 #include "control/service_client.h"
 #include "launcher/launcher.h"
+#include "service/service.h"
+#include "tests/host/control/fake_scm.h"
 
 namespace {
 
-struct Script {
-  int install;
-  std::vector<int> starts;  // results of successive start calls
-  int start_pending;
-  int running;
-};
-
-Script g_script;
-std::vector<std::string> g_calls;
-size_t g_start_calls;
+int g_dispatcher_result;
+int g_dispatcher_calls;
 
 }  // namespace
 
-int install_service() {
-  g_calls.push_back("install");
-  return g_script.install;
-}
-int start_service_and_wait() {
-  g_calls.push_back("start");
-  const size_t i = g_start_calls++;
-  return i < g_script.starts.size() ? g_script.starts[i] : -1;
-}
-int stop_service_and_wait() {
-  g_calls.push_back("stop");
-  return 0;
-}
-int service_is_start_pending() {
-  g_calls.push_back("pending?");
-  return g_script.start_pending;
-}
-int service_is_running() {
-  g_calls.push_back("running?");
-  return g_script.running;
+int run_service_dispatcher() {
+  ++g_dispatcher_calls;
+  return g_dispatcher_result;
 }
 
 namespace {
 
-TEST(RoleSelectionTest, RoleFollowsTheServiceState) {
+TEST(RoleSelectionTest, TheDispatcherDecidesForAProcessTheManagerMayBeStarting) {
+  const uint32_t kOwnPid = 500;
   struct Case {
     const char* name;
-    Script script;
+    bool exists;
+    uint32_t state, pid;
+    int dispatcher;
     ProcessRole role;
-    std::vector<std::string> calls;
-    int install_refused;
+    int dispatcher_calls;
   };
   const Case cases[] = {
-      {"first start creates and starts the service", {0, {0}, 0, 0}, ROLE_MONITOR,
-       {"install", "start"}, 0},
-      {"started by the manager", {-1, {}, -1, 0}, ROLE_SERVICE, {"install", "pending?"}, 0},
-      {"user start while start-pending takes the service role", {-1, {}, -1, -1},
-       ROLE_SERVICE, {"install", "pending?"}, 0},
-      {"installed but stopped: started once", {-1, {-1}, 0, 0}, ROLE_MONITOR,
-       {"install", "pending?", "running?", "start"}, 0},
-      {"already running: no start", {-1, {}, 0, -1}, ROLE_MONITOR, {"install", "pending?", "running?"}, 0},
-      {"created but the start failed: tried a second time", {0, {-1, -1}, 0, 0}, ROLE_MONITOR,
-       {"install", "start", "pending?", "running?", "start"}, 0},
-      {"missing, and this account may not install it: the window asks", {kRefusedForRights, {}, 0, 0},
-       ROLE_MONITOR, {"install", "pending?"}, 1},
-      {"no right to start it: tried once, left to the window", {-1, {kRefusedForRights}, 0, 0},
-       ROLE_MONITOR, {"install", "pending?", "running?", "start"}, 0},
+      {"started by the manager: the service, to its end", true, PENDING, kOwnPid, kDispatcherReturned,
+       ROLE_SERVICE_ENDED, 1},
+      // The old race: a user's start while the service starts took its role and failed.
+      {"a user's start while the service starts: refused at once, a user's start", true, PENDING, 0,
+       kDispatcherRefusedUserStart, ROLE_USER_START, 1},
+      {"a user's start beside another starting process: no dispatcher", true, PENDING, 600, kDispatcherFailed,
+       ROLE_USER_START, 0},
+      {"running: no dispatcher", true, RUNNING, kOwnPid, kDispatcherFailed, ROLE_USER_START, 0},
+      {"not installed: no dispatcher", false, STOPPED, 0, kDispatcherFailed, ROLE_USER_START, 0},
+      {"any other dispatcher failure ends the process", true, PENDING, kOwnPid, kDispatcherFailed,
+       ROLE_NO_DISPATCHER, 1},
   };
   for (const Case& c : cases) {
-    g_script = c.script;
-    g_calls.clear();
-    g_start_calls = 0;
-    int install_refused = -7;
-    EXPECT_EQ(select_role(&install_refused), c.role) << c.name;
-    EXPECT_EQ(g_calls, c.calls) << c.name;
-    EXPECT_EQ(install_refused, c.install_refused) << c.name;
+    fake_scm_reset();
+    g_scm.exists = c.exists;
+    g_scm.queries = {{c.state, 0, 0, c.pid}};
+    g_dispatcher_result = c.dispatcher;
+    g_dispatcher_calls = 0;
+    EXPECT_EQ(select_role(kOwnPid), c.role) << c.name;
+    EXPECT_EQ(g_dispatcher_calls, c.dispatcher_calls) << c.name;
+  }
+}
+
+TEST(RoleSelectionTest, AUserStartEndsInTheInstalledCopy) {
+  const int32_t MISSING = kServiceMissing, FOUND = kServiceFound, REFUSED = kServiceProbeRefused,
+                NOT_ASKED = kServiceNotAsked;
+  const int32_t NEWER = kCopyNewer, SAME = kCopySame, UNREADABLE = kInstalledUnreadable;
+  const int32_t WINDOW = kThenOpenWindow, HAND_OVER = kThenHandOver, FRONT = kThenFrontAndExit;
+  struct Case {
+    const char* name;
+    StartFacts facts;  // installed copy, service, version, window open, may install
+    StartPlan plan;    // install, replace, start, ask approval, then
+  };
+  const Case cases[] = {
+      {"installed copy, service found", {true, FOUND, SAME, false, false}, {false, false, true, false, WINDOW}},
+      {"installed copy, service missing", {true, MISSING, SAME, false, true}, {true, false, false, false, WINDOW}},
+      {"installed copy beside its window: the window's own rule", {true, FOUND, SAME, true, true},
+       {false, false, true, false, WINDOW}},
+      {"download, missing", {false, MISSING, UNREADABLE, false, true}, {true, false, false, false, HAND_OVER}},
+      {"download, missing, may not install", {false, MISSING, UNREADABLE, false, false},
+       {false, false, false, true, WINDOW}},
+      {"download, newer", {false, FOUND, NEWER, false, true}, {false, true, false, false, HAND_OVER}},
+      {"download, newer, may not replace", {false, FOUND, NEWER, false, false}, {false, false, false, true, WINDOW}},
+      {"download, same version", {false, FOUND, SAME, false, true}, {false, false, false, false, HAND_OVER}},
+      {"download, installed copy unreadable", {false, FOUND, UNREADABLE, false, true},
+       {false, false, true, false, WINDOW}},
+      // A service this account may not look at exists: nothing copied, nothing asked.
+      {"download, probe refused", {false, REFUSED, NEWER, false, true}, {false, false, false, false, HAND_OVER}},
+      {"download, manager silent", {false, NOT_ASKED, SAME, false, false}, {false, false, false, false, HAND_OVER}},
+      {"download, probe refused, no installed copy", {false, REFUSED, UNREADABLE, false, false},
+       {false, false, true, false, WINDOW}},
+      {"elevated copy beside the window, missing", {false, MISSING, UNREADABLE, true, true},
+       {true, false, false, false, FRONT}},
+      {"elevated copy beside the window, newer", {false, FOUND, NEWER, true, true},
+       {false, true, false, false, FRONT}},
+      {"second start of a download beside the window", {false, MISSING, UNREADABLE, true, false},
+       {false, false, false, false, FRONT}},
+  };
+  for (const Case& c : cases) {
+    const StartPlan plan = plan_user_start(&c.facts);
+    EXPECT_EQ(plan.install, c.plan.install) << c.name;
+    EXPECT_EQ(plan.replace, c.plan.replace) << c.name;
+    EXPECT_EQ(plan.start, c.plan.start) << c.name;
+    EXPECT_EQ(plan.ask_approval, c.plan.ask_approval) << c.name;
+    EXPECT_EQ(plan.then, c.plan.then) << c.name;
   }
 }
 

@@ -218,10 +218,10 @@ TEST(StatusPageTest, TheButtonKeepsItsPlaceUnlessTheHeadlineReachesIt) {
 
 // Pending states count as stopped; an account that may not ask gets no button at all.
 TEST(StatusPageTest, UnknownAndPendingStates) {
-  const ServiceView unknown = {kServiceUnknown, 0, 0, -1};
+  const ServiceView unknown = {kServiceUnknown, 0, 0, true};
   EXPECT_EQ(status_view(&unknown).button, STATUS_BUTTON_NONE);
   EXPECT_NE(status_view(&unknown).detail, nullptr);
-  const ServiceView pending = {kServiceInstalled, 2, 0, -1};
+  const ServiceView pending = {kServiceInstalled, 2, 0, true};
   EXPECT_EQ(status_view(&pending).button, STATUS_BUTTON_START);
   EXPECT_EQ(status_view(&pending).shield, 0);
 }

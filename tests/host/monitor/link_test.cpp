@@ -39,7 +39,7 @@ const uint32_t kPid = 4242;
 const uint32_t STOPPED = 1, START_PENDING = 2, RUNNING = 4;
 
 ServiceView view_of(int32_t presence, uint32_t state, uint32_t pid = 0) {
-  return ServiceView{presence, state, pid, -1};
+  return ServiceView{presence, state, pid, true};
 }
 
 struct FakeProcess {
@@ -390,6 +390,24 @@ TEST_F(LinkTest, TheSlidersLevelIsSentOnceItCanBe) {
   EXPECT_EQ(g_wakes, 3);
 }
 
+// A connected window starts a service that stopped with an error again, later each time
+// (10 s, then 30 s); a clean stop, or a service that never ran, is left alone.
+TEST_F(LinkTest, AFailedServiceIsStartedAgainWithABackOff) {
+  struct Case {
+    uint32_t exit_code;
+    int starts;  // over 90 s
+  } cases[] = {{1067, 2}, {0, 0}, {1077, 0}};
+  for (const Case& c : cases) {
+    SetUp();
+    ServiceView stopped = view_of(kServiceInstalled, STOPPED);
+    stopped.exit_code = c.exit_code;
+    fake.views = {view_of(kServiceInstalled, RUNNING, 10), stopped};
+    stop_after_polls(30);
+    run_monitor_link(&kFakePlatform);
+    EXPECT_EQ(fake.starts, c.starts) << c.exit_code;
+  }
+}
+
 // A button's action runs on the link thread, whether or not the region is open; the frame
 // says it is under way, and the page follows once it is over. A declined approval to
 // install sends the window to its Status page.
@@ -400,11 +418,13 @@ TEST_F(LinkTest, ButtonsRunOnTheLinkThreadAndThePageFollows) {
     int opens_failing;
     uint32_t state_after;
     int declined;
+    int hand_overs;
   } cases[] = {
-      {ACTION_STOP, 0, 0, STOPPED, 0},
-      {ACTION_START, 0, 5, RUNNING, 0},
-      {ACTION_ASK_TO_INSTALL, -1, 5, 0, 1},
-      {ACTION_ASK_TO_INSTALL, 0, 5, STOPPED, 0},
+      {ACTION_STOP, kActionDone, 0, STOPPED, 0, 0},
+      {ACTION_START, kActionDone, 5, RUNNING, 0, 0},
+      {ACTION_ASK_TO_INSTALL, kActionFailed, 5, 0, 1, 0},
+      {ACTION_ASK_TO_INSTALL, kActionDone, 5, STOPPED, 0, 0},
+      {ACTION_INSTALL, kActionHandOver, 5, RUNNING, 0, 1},  // a window of a downloaded copy
   };
   for (const Case& c : cases) {
     SetUp();
@@ -426,6 +446,7 @@ TEST_F(LinkTest, ButtonsRunOnTheLinkThreadAndThePageFollows) {
     EXPECT_EQ(frame.action, ACTION_NONE);
     EXPECT_EQ(frame.actions_taken, 1);
     EXPECT_EQ(count(fake.news, NEWS_DECLINED), c.declined);
+    EXPECT_EQ(count(fake.news, NEWS_HAND_OVER), c.hand_overs);
   }
 }
 

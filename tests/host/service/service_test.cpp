@@ -73,6 +73,7 @@ void signal_stop_event() {
   g.stop = true;
   record("signal");
 }
+void release_held_threads() { record("release"); }
 int wait_for_stop(uint32_t timeout_ms) {
   EXPECT_EQ(timeout_ms, kStopCheckMs);
   record("check");
@@ -190,6 +191,8 @@ void expect_reports(const std::vector<Report>& expected, const char* name) {
 
 const uint32_t SP = kServiceStartPending, RUN = kServiceRunning, XP = kServiceStopPending,
                STOPPED = kServiceStopped;
+// Stop, and the notice before a shutdown.
+const uint32_t ACC = kControlsAccepted;
 
 TEST_F(ServiceTest, ReportSequenceWithControlsAtEachStage) {
   struct Case {
@@ -201,19 +204,19 @@ TEST_F(ServiceTest, ReportSequenceWithControlsAtEachStage) {
   };
   const std::vector<Case> cases = {
       {"one plain run: 1, 2, 0, 3, 0", "duty begin", 1, {kControlStop},
-       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 2000, 1}, {STOPPED, 0, 0, 1}}},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, ACC}, {XP, 3, 2000, ACC}, {STOPPED, 0, 0, ACC}}},
       {"interrogate during start-up uses up a checkpoint", "create link", 1,
        {kControlInterrogate},
-       {{SP, 1, 3000, 0}, {SP, 2, 0, 0}, {SP, 3, 3000, 0}, {RUN, 0, 0, 1}}},
+       {{SP, 1, 3000, 0}, {SP, 2, 0, 0}, {SP, 3, 3000, 0}, {RUN, 0, 0, ACC}}},
       {"interrogate while running", "sample", 1, {kControlInterrogate, kControlStop},
-       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {RUN, 0, 0, 1}, {XP, 3, 2000, 1},
-        {STOPPED, 0, 0, 1}}},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, ACC}, {RUN, 0, 0, ACC}, {XP, 3, 2000, ACC},
+        {STOPPED, 0, 0, ACC}}},
       {"interrogate during stop-pending", "duty begin", 1, {kControlStop, kControlInterrogate},
-       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 2000, 1}, {XP, 4, 0, 1},
-        {STOPPED, 0, 0, 1}}},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, ACC}, {XP, 3, 2000, ACC}, {XP, 4, 0, ACC},
+        {STOPPED, 0, 0, ACC}}},
       {"second stop during stop-pending", "duty begin", 1, {kControlStop, kControlStop},
-       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, 1}, {XP, 3, 2000, 1}, {XP, 4, 2000, 1},
-        {STOPPED, 0, 0, 1}}},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {RUN, 0, 0, ACC}, {XP, 3, 2000, ACC}, {XP, 4, 2000, ACC},
+        {STOPPED, 0, 0, ACC}}},
   };
   for (const Case& c : cases) {
     reset();
@@ -258,7 +261,7 @@ TEST_F(ServiceTest, StartUpFailures) {
   const Case cases[] = {
       {"handler cannot be registered: silence", -1, 0, {}},
       {"no stop event: stopped without a cycle", 0, -1,
-       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {STOPPED, 0, 0, 1}}},
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {STOPPED, 0, 0, ACC}}},
   };
   for (const Case& c : cases) {
     reset();
@@ -283,6 +286,7 @@ TEST_F(ServiceTest, StopPointsOfTheCycle) {
     const char* event;
     int nth;
     Events expected;
+    uint32_t control = kControlStop;
   };
   const std::vector<Case> cases = {
       {"stop during the first check ends at once", 0, "check", 1,
@@ -299,6 +303,15 @@ TEST_F(ServiceTest, StopPointsOfTheCycle) {
       {"stop during the duty cycle lets it finish and publish", 0, "duty begin", 1,
        {"check", "sample", "check", "lock command", "unlock command", "duty begin", "report 3", "signal",
         "duty end", "lock snapshot", "unlock snapshot", "check", "report 1"}},
+      // The duty cycle's hold is cut short (the engine's tests show what that resumes).
+      {"shutdown during the duty cycle releases the held at once", 0, "duty begin", 1,
+       {"check", "sample", "check", "lock command", "unlock command", "duty begin", "report 3", "signal",
+        "release", "duty end", "lock snapshot", "unlock snapshot", "check", "report 1"},
+       kControlShutdown},
+      {"the notice before a shutdown does the same", 0, "duty begin", 1,
+       {"check", "sample", "check", "lock command", "unlock command", "duty begin", "report 3", "signal",
+        "release", "duty end", "lock snapshot", "unlock snapshot", "check", "report 1"},
+       kControlPreshutdown},
       {"unknown command bits still add the extra check", 0x100, "duty begin", 1,
        {"check", "sample", "check", "lock command", "unlock command", "check", "duty begin", "report 3",
         "signal", "duty end", "lock snapshot", "unlock snapshot", "check", "report 1"}},
@@ -307,7 +320,7 @@ TEST_F(ServiceTest, StopPointsOfTheCycle) {
     reset();
     g.block.command_flags = c.command_flags;
     g.block.threshold = 70;
-    trigger(c.event, c.nth, {kControlStop});
+    trigger(c.event, c.nth, {c.control});
     run_service_main();
     EXPECT_EQ(cycle_events(), c.expected) << c.name;
     EXPECT_EQ(g.block.command_flags, 0u) << c.name;
@@ -476,7 +489,7 @@ TEST_F(ServiceTest, ConcurrentReportsAreNeverTornOrStale) {
   for (size_t i = 0; i < g.reports.size(); ++i) {
     const ServiceStatusRecord& r = g.reports[i];
     EXPECT_EQ(r.dwCheckPoint, i + 1) << "report " << i;
-    EXPECT_EQ(r.dwControlsAccepted, r.dwCurrentState == kServiceStartPending ? 0u : kAcceptStop);
+    EXPECT_EQ(r.dwControlsAccepted, r.dwCurrentState == kServiceStartPending ? 0u : kControlsAccepted);
     if (i > 0 && r.dwWaitHint == 0 && r.dwCurrentState != g.reports[i - 1].dwCurrentState) {
       ++stale;
     }

@@ -74,6 +74,20 @@ UsageSnapshot make_snapshot(uint32_t flags, uint32_t active, uint8_t first_bar) 
   return s;
 }
 
+// Both objects' access lists give interactive users what the monitor asks for, and end in a
+// medium label that keeps lower integrity from reading, writing or waiting on them.
+TEST(SharedLayoutTest, TheObjectsAccessListsAndLabels) {
+  const struct {
+    std::wstring sddl;
+    uint32_t user_rights;
+  } cases[] = {{kRegionSecurity, kRegionUserRights}, {kMutexSecurity, kMutexUserRights}};
+  for (const auto& c : cases) {
+    const size_t users = c.sddl.find(L";;;IU)"), rights = c.sddl.rfind(L";;", users - 1) + 2;
+    EXPECT_EQ(std::stoul(c.sddl.substr(rights, users - rights), nullptr, 16), c.user_rights);
+    EXPECT_EQ(c.sddl.substr(c.sddl.find(L"S:")), L"S:(ML;;NWNRNX;;;ME)");
+  }
+}
+
 TEST(SharedLayoutTest, FieldsSitAtTheirByteOffsets) {
   struct Case {
     const char* field;

@@ -62,6 +62,10 @@ tip=$(rest tip)
 screenshot tooltip
 expect "the tooltip names the program held behind" "$(grep -c 'busy-one.exe [0-9]* %, held [0-9]* ms' <<<"$tip")" = 1
 expect "the tooltip names the user's own dwm.exe, held" "$(grep -c 'dwm.exe [0-9]* %, held [0-9]* ms' <<<"$tip")" = 1
+sleep 6  # two more scrolls under the resting mouse
+probe tooltip
+screenshot tooltip_later
+expect "and still does two scrolls later" "$(grep -c 'busy-one.exe [0-9]* %, held [0-9]* ms' <<<"$(rest tip)")" = 1
 xdotool mousemove 900 700
 probe hogs 8
 held=$(val held)

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # A user's first start on a clean prefix and everything the window offers, as a user
-# sees it: started from a temporary folder, the service installed from its own copy in
-# Program Files and started, one window, the Graph page with grid,
-# threshold line and takes, the Status page, the slider's clamp, a second start, help,
-# About, Stop and Start Service from the Status page, closing with File, Exit, and the
-# window again with the display at 150 %.
+# sees it: started from the Downloads folder, the service installed from its own copy in
+# Program Files and started, a Start-menu shortcut, the window handed over to the installed
+# copy, which spares the busy program in front; the Graph page with grid, threshold line
+# and takes, the Status page, the slider's clamp, a second start, help, About, Stop and
+# Start Service from the Status page, closing with File, Exit, a newer copy from Downloads
+# taking the installed copy's place, and the window again with the display at 150 %.
 #
 #   first_start.sh QUELLCORE_EXE PROBE_EXE      (run by tools/wine-run --xvfb)
 source "$(dirname "$0")/common.sh"
@@ -37,15 +38,39 @@ expect_150() {
   expect "$1 at 150 %: $3 against $2 at 100 % (off by)" "${off#-}" -le "$4"
 }
 
+# The user's Downloads folder, a real one inside the prefix (Wine links it to the home folder).
+start_from_downloads() {
+  local profile
+  profile=$("$QC_WINE" winepath -u "$("$QC_WINE" cmd /c echo %USERPROFILE% 2>/dev/null | tr -d '\r')" 2>/dev/null)
+  downloads="$profile/Downloads"
+  [ -L "$downloads" ] && rm "$downloads"
+  mkdir -p "$downloads"
+  cp "$exe" "$downloads/quellcore.exe"
+  exe="$downloads/quellcore.exe"
+}
+# expect_installed_window WHAT: the window's process runs the installed copy.
+expect_installed_window() {
+  probe window
+  probe image "$(val pid)"
+  expect "$1: the window runs the installed copy" "$(rest image)" = "$installed_path"
+}
+
 say "clean prefix: no service yet"
 keep_session
 probe service
 expect "service not installed before the first start" "$(val state)" = 0
 
-say "first start, from a temporary folder"
-start_from_temp
+say "first start, from the Downloads folder"
+start_from_downloads
 start_monitor
 probe wait-window present 60 || fail "the window did not open"
+wait_last_monitor
+expect "the start from Downloads ends with 0 once the installed copy's window is up" "$?" = 0
+expect_installed_window "first start"
+link=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name Quellcore.lnk 2>/dev/null)
+expect "one Start-menu shortcut" "$(grep -c . <<<"$link")" = 1
+probe shortcut "$(winpath "$link")"
+expect "the shortcut opens the installed copy" "$(rest target)" = "$installed_path"
 probe config
 expect "service type own process" "$(val type)" = 16
 expect "demand start" "$(val start)" = 3
@@ -77,6 +102,18 @@ expect "snapshots taken by the monitor in 7 s" "$(val takes)" -ge 2
 expect "announcement consumed" "$(val command)" = 0
 expect "announced threshold" "$(val threshold)" = 40
 expect "announced this monitor's id" "$(val monitor_pid)" = "$monitor"
+
+say "the installed copy's window spares a busy program in front"
+probe slider 100
+background_probe front busy-front 20
+out=$(first_line_of front); front=$(val pid)
+expect "the busy program's window is in front" "$(val front)" = 1
+sleep 5  # the claim and the level reach the service, and a pass spares it
+probe hogs 5
+expect "the service spares the program in front" "$(val spared)" = "$front"
+expect "and never holds it" "$(grep -c "\b$front\b" <<<"$(val held)")" = 0
+kill "${background_pids[-1]}" 2>/dev/null
+probe slider 40
 
 say "Graph page"
 check_graph_page graph 40 || fail "Graph page: grid on black and the threshold line at 40"
@@ -205,14 +242,39 @@ probe exit-and-wait 10
 expect "the monitor ended" "$(val exited)" = 1
 expect "exit code 0" "$(val exit)" = 0
 expect "ended within about 3 s of File, Exit (ms)" "$(val ms)" -le 6000
-wait "${monitor_pids[0]}"
-expect "wine64 reports exit code 0 for the first monitor" "$?" = 0
 probe service
 expect "service keeps running after the window closed" "$(val state)" = $SERVICE_RUNNING
 probe clear-ready
 sleep 2.5
 probe region
 expect "service keeps publishing with no monitor" "$(val flags)" = 1
+
+say "a newer copy from Downloads takes the installed copy's place and hands over to it"
+probe service
+old_service=$(val pid)
+older=$exe
+exe="$downloads/quellcore-newer.exe"
+# One more in the file version's minor number; nothing else of the file changes.
+python3 - "$older" "$exe" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+at = data.index(struct.pack("<I", 0xFEEF04BD)) + 8
+struct.pack_into("<I", data, at, struct.unpack_from("<I", data, at)[0] + 1)
+open(sys.argv[2], "wb").write(data)
+PY
+start_monitor
+probe wait-window present 60 || fail "the window did not open after the newer copy's start"
+wait_last_monitor
+expect "the newer copy's start ends with 0" "$?" = 0
+cmp -s "$exe" "$installed_exe"
+expect "the installed copy is now the newer one, byte for byte" "$?" = 0
+expect "the old copy set aside is gone" "$(ls "$installed_exe".old 2>/dev/null)" = ""
+probe service
+expect "the service runs again" "$(val state)" = $SERVICE_RUNNING
+expect "a new service process, of the new copy" "$(val pid)" != "$old_service"
+expect_installed_window "after the replacement"
+probe exit-and-wait 10
+exe=$older
 
 probe stop-service
 probe wait-service $SERVICE_STOPPED 10 || fail "service did not stop at the end"

@@ -82,6 +82,13 @@ std::string image_of(DWORD pid) {
   return narrow(path);
 }
 
+// A process's image, alone on the line: the path may hold spaces.
+int cmd_image(DWORD pid) {
+  const std::string image = image_of(pid);
+  printf("image=%s\n", image.c_str());
+  return image.empty() ? 1 : 0;
+}
+
 int cmd_service() {
   DWORD pid = 0;
   int state = service_state(&pid);
@@ -1029,7 +1036,7 @@ int usage() {
           "       start-service | watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID |\n"
           "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS [MS] |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
-          "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes |\n"
+          "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes | image PID |\n"
           "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | busy-front SECONDS | tooltip | texts |\n"
           "       cpu PID SECONDS |\n"
           "       recovery PID SECONDS | spin PID | kill-while-held BUSY_PID SERVICE_PID SECONDS | moving PID SECONDS |\n"
@@ -1073,6 +1080,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"help-files" && argc == 3) return cmd_help_files(argv[2]);
   if (cmd == L"shortcut" && argc == 3) return cmd_shortcut(argv[2]);
   if (cmd == L"processes") return cmd_processes();
+  if (cmd == L"image" && argc == 3) return cmd_image((DWORD)num(2));
   if (cmd == L"idle" && argc == 3) return cmd_idle(num(2));
   if (cmd == L"slider" && argc == 3) return cmd_slider((int)num(2));
   if (cmd == L"hogs" && argc == 3) return cmd_hogs(num(2));

@@ -11,6 +11,9 @@
 // The Status page is not drawn here; the Graph page's background step hides it.
 void hide_status_page() {}
 
+// The window's requests to the link thread wake nobody here.
+void wake_link() {}
+
 namespace {
 
 const COLORREF kBlack = RGB(0, 0, 0);

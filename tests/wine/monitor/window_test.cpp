@@ -74,7 +74,7 @@ void show_frame(const MonitorFrame* frame) {
 // What the link thread publishes of a running service.
 void show_running_service() {
   static MonitorFrame frame;
-  frame.service = ServiceView{kServiceInstalled, 4, 1234, -1};
+  frame.service = ServiceView{kServiceInstalled, 4, 1234, true, 0};
   show_frame(&frame);
 }
 
@@ -307,7 +307,7 @@ void test_tab_switch_shows_status_page_and_back() {
   CHECK_EQ(g_monitor.selected_tab, 0);
 
   static MonitorFrame frame;
-  frame.service = ServiceView{kServiceInstalled, 4, 1234, -1};
+  frame.service = ServiceView{kServiceInstalled, 4, 1234, true, 0};
   show_frame(&frame);
   CHECK_EQ(notify(TCN_SELCHANGING), 1);
   CHECK_EQ(g_monitor.selected_tab, 1);
@@ -338,7 +338,7 @@ void test_tab_switch_shows_status_page_and_back() {
 // shows the link took it up and finished it.
 void test_a_buttons_action_shows_until_it_is_over() {
   static MonitorFrame frame;
-  frame.service = ServiceView{kServiceInstalled, 4, 1234, -1};
+  frame.service = ServiceView{kServiceInstalled, 4, 1234, true, 0};
   show_frame(&frame);
   notify(TCN_SELCHANGING);
   wchar_t text[32];

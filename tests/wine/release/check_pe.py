@@ -26,6 +26,7 @@ ALLOWED_IMPORTS = {
     "advapi32.dll",
     "comctl32.dll",
     "shell32.dll",
+    "ole32.dll",
     "wtsapi32.dll",
     "msvcrt.dll",
 }

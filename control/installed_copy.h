@@ -1,0 +1,79 @@
+// The service's copy of the executable in Program Files, and what a user's start does
+// about it: a copy started from anywhere else installs or updates that copy as it may,
+// then hands over to it, so the window the user keeps runs the file the service trusts.
+#pragma once
+
+#include <stdint.h>
+
+#include "control/registration.h"
+#include "control/scm.h"
+
+// What the start read of its own file, and the handle that keeps the file as read.
+struct PinnedImage {
+  FileHandle file;
+  uint64_t size;
+  uint64_t digest;
+};
+extern PinnedImage g_pinned_image;
+
+// Opens this executable's own file once, early, so nobody can write, rename or delete it
+// while this process runs, and reads it once to know what it holds. Every copy is made
+// from that handle and checked against that reading. 0 on success.
+int pin_own_image();
+// Writes the pinned image to a new file at `to`; 0 when all of it was written and it is
+// what the start read, -1 otherwise.
+int copy_pinned_image(const wchar_t* to);
+// Whether the open file holds exactly what the start read.
+bool matches_pinned_image(FileHandle file);
+
+// The installed copy's paths below this machine's Program Files folder; 0 on success.
+int locate_installed_copy(InstallPaths* paths);
+// Whether this process runs the installed copy.
+bool runs_installed_copy();
+// Puts the pinned image in the installed copy's place: written beside it and then moved
+// over it, so the target never names a half-written file; an installed copy a window may
+// still run is set aside first. 0 with the placed file left open in *placed, so nobody
+// replaces it before the caller is done; -1 with the previous copy back in place.
+int place_installed_copy(const InstallPaths* paths, FileHolder* placed);
+
+// This copy against the installed one, by the file version in their version resources.
+const int32_t kCopyNewer = 0;
+const int32_t kCopySame = 1;
+const int32_t kCopyOlder = 2;
+const int32_t kInstalledUnreadable = 3;  // missing, or without a version to compare
+int32_t compare_with_installed_copy();
+
+// What a user's start finds.
+struct StartFacts {
+  bool runs_installed_copy;
+  int32_t service;  // kServiceMissing, kServiceFound, kServiceProbeRefused or kServiceNotAsked
+  int32_t version;  // this copy against the installed one; meaningful for another copy only
+  bool window_open;  // a monitor window already runs on this desktop
+  bool may_install;  // this account may install, or replace the installed copy
+};
+
+// What comes after the service work.
+const int32_t kThenOpenWindow = 0;
+const int32_t kThenHandOver = 1;      // start the installed copy, end once its window is up
+const int32_t kThenFrontAndExit = 2;  // bring the open window to the front and end
+
+// What a user's start does, in this order.
+struct StartPlan {
+  bool install;       // put this copy in place when it is another, register it, start it
+  bool replace;       // stop the service, put this newer copy in place, start it again
+  bool start;         // start the service when it does not run
+  bool ask_approval;  // the window asks for an administrator's approval to do the above
+  int32_t then;
+};
+StartPlan plan_user_start(const StartFacts* facts);
+
+// Stops the service, puts this copy in place of the installed one and starts the service
+// again; the old file is set aside, since a window may still run it, and removed when it
+// can be. On any failure the old copy is put back. 0 on success.
+int replace_installed_copy();
+// Adds the Start-menu shortcut to the installed copy (best effort).
+void add_start_menu_shortcut();
+
+// Starts the installed copy as this user, with this process's rights; 0 when started.
+// With `process` given, it receives the new process's handle, for the caller to close.
+int start_installed_copy(void** process = nullptr);

@@ -1,0 +1,152 @@
+// The installed copy's files, versions, Start-menu shortcut and start, over Win32.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <string.h>
+
+#include "control/installed_copy.h"
+#include "control/registration.h"
+#include "control/scm.h"
+
+namespace {
+
+const wchar_t kShortcutName[] = L"\\Quellcore.lnk";
+// The shell's link object, which writes .lnk files; spelled out so no import library of
+// GUIDs is needed.
+const CLSID kShellLinkClass = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// The root of a version resource: three words, this key with its terminator, padding to
+// a four-byte boundary, then the fixed file information.
+const wchar_t kVersionKey[] = L"VS_VERSION_INFO";
+const DWORD kVersionKeyOffset = 3 * sizeof(WORD);
+const DWORD kFixedInfoOffset = (kVersionKeyOffset + sizeof(kVersionKey) + 3) & ~3u;
+const DWORD kFixedInfoSignature = 0xFEEF04BD;
+const DWORD kVersionResourceId = 1;
+
+// Read only, and nobody else may write, rename or delete the file while it is open.
+FileHandle open_with_no_writers(const wchar_t* path) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+// The file version from a version resource's bytes, checked against its size; 0 on success.
+int fixed_file_version(const BYTE* block, DWORD size, uint64_t* version) {
+  if (size < kFixedInfoOffset + sizeof(VS_FIXEDFILEINFO)) return -1;
+  WORD value_length = 0;
+  memcpy(&value_length, block + sizeof(WORD), sizeof(value_length));
+  if (value_length < sizeof(VS_FIXEDFILEINFO) ||
+      memcmp(block + kVersionKeyOffset, kVersionKey, sizeof(kVersionKey)) != 0) {
+    return -1;
+  }
+  VS_FIXEDFILEINFO info;
+  memcpy(&info, block + kFixedInfoOffset, sizeof(info));
+  if (info.dwSignature != kFixedInfoSignature) return -1;
+  *version = static_cast<uint64_t>(info.dwFileVersionMS) << 32 | info.dwFileVersionLS;
+  return 0;
+}
+
+int module_version(HMODULE module, uint64_t* version) {
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(kVersionResourceId), RT_VERSION);
+  HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+  const void* block = loaded != nullptr ? LockResource(loaded) : nullptr;
+  if (block == nullptr) return -1;
+  return fixed_file_version(static_cast<const BYTE*>(block), SizeofResource(module, found), version);
+}
+
+}  // namespace
+
+FileHandle open_own_image() {
+  wchar_t path[kExecutablePathCapacity];
+  const DWORD length = GetModuleFileNameW(nullptr, path, kExecutablePathCapacity);
+  if (length == 0 || length >= kExecutablePathCapacity) return nullptr;
+  return open_with_no_writers(path);
+}
+
+FileHandle open_file_to_read(const wchar_t* path) { return open_with_no_writers(path); }
+
+FileHandle create_file_to_write(const wchar_t* path) {
+  // No security attributes: the file inherits its folder's protection.
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+int32_t read_file_at(FileHandle file, uint64_t offset, uint8_t* buffer, uint32_t capacity) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  if (ReadFile(static_cast<HANDLE>(file), buffer, capacity, &read, &at)) return static_cast<int32_t>(read);
+  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+}
+
+int write_file(FileHandle file, const uint8_t* bytes, uint32_t length) {
+  while (length > 0) {
+    DWORD written = 0;
+    if (!WriteFile(static_cast<HANDLE>(file), bytes, length, &written, nullptr) || written == 0) return -1;
+    bytes += written;
+    length -= written;
+  }
+  return 0;
+}
+
+void close_file(FileHandle file) { CloseHandle(static_cast<HANDLE>(file)); }
+
+int read_file_version(const wchar_t* path, uint64_t* version) {
+  if (path == nullptr) return module_version(nullptr, version);
+  // Mapped as resources only: nothing of the file runs.
+  HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (module == nullptr) return -1;
+  const int result = module_version(module, version);
+  FreeLibrary(module);
+  return result;
+}
+
+int make_start_menu_shortcut(const wchar_t* target, const wchar_t* folder) {
+  wchar_t link[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, link)) ||
+      lstrlenW(link) + lstrlenW(kShortcutName) >= MAX_PATH) {
+    return -1;
+  }
+  lstrcatW(link, kShortcutName);
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  int result = -1;
+  IShellLinkW* shell_link = nullptr;
+  if (SUCCEEDED(CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkW),
+                                 reinterpret_cast<void**>(&shell_link)))) {
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(shell_link->SetPath(target)) && SUCCEEDED(shell_link->SetWorkingDirectory(folder)) &&
+        SUCCEEDED(shell_link->QueryInterface(__uuidof(IPersistFile), reinterpret_cast<void**>(&file)))) {
+      if (SUCCEEDED(file->Save(link, TRUE))) result = 0;
+      file->Release();
+    }
+    shell_link->Release();
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  return result;
+}
+
+int start_installed_copy(void** process) {
+  InstallPaths paths;
+  wchar_t command_line[kCommandLineCapacity];
+  if (locate_installed_copy(&paths) != 0 ||
+      build_service_command_line(paths.target, command_line, kCommandLineCapacity) != 0) {
+    return -1;
+  }
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  // Its own path by name, never searched for; no handles handed down.
+  if (!CreateProcessW(paths.target, command_line, nullptr, nullptr, FALSE, 0, nullptr, paths.folder, &startup,
+                      &started)) {
+    return -1;
+  }
+  // The user started this process, so its window may come to the front; so may the copy's.
+  AllowSetForegroundWindow(started.dwProcessId);
+  CloseHandle(started.hThread);
+  if (process != nullptr) {
+    *process = started.hProcess;
+  } else {
+    CloseHandle(started.hProcess);
+  }
+  return 0;
+}
