@@ -136,3 +136,10 @@ expect "the service reports passing it over" "$(val passed)" -ge 1
 expect "the same program in Temp is held in every snapshot" "$(in_every "$held" "$in_temp")" = yes
 probe cpu "$child" 4
 echo "figure: at 100 the child of the program in front runs at $(val percent) % of one processor, beside two busy programs"
+# The Status page, still shown, names the spared program with its family at the next take.
+sleep 4
+probe texts
+texts=$(rest texts)
+screenshot status_family
+expect "the Status page names the program in front with its child" \
+  "$(grep -c 'Spared because it is in front: front-parent.exe and 1 of its processes' <<<"$texts")" = 1
