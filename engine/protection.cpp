@@ -56,6 +56,7 @@ int32_t monitor_entry_of(uint32_t pid) {
 const int8_t kFamilyUnknown = 0;
 const int8_t kFamilyNone = -1;
 const int8_t kFamilyVisiting = -2;  // on the walk under way: met again, the parents loop
+static_assert(kProtectedCapacity <= 127, "a monitor entry's index fits a family mark");
 
 const int kPidIndexBits = 11;
 static_assert(kPidIndexCapacity == 1 << kPidIndexBits, "the index's size is a power of two");
