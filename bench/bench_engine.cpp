@@ -1,4 +1,5 @@
-// Cost of one sampling pass at several process counts, and of the selection alone.
+// Cost of one sampling pass at several process counts, with a family spared, and of the
+// selection alone.
 #include <benchmark/benchmark.h>
 
 #include <string.h>
@@ -44,6 +45,29 @@ void BM_SamplingPass(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
 }
 BENCHMARK(BM_SamplingPass)->Arg(100)->Arg(500)->Arg(1023)->Unit(benchmark::kMicrosecond);
+
+// The same pass with a program in front claimed whose family is the whole list, one
+// chain as deep as the table: every entry is traced to the claim in every pass.
+void BM_SamplingPassSparingAFamily(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  set_up_processes(n);
+  // The first two are the service and a monitor, which claims the chain's root.
+  for (size_t i = 3; i < n; ++i) g_fake.processes[i].parent = g_fake.processes[i - 1].pid;
+  protect_process(g_fake.processes[0].pid, 1);
+  protect_process(g_fake.processes[1].pid, 1);
+  g_engine.protected_pids.processes[1].claim = SparedProcess{g_fake.processes[2].pid, 1};
+  run_sampling_pass();
+  for (auto _ : state) {
+    g_fake.tick += kPassGapMs;
+    for (size_t i = 0; i < n; ++i) g_fake.processes[i].kernel_time += busy_units(i);
+    benchmark::DoNotOptimize(run_sampling_pass());
+    g_engine.targets.target_count = 0;
+    memset(&g_engine.snapshot, 0, sizeof(g_engine.snapshot));
+  }
+  state.counters["family"] = g_engine.families.family_size[1];
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
+}
+BENCHMARK(BM_SamplingPassSparingAFamily)->Arg(1023)->Unit(benchmark::kMicrosecond);
 
 void BM_SelectionPhase(benchmark::State& state) {
   const size_t n = static_cast<size_t>(state.range(0));

@@ -27,6 +27,9 @@ struct ProcessUsageEntry {
   uint64_t cpu_time;
   int32_t usage;
   int32_t generation;
+  // As the latest pass listed them: who started it, and the session it runs in.
+  uint32_t parent_pid;
+  uint32_t session_id;
   // How long the last duty cycle held the process suspended; the next pass judges it on
   // what it would have used running free, then clears this.
   uint32_t held_ms;
@@ -56,14 +59,22 @@ struct ThrottleTargetList {
   int32_t target_slot[kTargetCapacity];
 };
 
+// The program a user works in, which that user's monitor asks the service to spare.
+struct SparedProcess {
+  uint32_t pid;  // 0 when none is spared
+  uint64_t creation_time;
+};
+
 // A process is protected, not an id: a reused id never inherits the protection.
 struct ProtectedProcess {
   uint32_t pid;
   uint64_t creation_time;
+  // A monitor's claim on the program in front of its user; it goes with the entry.
+  SparedProcess claim;
 };
 
-// Entry 0 is the service's own process; every later entry a real monitor that announced
-// itself and still runs.
+// Entry 0 is the service's own process, which never claims; every later entry a real
+// monitor that announced itself and still runs.
 struct ProtectedPidList {
   int32_t protected_count;
   ProtectedProcess processes[kProtectedCapacity];
@@ -82,12 +93,6 @@ struct SuspendedThreadTable {
   SuspensionRecord records[kSuspendedCapacity];
 };
 
-// The program the user works in, which the monitor asks the service to spare.
-struct SparedProcess {
-  uint32_t pid;  // 0 when none is spared
-  uint64_t creation_time;
-};
-
 // One of the cycle's targets, for the window to name: its share from the pass, and how
 // long the duty cycle then really held it.
 struct HeldProcess {
@@ -99,9 +104,27 @@ struct HeldProcess {
 
 // What one cycle did beside choosing targets, for the service to publish.
 struct PassReport {
-  uint32_t spared_pid;  // the spared process when the pass would otherwise have held it, else 0
+  // A claimed program in front, when the pass would otherwise have held it or any process
+  // of its family; the first monitor's such claim when several spared something. Else 0.
+  uint32_t spared_pid;
   int32_t system_passed_over;  // system processes above the limit, left alone
   HeldProcess held[kHeldIdsCapacity];  // largest share first; holds filled in by the duty cycle
+  // How many processes of that claimed program's family, besides itself, the pass listed.
+  int32_t spared_family;
+};
+
+// Room to find an entry by its process id: a power of two over twice the table, so the
+// probes stay short.
+const int kPidIndexCapacity = 2048;
+static_assert(kPidIndexCapacity >= 2 * kUsageTableCapacity, "the pid index needs room to spare");
+
+// Scratch of one pass: which monitor's claim spares each entry, found by following the
+// entries' parents once each.
+struct FamilyScratch {
+  int16_t index[kPidIndexCapacity];  // slot + 1 of the entry with that id, 0 for none
+  int8_t spared_by[kUsageTableCapacity];  // monitor entry whose claim spares the slot, or a mark
+  int16_t path[kUsageTableCapacity];  // the walk up from one entry
+  int16_t family_size[kProtectedCapacity];  // per monitor entry, its claim's family, itself excluded
 };
 
 struct EngineState {
@@ -120,7 +143,7 @@ struct EngineState {
   // a target suspended for t * 10 - 1 ms. 50 until the monitor sends its value.
   int32_t threshold_percent;
   int32_t logical_cpu_count;
-  SparedProcess spared;
+  FamilyScratch families;
   PassReport report;  // cleared at the start of every pass
 };
 
@@ -144,14 +167,15 @@ int protect_own_process(uint32_t pid);
 // own executable image. 0 when it is protected, -1 when refused or not found.
 int protect_monitor(uint32_t pid);
 
-// Spares the program in front, as the monitor names it: no pass makes it a target until
-// the claim is replaced or forgotten. Taken only while a monitor is protected, and only
-// for a process the system lists now with this creation time in a user's session. A new
-// claim drops the previous one even when it is refused; 0 when it stands, else -1.
-// A pass forgets the claim once the process is gone or no monitor is left.
-int spare_program_in_front(uint32_t pid, uint64_t creation_time);
-// Nothing is spared any more.
-void forget_program_in_front();
+// Spares the program in front of the claimant's user, and every process descended from
+// it in its session: no pass makes them targets until the claim is replaced or forgotten.
+// Taken only from a protected monitor (never entry 0), and only for a process the system
+// lists now with this creation time, outside session 0, in the claimant's own session,
+// and not one of the system's own (the shell is every program's ancestor). A new claim
+// drops that claimant's previous one even when it is refused, and pid 0 only withdraws
+// it; 0 when the claim stands, else -1. A pass forgets a claim once its process is gone,
+// and the claim goes with its monitor's entry.
+int spare_program_in_front(uint32_t pid, uint64_t creation_time, uint32_t claimant_pid);
 
 // 0 when the pass completed, -1 when the process list cannot be taken.
 int run_sampling_pass();

@@ -39,7 +39,7 @@ void protect_process(uint32_t pid, uint64_t creation_time) {
   // A monitor that announces itself again needs no second entry.
   if (pid == kNoProcess || is_protected_process(pid, creation_time)) return;
   ProtectedPidList* list = &g_engine.protected_pids;
-  const ProtectedProcess process = {pid, creation_time};
+  const ProtectedProcess process = {pid, creation_time, SparedProcess{}};
   if (list->protected_count >= 0 && list->protected_count < kProtectedCapacity) {
     list->processes[list->protected_count++] = process;
     return;
@@ -63,5 +63,3 @@ void drop_protection(int32_t index) {
   if (list->next_replaced > index) --list->next_replaced;
   if (list->next_replaced < kFirstMonitorEntry) list->next_replaced = kFirstMonitorEntry;
 }
-
-void forget_program_in_front() { g_engine.spared = SparedProcess{}; }

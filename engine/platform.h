@@ -30,6 +30,9 @@ struct PlatformProcessInfo {
   // From the same record as the creation time, so it is this process's and not that of
   // a later one under the same id. Session 0 holds the services, and no one's desktop.
   uint32_t session_id;
+  // The process that started it, as it was then: the id may since name a newer process,
+  // or nobody, once the starter has ended.
+  uint32_t parent_process_id;
 };
 
 // A list of every process and its times at one moment; 0 on failure. One list at a time.
@@ -40,7 +43,7 @@ int platform_next_process(PlatformHandle list, PlatformProcessInfo* info);
 
 // What a process is to the throttle, told from the process itself.
 const int kProcessOrdinary = 0;
-// Marked critical by the system, or one of the system's own programs in the system folder.
+// Marked critical by the system, or one of the system's own programs by where it lives.
 const int kProcessSystem = 1;
 // Cannot be opened to check who it is.
 const int kProcessUnknown = 2;

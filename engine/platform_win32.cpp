@@ -6,6 +6,7 @@
 #include <stddef.h>
 
 #include "engine/platform.h"
+#include "engine/system_image.h"
 #include "shared/service_facts.h"
 #include "winapi/dyn_calls_win32.h"
 
@@ -15,6 +16,8 @@ static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UserTime) == 0x28, "UserTime 
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, KernelTime) == 0x30, "KernelTime at 0x30");
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == (sizeof(void*) == 8 ? 0x50 : 0x44),
               "UniqueProcessId where the system writes it");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) == (sizeof(void*) == 8 ? 0x58 : 0x48),
+              "InheritedFromUniqueProcessId where the system writes it");
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, SessionId) == (sizeof(void*) == 8 ? 0x64 : 0x50),
               "SessionId where the system writes it");
 
@@ -35,14 +38,6 @@ const ULONG kProcessBreakOnTermination = 29;
 const LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002);
 const LONG kStatusInvalidInfoClass = static_cast<LONG>(0xC0000003);
 const LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
-// The system's own programs, which it does not always mark critical: holding the
-// compositor freezes the screen, holding the audio graph breaks sound. Only their copies
-// in the system folder count; anyone may name a program dwm.exe elsewhere.
-const wchar_t* const kSystemPrograms[] = {
-    L"smss.exe",  L"csrss.exe", L"wininit.exe", L"winlogon.exe",    L"services.exe",
-    L"lsass.exe", L"dwm.exe",   L"audiodg.exe", L"fontdrvhost.exe",
-};
-const wchar_t kSystemSubfolder[] = L"\\System32";
 // Volatile: the key lives in memory only, outlasts the service's process and is gone at
 // reboot, when no thread can still be suspended.
 const wchar_t kRecordKey[] = L"SYSTEM\\CurrentControlSet\\Services\\" QC_SERVICE_NAME L"\\HeldThreads";
@@ -60,8 +55,8 @@ ProcessList g_process_list;
 HKEY g_record_key = nullptr;
 wchar_t g_own_image[kImagePathCapacity];
 DWORD g_own_image_length = 0;
-wchar_t g_system_folder[kImagePathCapacity];
-int g_system_folder_length = 0;
+wchar_t g_windows_folder[kImagePathCapacity];
+int32_t g_windows_folder_length = 0;
 
 PlatformHandle from_snapshot(HANDLE snapshot) {
   return snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot;
@@ -114,41 +109,22 @@ int read_record(PlatformProcessInfo* info) {
   info->user.low = record->UserTime.LowPart;
   info->user.high = static_cast<uint32_t>(record->UserTime.HighPart);
   info->session_id = record->SessionId;
+  info->parent_process_id =
+      static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(record->InheritedFromUniqueProcessId));
   const ULONG next = record->NextEntryOffset;
   const int last = next == 0 || next > list->filled - list->cursor;
   list->cursor = last ? list->filled : list->cursor + next;
   return 0;
 }
 
-int same_text(const wchar_t* a, int a_length, const wchar_t* b, int b_length) {
-  return CompareStringOrdinal(a, a_length, b, b_length, TRUE) == CSTR_EQUAL;
-}
-
-// The native system folder, found once. Not GetSystemDirectoryW: a 32-bit service under
-// WoW64 gets SysWOW64 there, while the system's programs run from System32.
-int system_folder_known() {
-  if (g_system_folder_length > 0) return 1;
-  const UINT subfolder = sizeof(kSystemSubfolder) / sizeof(wchar_t);  // with its terminator
-  const UINT length = GetSystemWindowsDirectoryW(g_system_folder, kImagePathCapacity);
-  if (length == 0 || length + subfolder > kImagePathCapacity) return 0;
-  lstrcpyW(g_system_folder + length, kSystemSubfolder);
-  g_system_folder_length = static_cast<int>(length + subfolder - 1);
+// The Windows folder, found once. GetSystemWindowsDirectoryW gives the system's own even
+// to a 32-bit service under WoW64, and the image paths it is compared with are native.
+int windows_folder_known() {
+  if (g_windows_folder_length > 0) return 1;
+  const UINT length = GetSystemWindowsDirectoryW(g_windows_folder, kImagePathCapacity);
+  if (length == 0 || length >= kImagePathCapacity) return 0;
+  g_windows_folder_length = static_cast<int32_t>(length);
   return 1;
-}
-
-// One of the system's programs, run from the system folder itself.
-int is_system_program(const wchar_t* image, DWORD length) {
-  int slash = -1;
-  for (DWORD i = 0; i < length; ++i) {
-    if (image[i] == L'\\') slash = static_cast<int>(i);
-  }
-  if (slash < 0 || !same_text(image, slash, g_system_folder, g_system_folder_length)) return 0;
-  const wchar_t* name = image + slash + 1;
-  const int name_length = static_cast<int>(length) - slash - 1;
-  for (const wchar_t* program : kSystemPrograms) {
-    if (same_text(name, name_length, program, -1)) return 1;
-  }
-  return 0;
 }
 
 // 0 with whether the system stops when the process ends; -1 when it cannot be told.
@@ -210,7 +186,7 @@ int platform_next_process(PlatformHandle list, PlatformProcessInfo* info) {
 }
 
 int platform_process_class(uint32_t process_id) {
-  if (!system_folder_known()) return kProcessUnknown;
+  if (!windows_folder_known()) return kProcessUnknown;
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
   // Not even this much is granted to the service: it cannot tell who the process is, and
   // a process it cannot tell from the system's own is never held.
@@ -223,7 +199,9 @@ int platform_process_class(uint32_t process_id) {
     if (critical) {
       process_class = kProcessSystem;
     } else if (QueryFullProcessImageNameW(process, 0, image, &length)) {
-      process_class = is_system_program(image, length) ? kProcessSystem : kProcessOrdinary;
+      process_class = is_system_image(image, static_cast<int32_t>(length), g_windows_folder, g_windows_folder_length)
+                          ? kProcessSystem
+                          : kProcessOrdinary;
     }
   }
   CloseHandle(process);

@@ -60,17 +60,31 @@ void measure_process(const PlatformProcessInfo* info) {
                                        sum_process_times(info->kernel, info->user));
   if (slot == kNoSlot) return;
   ProcessUsageEntry* entry = &g_engine.table[slot];
+  entry->parent_pid = info->parent_process_id;
+  entry->session_id = info->session_id;
   if (entry->prev_cpu_time != 0) compute_usage(entry);
 }
 
-// Marks the protected entries that name this process, one bit per entry.
-void see_protected(const PlatformProcessInfo* info, uint64_t* seen) {
+// Marks the protected entries that name this process, and those whose claim names it,
+// one bit per entry.
+void see_protected(const PlatformProcessInfo* info, uint64_t* seen, uint64_t* claims_seen) {
   const ProtectedPidList* list = &g_engine.protected_pids;
   for (int32_t i = 0; i < list->protected_count && i < kProtectedCapacity; ++i) {
     const ProtectedProcess* entry = &list->processes[i];
     if (entry->pid == info->process_id && entry->creation_time == info->creation_time) {
       *seen |= 1ull << i;
     }
+    if (entry->claim.pid == info->process_id && entry->claim.creation_time == info->creation_time) {
+      *claims_seen |= 1ull << i;
+    }
+  }
+}
+
+// A claimed program that has ended, or whose id now names another, is spared no more.
+void forget_unseen_claims(uint64_t claims_seen) {
+  ProtectedPidList* list = &g_engine.protected_pids;
+  for (int32_t i = 0; i < list->protected_count && i < kProtectedCapacity; ++i) {
+    if ((claims_seen & (1ull << i)) == 0) list->processes[i].claim = SparedProcess{};
   }
 }
 
@@ -80,11 +94,6 @@ void drop_unseen_protection(uint64_t seen) {
   for (int32_t i = g_engine.protected_pids.protected_count - 1; i >= 1; --i) {
     if (i < kProtectedCapacity && (seen & (1ull << i)) == 0) drop_protection(i);
   }
-}
-
-int is_spared(uint32_t pid, uint64_t creation_time) {
-  const SparedProcess* spared = &g_engine.spared;
-  return spared->pid != kNoProcess && spared->pid == pid && spared->creation_time == creation_time;
 }
 
 // Holdable when a thread of it opens for suspend and resume; a protected process refuses,
@@ -220,6 +229,9 @@ void run_selection_phase() {
       e->logical_cpu_count < kMinLogicalCpus ? kMinLogicalCpus : e->logical_cpu_count;
   // 64-bit so that no threshold value can overflow the limit.
   const int64_t limit = static_cast<int64_t>(kFullMachinePercent) - e->threshold_percent;
+  // Before the walk below frees stale entries: families are traced over this pass's list.
+  mark_spared_families();
+  int32_t sparing = 0;  // the first monitor entry whose claim kept a target from the list
   int32_t active = 0;
   int32_t last = used_entry_count() - 1;
   // entry_count is read at every step: freeing the last slot lowers it.
@@ -249,12 +261,17 @@ void run_selection_phase() {
     if (entry->verdict == kVerdictUnchecked) entry->verdict = decide_verdict(entry->pid);
     if (entry->verdict == kVerdictSystem) ++e->report.system_passed_over;
     if (entry->verdict != kVerdictHoldable || targets->target_count >= kTargetCapacity) continue;
-    if (is_spared(entry->pid, entry->creation_time)) {
-      e->report.spared_pid = entry->pid;
+    const int32_t spared_by = claim_sparing(j);
+    if (spared_by != 0) {
+      if (sparing == 0 || spared_by < sparing) sparing = spared_by;
       continue;
     }
     targets->target_slot[targets->target_count++] = j;
     ++e->histogram.target_counts[share];
+  }
+  if (sparing != 0) {
+    e->report.spared_pid = e->protected_pids.processes[sparing].claim.pid;
+    e->report.spared_family = e->families.family_size[sparing];
   }
   e->snapshot.active_count = static_cast<uint32_t>(active < kBarsCapacity ? active : kBarsCapacity);
   e->current_generation = 1 - e->current_generation;
@@ -275,18 +292,15 @@ int run_sampling_pass() {
   }
   g_engine.pass_tick = platform_tick_count();
   uint64_t protected_seen = 0;
-  int spared_seen = 0;
+  uint64_t claims_seen = 0;
   do {
-    see_protected(&info, &protected_seen);
-    if (is_spared(info.process_id, info.creation_time)) spared_seen = 1;
+    see_protected(&info, &protected_seen, &claims_seen);
     measure_process(&info);
   } while (platform_next_process(list, &info) == 0);
+  // Claims first, while the bits still match the entries: dropping a monitor moves the
+  // later ones down, and its claim goes with it, so with no monitor nothing is spared.
+  forget_unseen_claims(claims_seen);
   drop_unseen_protection(protected_seen);
-  // The spared program has ended or its id names another, or the monitor that named
-  // it is gone: with no monitor open nothing is spared.
-  if (!spared_seen || g_engine.protected_pids.protected_count <= kFirstMonitorEntry) {
-    forget_program_in_front();
-  }
   run_selection_phase();
   g_engine.previous_pass_tick = g_engine.pass_tick;
   platform_close(list);

@@ -11,3 +11,10 @@ void run_selection_phase();
 
 // Kernel plus user time as one 64-bit count, carrying from the low halves.
 uint64_t sum_process_times(PlatformTime kernel, PlatformTime user);
+
+// Marks, for this pass, the entries that a standing claim spares: the claimed process
+// and every listed process descended from it in its session. Reads the fresh entries,
+// so it runs before the selection frees the stale ones.
+void mark_spared_families();
+// The monitor entry whose claim spares the slot in this pass, or 0.
+int32_t claim_sparing(int32_t slot);

@@ -93,7 +93,7 @@ ForegroundClaim current_claim() {
 void send_claim(int force) {
   const ForegroundClaim claim = current_claim();
   if (!force && claim.pid == g_run.claimed.pid && claim.creation_time == g_run.claimed.creation_time) return;
-  if (send_foreground(&g_run.link, &claim) != 0) {
+  if (send_foreground(&g_run.link, &claim, g_run.platform->current_process_id()) != 0) {
     flag_store(&g_monitor.front_unsent, 1);
     return;
   }

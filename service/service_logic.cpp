@@ -40,6 +40,7 @@ ServiceReport region_report(const PassReport* pass) {
   ServiceReport report = {};
   report.spared_pid = pass->spared_pid;
   report.system_passed_over = static_cast<uint32_t>(pass->system_passed_over);
+  report.spared_family = static_cast<uint32_t>(pass->spared_family);
   for (int32_t i = 0; i < kHeldIdsCapacity; ++i) {
     const HeldProcess* held = &pass->held[i];
     report.held[i].pid = held->pid;
@@ -104,14 +105,10 @@ void apply_commands(const TakenCommands* commands) {
     }
   }
   if (commands->flags & CMD_MONITOR_ATTACHED) protect_monitor(commands->monitor_pid);
-  // After the monitor, which the engine takes a claim from only while it protects one.
+  // After the monitor, which the engine takes a claim from only once it protects it.
   if (commands->flags & CMD_FOREGROUND_CHANGED) {
     const ForegroundClaim* claim = &commands->foreground;
-    if (claim->pid == 0) {
-      forget_program_in_front();
-    } else {
-      spare_program_in_front(claim->pid, claim->creation_time);
-    }
+    spare_program_in_front(claim->pid, claim->creation_time, commands->foreground_claimant);
   }
 }
 

@@ -53,7 +53,9 @@ struct SharedControlBlock {
   uint32_t foreground_pid;
   uint32_t foreground_created_low;
   uint32_t foreground_created_high;
-  uint8_t reserved[4];
+  // The monitor that names it: each user's monitor claims the program in front of that
+  // user, and the service keeps one claim per monitor.
+  uint32_t foreground_claimant;
   int32_t threshold;
   uint32_t monitor_pid;
   // Beside each snapshot, under the snapshot mutex.
@@ -66,6 +68,7 @@ static_assert(__builtin_offsetof(SharedControlBlock, snapshot) == 0, "snapshot a
 static_assert(__builtin_offsetof(SharedControlBlock, command_flags) == 1024, "command_flags at 1024");
 static_assert(__builtin_offsetof(SharedControlBlock, foreground_pid) == 1028, "foreground_pid at 1028");
 static_assert(__builtin_offsetof(SharedControlBlock, foreground_created_low) == 1032, "creation time at 1032");
+static_assert(__builtin_offsetof(SharedControlBlock, foreground_claimant) == 1040, "foreground_claimant at 1040");
 static_assert(__builtin_offsetof(SharedControlBlock, threshold) == 1044, "threshold at 1044");
 static_assert(__builtin_offsetof(SharedControlBlock, monitor_pid) == 1048, "monitor_pid at 1048");
 static_assert(__builtin_offsetof(SharedControlBlock, report) == 1052, "the report at 1052");
@@ -110,8 +113,9 @@ void close_shared_link(SharedLink* link);
 int announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid);
 // Sets CMD_THRESHOLD_CHANGED with the threshold; 0 when written, -1 as for the announcement.
 int send_threshold(SharedLink* link, int32_t threshold);
-// Sets CMD_FOREGROUND_CHANGED with the program in front; 0 when written, -1 as above.
-int send_foreground(SharedLink* link, const ForegroundClaim* claim);
+// Sets CMD_FOREGROUND_CHANGED with the program in front and the claiming monitor's own
+// process id; 0 when written, -1 as above.
+int send_foreground(SharedLink* link, const ForegroundClaim* claim, uint32_t claimant_pid);
 // Takes the newest snapshot into *out, and the service's report into *report when given,
 // when SNAPSHOT_READY is set, and clears the flags word. Returns 1 when the flags word was
 // non-zero (the graph has to be told), else 0, also when the mutex was not had.
@@ -133,6 +137,7 @@ struct TakenCommands {
   int32_t threshold;
   uint32_t monitor_pid;
   ForegroundClaim foreground;
+  uint32_t foreground_claimant;
 };
 
 // Reads and clears `command_flags` under the command mutex, copying out the values

@@ -43,6 +43,7 @@ int take_commands(SharedLink* link, TakenCommands* out) {
   out->monitor_pid = 0;
   out->foreground.pid = 0;
   out->foreground.creation_time = 0;
+  out->foreground_claimant = 0;
   if (!has_command_area(link)) return 0;
   volatile SharedControlBlock* block = shared_view(link);
   if (link_lock(link->command_mutex) != 0) return 0;
@@ -55,6 +56,7 @@ int take_commands(SharedLink* link, TakenCommands* out) {
       out->foreground.pid = block->foreground_pid;
       out->foreground.creation_time =
           (static_cast<uint64_t>(block->foreground_created_high) << 32) | block->foreground_created_low;
+      out->foreground_claimant = block->foreground_claimant;
     }
     block->command_flags = 0;
   }
@@ -83,13 +85,14 @@ int send_threshold(SharedLink* link, int32_t threshold) {
   return 0;
 }
 
-int send_foreground(SharedLink* link, const ForegroundClaim* claim) {
+int send_foreground(SharedLink* link, const ForegroundClaim* claim, uint32_t claimant_pid) {
   if (!has_command_area(link)) return -1;
   volatile SharedControlBlock* block = shared_view(link);
   if (link_lock(link->command_mutex) != 0) return -1;
   block->foreground_pid = claim->pid;
   block->foreground_created_low = static_cast<uint32_t>(claim->creation_time);
   block->foreground_created_high = static_cast<uint32_t>(claim->creation_time >> 32);
+  block->foreground_claimant = claimant_pid;
   block->command_flags = block->command_flags | CMD_FOREGROUND_CHANGED;
   link_unlock(link->command_mutex);
   return 0;

@@ -58,7 +58,11 @@ const uint32_t kFirstMonitorPid = 1000;
 // More real monitors than the protected list has places, so it can fill and wrap.
 const uint32_t kMonitorCount = kProtectedCapacity + 6;
 const uint32_t kBusyProgramPid = 3000;  // runs another image
+const uint32_t kOtherSessionPid = 3001;  // another user's program, in session 2
+const uint32_t kShellPid = 3002;  // the system's own, in session 1
+const uint32_t kUncheckablePid = 3003;  // cannot be opened to tell who it is
 const uint32_t kSessionZeroPid = 2000;  // a service of the system's, in session 0
+const uint32_t kOtherSession = 2;  // every second monitor runs there
 
 SharedControlBlock g_region;
 int g_snapshot_mutex;
@@ -80,10 +84,20 @@ void script_processes() {
   for (uint32_t i = 0; i < kMonitorCount; ++i) {
     FakeProcess monitor = {kFirstMonitorPid + i, 0, 0};
     monitor.own_image = true;
+    if (i % 2 == 1) monitor.session = kOtherSession;
     g_fake.processes.push_back(monitor);
   }
   FakeProcess busy = {kBusyProgramPid, 0, 0};
   g_fake.processes.push_back(busy);
+  FakeProcess other_session = {kOtherSessionPid, 0, 0};
+  other_session.session = kOtherSession;
+  g_fake.processes.push_back(other_session);
+  FakeProcess shell = {kShellPid, 0, 0};
+  shell.process_class = kProcessSystem;
+  g_fake.processes.push_back(shell);
+  FakeProcess uncheckable = {kUncheckablePid, 0, 0};
+  uncheckable.process_class = kProcessUnknown;
+  g_fake.processes.push_back(uncheckable);
   FakeProcess session_zero = {kSessionZeroPid, 0, 0};
   session_zero.session = 0;
   g_fake.processes.push_back(session_zero);
@@ -120,18 +134,23 @@ const FakeProcess* listed(uint32_t pid) {
   return nullptr;
 }
 
-// A claim stands only for a listed process, by its creation time, outside session 0, and
-// only while a monitor is protected.
-void check_spared() {
-  const SparedProcess* spared = &g_engine.spared;
-  if (spared->pid == 0) return;
-  const FakeProcess* p = listed(spared->pid);
-  REQUIRE(p != nullptr && p->creation_time == spared->creation_time && p->session != 0);
-  REQUIRE(g_engine.protected_pids.protected_count > 1);
+// A claim stands only in a protected monitor's entry, for a listed ordinary process by its
+// creation time, outside session 0 and in that monitor's own session.
+void check_claims() {
+  const ProtectedPidList* list = &g_engine.protected_pids;
+  REQUIRE(list->processes[0].claim.pid == 0);
+  for (int32_t i = 1; i < list->protected_count && i < kProtectedCapacity; ++i) {
+    const SparedProcess* claim = &list->processes[i].claim;
+    if (claim->pid == 0) continue;
+    const FakeProcess* p = listed(claim->pid);
+    const FakeProcess* monitor = listed(list->processes[i].pid);
+    REQUIRE(p != nullptr && monitor != nullptr && p->creation_time == claim->creation_time);
+    REQUIRE(p->session != 0 && p->session == monitor->session && p->process_class == kProcessOrdinary);
+  }
 }
 
 void check_service_state() {
-  check_spared();
+  check_claims();
   REQUIRE(g_engine.threshold_percent >= 1 && g_engine.threshold_percent <= 100);
   const ProtectedPidList* list = &g_engine.protected_pids;
   REQUIRE(list->protected_count >= 1 && list->protected_count <= kProtectedCapacity);

@@ -114,7 +114,8 @@ PlatformHandle platform_open_process_list() {
   Handle* list = lookup(h, Kind::ProcessList);
   list->processes.clear();
   for (const FakeProcess& p : g_fake.processes) {
-    list->processes.push_back({p.pid, p.creation_time, halves(p.kernel_time), halves(p.user_time), p.session});
+    list->processes.push_back(
+        {p.pid, p.creation_time, halves(p.kernel_time), halves(p.user_time), p.session, p.parent});
   }
   return h;
 }

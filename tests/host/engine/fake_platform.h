@@ -18,6 +18,7 @@ struct FakeProcess {
   bool own_image = false;  // runs the same executable as the service
   int process_class = kProcessOrdinary;
   uint32_t session = 1;
+  uint32_t parent = 0;  // the starter's id as the system lists it
 };
 
 struct FakeThread {

@@ -250,6 +250,7 @@ TEST_F(LinkTest, AnnouncesSliderValueProcessIdAndTheProgramInFrontOnConnect) {
   EXPECT_EQ(fake.region.foreground_pid, 321u);
   EXPECT_EQ(fake.region.foreground_created_high, 0x01234567u);
   EXPECT_EQ(fake.region.foreground_created_low, 0x89ABCDEFu);
+  EXPECT_EQ(fake.region.foreground_claimant, kPid);
   EXPECT_EQ(g_lock_depth, 0);
 }
 

@@ -110,9 +110,10 @@ int protect_monitor(uint32_t pid) {
   return 0;
 }
 // The engine takes a claim only from a protected monitor; here it notes what it was given.
-int spare_program_in_front(uint32_t pid, uint64_t creation_time) {
-  const bool monitor = g_engine.protected_pids.protected_count > 1;
-  record("spare " + std::to_string(pid) + " " + std::to_string(creation_time) + (monitor ? " monitor" : ""));
+int spare_program_in_front(uint32_t pid, uint64_t creation_time, uint32_t claimant_pid) {
+  const bool monitor = is_protected_process(claimant_pid, kCreated) != 0;
+  record("spare " + std::to_string(pid) + " " + std::to_string(creation_time) + " by " +
+         std::to_string(claimant_pid) + (monitor ? " monitor" : ""));
   return 0;
 }
 int create_shared_link(SharedLink* link) {
@@ -375,22 +376,24 @@ TEST_F(ServiceTest, ThresholdsOutsideOneToHundredAreIgnored) {
   }
 }
 
-// The program in front arrives with the announcement and is applied after it; an id of 0
-// withdraws the claim. The cycle's report goes out beside the snapshot, with the holds the
-// duty cycle measured.
+// The program in front arrives with the announcement and is applied after it, in the
+// name of the monitor that claims it; an id of 0, which withdraws that monitor's claim,
+// goes to the engine too. The cycle's report goes out beside the snapshot, with the holds
+// the duty cycle measured and the spared program's family.
 TEST_F(ServiceTest, TheProgramInFrontIsSparedAfterTheMonitorAndTheReportIsPublished) {
   g.block.command_flags = CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED;
   g.block.monitor_pid = 777;
   g.block.foreground_pid = 4321;
   g.block.foreground_created_low = 5;
   g.block.foreground_created_high = 1;
-  g_engine.spared = SparedProcess{99, 9};
+  g.block.foreground_claimant = 777;
   int cycle = 0;
   g.hook = [&cycle](const std::string& e) {
     if (e == "duty end") g_engine.report.held[0].hold_ms = 70000;  // measured: more than the field holds
     if (e != "duty begin") return;
     g_engine.report.spared_pid = 4321;
     g_engine.report.system_passed_over = 2;
+    g_engine.report.spared_family = 6;
     g_engine.report.held[0] = HeldProcess{55, 30, 0, 0};
     if (++cycle == 1) {
       g.block.command_flags = CMD_FOREGROUND_CHANGED;
@@ -400,10 +403,11 @@ TEST_F(ServiceTest, TheProgramInFrontIsSparedAfterTheMonitorAndTheReportIsPublis
     }
   };
   run_service_main();
-  EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "spare 4321 4294967301 monitor"), 1);
-  EXPECT_EQ(g_engine.spared.pid, 0u);
+  EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "spare 4321 4294967301 by 777 monitor"), 1);
+  EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "spare 0 4294967301 by 777 monitor"), 1);
   const ServiceReport& report = g.block.report;
   EXPECT_EQ(report.spared_pid, 4321u);
+  EXPECT_EQ(report.spared_family, 6u);
   EXPECT_EQ(report.system_passed_over, 2u);
   EXPECT_EQ(report.held[0].pid, 55u);
   EXPECT_EQ(report.held[0].share, 30);

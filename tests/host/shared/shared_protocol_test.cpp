@@ -54,12 +54,10 @@ class SharedProtocolTest : public ::testing::Test {
     g_held = 0;
     g_lock_times_out = false;
     std::memset(&block_, 0, sizeof(block_));
-    std::memset(block_.reserved, kFill, sizeof(block_.reserved));
     link_ = {nullptr, &block_, kSnapshotMutex, kCommandMutex};
   }
   void TearDown() override {
     EXPECT_EQ(g_held, 0);
-    for (uint8_t b : block_.reserved) EXPECT_EQ(b, kFill);
   }
   SharedControlBlock block_;
   SharedLink link_;
@@ -98,6 +96,7 @@ TEST(SharedLayoutTest, FieldsSitAtTheirByteOffsets) {
       {"snapshot.flags", 0, [](SharedControlBlock* b) { b->snapshot.flags = 0x11223344; }},
       {"snapshot.active_count", 4, [](SharedControlBlock* b) { b->snapshot.active_count = 0x11223344; }},
       {"command_flags", 1024, [](SharedControlBlock* b) { b->command_flags = 0x11223344; }},
+      {"foreground_claimant", 1040, [](SharedControlBlock* b) { b->foreground_claimant = 0x11223344; }},
       {"threshold", 1044, [](SharedControlBlock* b) { b->threshold = 0x11223344; }},
       {"monitor_pid", 1048, [](SharedControlBlock* b) { b->monitor_pid = 0x11223344; }},
       {"report.spared_pid", 1052, [](SharedControlBlock* b) { b->report.spared_pid = 0x11223344; }},
@@ -188,13 +187,20 @@ TEST_F(SharedProtocolTest, LastWriterWinsAndBitsMerge) {
   EXPECT_EQ(block_.threshold, 55);
   EXPECT_EQ(block_.monitor_pid, 222u);
 
-  // A slider move after the announcement keeps the attach bit waiting.
+  // A slider move after the announcement keeps the attach bit waiting; of two claims on
+  // the program in front, the later one with its claimant stands.
   send_threshold(&link_, 80);
+  const ForegroundClaim first = {31, 1}, second = {32, 0x0000000500000002ull};
+  send_foreground(&link_, &first, 111);
+  send_foreground(&link_, &second, 222);
   TakenCommands taken;
   EXPECT_EQ(take_commands(&link_, &taken), 1);
-  EXPECT_EQ(taken.flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED);
+  EXPECT_EQ(taken.flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED);
   EXPECT_EQ(taken.threshold, 80);
   EXPECT_EQ(taken.monitor_pid, 222u);
+  EXPECT_EQ(taken.foreground.pid, 32u);
+  EXPECT_EQ(taken.foreground.creation_time, second.creation_time);
+  EXPECT_EQ(taken.foreground_claimant, 222u);
   EXPECT_EQ(take_commands(&link_, &taken), 0);
   for (size_t i = 0; i < g_events.size(); i += 2) {
     EXPECT_EQ(g_events[i], "lock command");

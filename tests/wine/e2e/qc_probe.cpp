@@ -857,6 +857,73 @@ int cmd_busy_front(double seconds) {
   return spin(seconds);
 }
 
+// Starts this probe again with ARGUMENTS, in a job that ends it with this process. Its
+// output goes to `output` (none when null). The child's process handle, or null.
+HANDLE start_child(const std::wstring& arguments, HANDLE output, DWORD* pid) {
+  static HANDLE job = nullptr;
+  if (!job) {
+    job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job) SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
+  wchar_t self[MAX_PATH];
+  if (!GetModuleFileNameW(nullptr, self, MAX_PATH)) return nullptr;
+  std::wstring command = L"\"" + std::wstring(self) + L"\" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = output;
+  PROCESS_INFORMATION info;
+  if (!CreateProcessW(self, &command[0], nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &startup, &info))
+    return nullptr;
+  if (job) AssignProcessToJobObject(job, info.hProcess);
+  CloseHandle(info.hThread);
+  *pid = info.dwProcessId;
+  return info.hProcess;
+}
+
+// A program in front whose work runs in a process it started, as a browser's tabs or a
+// console's build do: its window in front, a busy child.
+int cmd_busy_front_child(double seconds) {
+  const int front = start_front(seconds);
+  DWORD child = 0;
+  HANDLE process = start_child(L"busy " + std::to_wstring(seconds), nullptr, &child);
+  printf("pid=%lu child=%lu front=%d\n", GetCurrentProcessId(), child, front);
+  fflush(stdout);
+  if (!process) return 1;
+  WaitForSingleObject(process, INFINITE);
+  CloseHandle(process);
+  return 0;
+}
+
+// The frame loop of `frames` run by a child of the program whose window is in front; its
+// line comes out here after the child's id.
+int cmd_frames_front_child(double seconds, const wchar_t* path, double settle) {
+  start_front(settle + seconds + 1);
+  Sleep((DWORD)(settle * 1000));
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  HANDLE reader = nullptr, writer = nullptr;
+  if (!CreatePipe(&reader, &writer, &inherited, 0)) return 1;
+  SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+  DWORD child = 0;
+  HANDLE process = start_child(L"frames " + std::to_wstring(seconds) + L" \"" + path + L"\"", writer, &child);
+  CloseHandle(writer);
+  std::string line;
+  char buffer[512];
+  DWORD got = 0;
+  while (process && ReadFile(reader, buffer, sizeof buffer, &got, nullptr) && got) line.append(buffer, got);
+  CloseHandle(reader);
+  DWORD code = 1;
+  if (process) {
+    WaitForSingleObject(process, INFINITE);
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+  }
+  printf("child=%lu %s", child, line.c_str());
+  return (int)code;
+}
+
 // The Status page's visible lines, joined with '|'.
 int cmd_texts() {
   HWND window = main_window();
@@ -1037,10 +1104,11 @@ int usage() {
           "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS [MS] |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
           "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes | image PID |\n"
-          "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | busy-front SECONDS | tooltip | texts |\n"
+          "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | busy-front SECONDS |\n"
+          "       busy-front-child SECONDS | tooltip | texts |\n"
           "       cpu PID SECONDS |\n"
           "       recovery PID SECONDS | spin PID | kill-while-held BUSY_PID SERVICE_PID SECONDS | moving PID SECONDS |\n"
-          "       frames SECONDS [FILE] | frames-front SECONDS FILE\n");
+          "       frames SECONDS [FILE] | frames-front SECONDS FILE | frames-front-child SECONDS FILE\n");
   return 2;
 }
 
@@ -1086,6 +1154,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"hogs" && argc == 3) return cmd_hogs(num(2));
   if (cmd == L"busy" && argc == 3) return cmd_busy(num(2));
   if (cmd == L"busy-front" && argc == 3) return cmd_busy_front(num(2));
+  if (cmd == L"busy-front-child" && argc == 3) return cmd_busy_front_child(num(2));
   if (cmd == L"tooltip") return cmd_tooltip();
   if (cmd == L"texts") return cmd_texts();
   if (cmd == L"cpu" && argc == 4) return cmd_cpu((DWORD)num(2), num(3));
@@ -1093,11 +1162,12 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"frames" && (argc == 3 || argc == 4)) return cmd_frames(num(2), argc == 4 ? argv[3] : nullptr);
   // The frame loop of a program the user works in: its window in front meanwhile, from a
   // few seconds before the loop starts, as a user has it in front before it matters.
+  const double kFrontSettleS = 3;
   if (cmd == L"frames-front" && argc == 4) {
-    const double kSettleS = 3;
-    start_front(kSettleS + num(2) + 1);
-    Sleep((DWORD)(kSettleS * 1000));
+    start_front(kFrontSettleS + num(2) + 1);
+    Sleep((DWORD)(kFrontSettleS * 1000));
     return cmd_frames(num(2), argv[3]);
   }
+  if (cmd == L"frames-front-child" && argc == 4) return cmd_frames_front_child(num(2), argv[3], kFrontSettleS);
   return usage();
 }

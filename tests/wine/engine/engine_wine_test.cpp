@@ -1,7 +1,8 @@
 // The engine over the real platform: a sampling pass sees the running processes with
 // their real times, a duty cycle stops a busy helper process while its threads are
-// suspended, and the system folder's own dwm.exe is never a target.
+// suspended, and programs in the folders only the system writes are never targets.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <stdio.h>
 #include <wchar.h>
@@ -195,49 +196,60 @@ void check_outside_suspension_survives(int helper_slot) {
   CHECK(advances_over(kWatchMs));
 }
 
-// A copy of the busy helper as the system folder's dwm.exe is measured and drawn but
-// never a target, while the same program as C:\Demo\dwm.exe is one.
+// Copies of the busy helper in the folders only the system's installer writes are
+// measured and drawn but never targets; in the folders below them that users and tasks
+// write, elsewhere, or named as a host of a user's own code, they are. A 32-bit test's
+// System32 is its SysWOW64, which counts the same.
 void check_system_folder_rule() {
-  wchar_t helper_image[MAX_PATH];
-  wchar_t system_copy[MAX_PATH];
-  const wchar_t demo_copy[] = L"C:\\Demo\\dwm.exe";
-  const UINT folder = GetSystemWindowsDirectoryW(system_copy, MAX_PATH - 20);
-  CHECK(beside_test(L"qc_engine_busy_helper.exe", helper_image) && folder > 0);
-  wcscat(system_copy, L"\\System32\\dwm.exe");
-  // A 32-bit program writing to System32 lands in SysWOW64, which is not the folder
-  // whose programs the rule spares, so there only the copy elsewhere is checked.
-  BOOL wow64 = FALSE;
-  IsWow64Process(GetCurrentProcess(), &wow64);
-  if (wow64) printf("system folder rule: 32-bit under WoW64, no copy in System32\n");
+  const struct {
+    const wchar_t* folder;  // below the Windows folder, or a full path
+    const wchar_t* name;
+    int target;
+  } cases[] = {
+      {L"C:\\Demo", L"dwm.exe", 1},
+      {L"\\System32", L"dwm.exe", 0},
+      {L"\\SystemApps\\QcTest_cw5n1h2txyewy", L"busy.exe", 0},
+      {L"\\Temp", L"busy.exe", 1},
+      {L"\\sYsTeM32\\TASKS", L"busy.exe", 1},
+      {L"\\SystemApps\\QcTest_cw5n1h2txyewy", L"cmd.exe", 1},
+  };
+  const int kCases = sizeof(cases) / sizeof(cases[0]);
+  wchar_t helper_image[MAX_PATH], windows[MAX_PATH];
+  const UINT windows_length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  CHECK(beside_test(L"qc_engine_busy_helper.exe", helper_image) && windows_length > 0);
   CreateDirectoryW(L"C:\\Demo", nullptr);
-  Helper system_helper = {};
-  Helper demo_helper = {};
-  CHECK(CopyFileW(helper_image, demo_copy, FALSE) && start_helper(&demo_helper, demo_copy));
-  if (!wow64) {
-    CHECK(CopyFileW(helper_image, system_copy, FALSE) && start_helper(&system_helper, system_copy));
+  Helper helpers[kCases] = {};
+  wchar_t copies[kCases][MAX_PATH];
+  for (int i = 0; i < kCases; ++i) {
+    wchar_t folder[MAX_PATH];
+    swprintf(folder, MAX_PATH, L"%ls%ls", cases[i].folder[0] == L'\\' ? windows : L"", cases[i].folder);
+    SHCreateDirectoryExW(nullptr, folder, nullptr);
+    swprintf(copies[i], MAX_PATH, L"%ls\\%ls", folder, cases[i].name);
+    CHECK(CopyFileW(helper_image, copies[i], FALSE) && start_helper(&helpers[i], copies[i]));
   }
   g_engine.threshold_percent = 100;
   CHECK_EQ(run_sampling_pass(), 0);
   g_engine.targets.target_count = 0;
   Sleep(kWatchMs);
   CHECK_EQ(run_sampling_pass(), 0);
-  const uint32_t pids[] = {demo_helper.info.dwProcessId, system_helper.info.dwProcessId};
-  const int expected_targets[] = {1, 0};
-  for (int i = 0; i < (wow64 ? 1 : 2); ++i) {
-    const int slot = slot_of(pids[i]);
+  int passed_over = 0;
+  for (int i = 0; i < kCases; ++i) {
+    const int slot = slot_of(helpers[i].info.dwProcessId);
     CHECK(slot >= 0 && g_engine.table[slot].usage > 0);  // it has its bar
     int targeted = 0;
     for (int t = 0; t < g_engine.targets.target_count; ++t) targeted |= g_engine.targets.target_slot[t] == slot;
-    CHECK_EQ(targeted, expected_targets[i]);
+    if (targeted != cases[i].target) printf("system folder rule: %ls is %s\n", copies[i], targeted ? "held" : "spared");
+    CHECK_EQ(targeted, cases[i].target);
+    passed_over += !cases[i].target;
   }
-  CHECK(g_engine.report.system_passed_over >= (wow64 ? 0 : 1));
-  printf("system folder rule: %d targets, %d system processes passed over\n",
-         g_engine.targets.target_count, g_engine.report.system_passed_over);
+  CHECK(g_engine.report.system_passed_over >= passed_over);
+  printf("system folder rule: %d targets, %d system processes passed over\n", g_engine.targets.target_count,
+         g_engine.report.system_passed_over);
   g_engine.targets.target_count = 0;
-  stop_helper(&demo_helper);
-  stop_helper(&system_helper);
-  DeleteFileW(demo_copy);
-  if (!wow64) DeleteFileW(system_copy);
+  for (int i = 0; i < kCases; ++i) {
+    stop_helper(&helpers[i]);
+    DeleteFileW(copies[i]);
+  }
 }
 
 }  // namespace
