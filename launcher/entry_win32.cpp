@@ -68,6 +68,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   LoadStringW(instance, IDS_WINDOW_CLASS, g_class_name, kNameLength);
   LoadStringW(instance, IDS_APP_TITLE, g_title, kNameLength);
   HWND open_window = monitor_window(0);
+  if (open_window != nullptr && !stays_open(open_window)) open_window = nullptr;
   const UserStart start = start_as_user(open_window != nullptr);
   if (start.then == kThenFrontAndExit) {
     SetForegroundWindow(open_window);

@@ -7,6 +7,7 @@
 #include "monitor/help.h"
 #include "monitor/layout.h"
 #include "monitor/link.h"
+#include "monitor/monitor.h"
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
 #include "monitor/resource.h"
@@ -241,17 +242,6 @@ LRESULT on_destroy() {
   return 0;
 }
 
-// Whether a window found open is not one that was just told to close: a closing window is
-// hidden first, and it is watched for a moment, since a start and a close may come in the
-// same instant.
-bool stays_open(HWND other) {
-  for (DWORD watched = 0;; watched += kClosingWindowPollMs) {
-    if (!IsWindow(other) || !IsWindowVisible(other)) return false;
-    if (watched >= kClosingWindowWatchMs) return true;
-    Sleep(kClosingWindowPollMs);
-  }
-}
-
 // Yes when this window may open: the session has no other, or the other one is closing and
 // lets go of the one-window mutex within a few seconds. No after bringing the other one to
 // the front. A window that neither closes nor shows in that time is not waited for.
@@ -276,6 +266,14 @@ bool take_instance_mutex() {
 }
 
 }  // namespace
+
+bool stays_open(HWND other) {
+  for (DWORD watched = 0;; watched += kClosingWindowPollMs) {
+    if (!IsWindow(other) || !IsWindowVisible(other)) return false;
+    if (watched >= kClosingWindowWatchMs) return true;
+    Sleep(kClosingWindowPollMs);
+  }
+}
 
 void repaint_main_window() { RedrawWindow(g_windows.main, nullptr, nullptr, kRepaintNow); }
 

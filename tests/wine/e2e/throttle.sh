@@ -20,9 +20,9 @@ fi
 
 readonly SERVICE_STOPPED=1 SERVICE_RUNNING=4
 
-# Every letter after the first two: a new level takes a cycle to arrive and one more
-# to be selected on.
-after_two() { echo "${1:2}"; }
+# Every letter after the first three: a new level takes a cycle to arrive, one more to be
+# selected on, and the snapshot goes out after that cycle's hold.
+after_three() { echo "${1:3}"; }
 
 trap finish EXIT
 
@@ -53,9 +53,9 @@ expect "the busy program runs freely (% of one processor)" "$free" -ge 40
 
 say "at 70 it is held in every cycle"
 probe slider 70
-probe hogs 8
-held=$(after_two "$(val pattern)")
-expect "snapshots after the first two" "${#held}" -ge 4
+probe hogs 9
+held=$(after_three "$(val pattern)")
+expect "snapshots after the first three" "${#held}" -ge 4
 # Judged on its demand, a held program stays a target; on a machine loaded by others its
 # demand can dip under the limit for one cycle.
 unheld=$(tr -d H <<<"$held")
@@ -144,10 +144,10 @@ if [ -n "$peer_pid" ]; then
   # and runs at most 201 ms of each cycle of about 1.2 s: 17 % of one processor, less when
   # others load the machine.
   probe slider 100
-  probe hogs 6
+  probe hogs 7
   echo "red bars per snapshot: $(val red)"
-  unheld=$(after_two "$(val red)" | tr -d 2-9)
-  expect "snapshots after the first two" "$(after_two "$(val red)" | wc -L)" -ge 2
+  unheld=$(after_three "$(val red)" | tr -d 2-9)
+  expect "snapshots after the first three" "$(after_three "$(val red)" | wc -L)" -ge 2
   expect "two red bars in every one, or all but one" "${#unheld}" -le 1
   background_probe peer_held cpu "$peer_pid" 5
   probe cpu "$busy_pid" 5
@@ -173,7 +173,7 @@ monitor=$(val pid)
 probe slider 100
 probe spin "$monitor"
 probe hogs 6
-expect "the busy program is held" "$(after_two "$(val pattern)" | tr -d H)" = ""
+expect "the busy program is held" "$(after_three "$(val pattern)" | tr -d H)" = ""
 # Both compete for the same two processors, so the held one falls far behind.
 background_probe busy_rate cpu "$busy_pid" 4
 probe cpu "$monitor" 4
