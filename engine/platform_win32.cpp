@@ -9,27 +9,11 @@
 #include "engine/system_image.h"
 #include "shared/service_facts.h"
 #include "winapi/dyn_calls_win32.h"
-
-// The fields read from each process record, where the system puts them on both builds.
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, CreateTime) == 0x20, "CreateTime at 0x20");
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UserTime) == 0x28, "UserTime at 0x28");
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, KernelTime) == 0x30, "KernelTime at 0x30");
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == (sizeof(void*) == 8 ? 0x50 : 0x44),
-              "UniqueProcessId where the system writes it");
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) == (sizeof(void*) == 8 ? 0x58 : 0x48),
-              "InheritedFromUniqueProcessId where the system writes it");
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, SessionId) == (sizeof(void*) == 8 ? 0x64 : 0x50),
-              "SessionId where the system writes it");
+#include "winapi/process_list_win32.h"
 
 namespace {
 
 const DWORD kAllProcesses = 0;  // tool-help takes 0 to mean every process
-const ULONG kSystemProcessInformation = 5;
-const LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-// Room for a few hundred processes with their threads; grown when the system asks for more.
-const ULONG kInitialListBytes = 256 * 1024;
-const ULONG kListSlackBytes = 64 * 1024;  // processes may start between asking and reading
-const int kListAttempts = 4;
 
 // Longer image paths are never taken for the service's own: a refused monitor is only
 // left unprotected, while a wrong match would exempt a stranger.
@@ -43,15 +27,11 @@ const LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
 const wchar_t kRecordKey[] = L"SYSTEM\\CurrentControlSet\\Services\\" QC_SERVICE_NAME L"\\HeldThreads";
 const wchar_t kRecordValue[] = L"Threads";
 
-// The one process list: a buffer kept for the service's life, and a cursor into it.
-struct ProcessList {
-  BYTE* buffer;
-  ULONG capacity;
-  ULONG filled;
-  ULONG cursor;  // offset of the next record; filled when the walk is over
-};
+// The one process list, kept for the service's life, and the offset of the next record
+// to read (past the end once the walk is over).
+SystemProcessList g_process_list;
+ULONG g_cursor = 0;
 
-ProcessList g_process_list;
 HKEY g_record_key = nullptr;
 wchar_t g_own_image[kImagePathCapacity];
 DWORD g_own_image_length = 0;
@@ -62,46 +42,10 @@ PlatformHandle from_snapshot(HANDLE snapshot) {
   return snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot;
 }
 
-int grow_list(ULONG bytes) {
-  void* buffer = VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  if (buffer == nullptr) return -1;
-  if (g_process_list.buffer != nullptr) VirtualFree(g_process_list.buffer, 0, MEM_RELEASE);
-  g_process_list.buffer = static_cast<BYTE*>(buffer);
-  g_process_list.capacity = bytes;
-  return 0;
-}
-
-// Fills the buffer with one consistent list, growing it when the system says it is short.
-int fill_list() {
-  NtQuerySystemInformationFn query = dyn_calls()->NtQuerySystemInformation;
-  if (query == nullptr) return -1;
-  if (g_process_list.buffer == nullptr && grow_list(kInitialListBytes) != 0) return -1;
-  for (int attempt = 0; attempt < kListAttempts; ++attempt) {
-    ULONG needed = 0;
-    const LONG status = query(kSystemProcessInformation, g_process_list.buffer,
-                              g_process_list.capacity, &needed);
-    if (status >= 0) {
-      g_process_list.filled = needed <= g_process_list.capacity ? needed : g_process_list.capacity;
-      return 0;
-    }
-    if (status != kStatusInfoLengthMismatch) return -1;
-    const ULONG wanted = (needed > g_process_list.capacity ? needed : g_process_list.capacity) +
-                         kListSlackBytes;
-    if (grow_list(wanted) != 0) return -1;
-  }
-  return -1;
-}
-
-// The record at the cursor, moved on to the next; -1 when the walk is over or the
-// record would reach past what the system filled in.
+// The record at the cursor, moved on to the next; -1 when the walk is over.
 int read_record(PlatformProcessInfo* info) {
-  ProcessList* list = &g_process_list;
-  if (list->cursor >= list->filled ||
-      list->filled - list->cursor < sizeof(SYSTEM_PROCESS_INFORMATION)) {
-    return -1;
-  }
-  const SYSTEM_PROCESS_INFORMATION* record =
-      reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(list->buffer + list->cursor);
+  const SYSTEM_PROCESS_INFORMATION* record = system_process_at(&g_process_list, g_cursor, &g_cursor);
+  if (record == nullptr) return -1;
   info->process_id = static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(record->UniqueProcessId));
   info->creation_time = static_cast<uint64_t>(record->CreateTime.QuadPart);
   info->kernel.low = record->KernelTime.LowPart;
@@ -111,10 +55,13 @@ int read_record(PlatformProcessInfo* info) {
   info->session_id = record->SessionId;
   info->parent_process_id =
       static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(record->InheritedFromUniqueProcessId));
-  const ULONG next = record->NextEntryOffset;
-  const int last = next == 0 || next > list->filled - list->cursor;
-  list->cursor = last ? list->filled : list->cursor + next;
   return 0;
+}
+
+// The full image path of an opened process; its length, 0 when it cannot be had.
+DWORD query_image(HANDLE process, wchar_t* image) {
+  DWORD length = kImagePathCapacity;
+  return QueryFullProcessImageNameW(process, 0, image, &length) ? length : 0;
 }
 
 // The Windows folder, found once. GetSystemWindowsDirectoryW gives the system's own even
@@ -169,14 +116,14 @@ HKEY record_key() {
 }  // namespace
 
 PlatformHandle platform_open_process_list() {
-  if (fill_list() != 0) return nullptr;
-  g_process_list.cursor = 0;
+  if (take_system_process_list(&g_process_list) != 0) return nullptr;
+  g_cursor = 0;
   return &g_process_list;
 }
 
 int platform_first_process(PlatformHandle list, PlatformProcessInfo* info) {
   if (list != &g_process_list) return -1;
-  g_process_list.cursor = 0;
+  g_cursor = 0;
   return read_record(info);
 }
 
@@ -194,11 +141,11 @@ int platform_process_class(uint32_t process_id) {
   int process_class = kProcessUnknown;
   int critical = 0;
   wchar_t image[kImagePathCapacity];
-  DWORD length = kImagePathCapacity;
   if (query_critical(process, process_id, &critical) == 0) {
+    const DWORD length = critical ? 0 : query_image(process, image);
     if (critical) {
       process_class = kProcessSystem;
-    } else if (QueryFullProcessImageNameW(process, 0, image, &length)) {
+    } else if (length != 0) {
       process_class = is_system_image(image, static_cast<int32_t>(length), g_windows_folder, g_windows_folder_length)
                           ? kProcessSystem
                           : kProcessOrdinary;
@@ -209,18 +156,14 @@ int platform_process_class(uint32_t process_id) {
 }
 
 int platform_runs_own_image(uint32_t process_id) {
-  if (g_own_image_length == 0) {
-    DWORD length = kImagePathCapacity;
-    if (!QueryFullProcessImageNameW(GetCurrentProcess(), 0, g_own_image, &length)) return 0;
-    g_own_image_length = length;
-  }
+  if (g_own_image_length == 0) g_own_image_length = query_image(GetCurrentProcess(), g_own_image);
+  if (g_own_image_length == 0) return 0;
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
   if (process == nullptr) return 0;
   wchar_t image[kImagePathCapacity];
-  DWORD length = kImagePathCapacity;
-  const BOOL named = QueryFullProcessImageNameW(process, 0, image, &length);
+  const DWORD length = query_image(process, image);
   CloseHandle(process);
-  if (!named) return 0;
+  if (length == 0) return 0;
   return CompareStringOrdinal(g_own_image, static_cast<int>(g_own_image_length), image,
                               static_cast<int>(length), TRUE) == CSTR_EQUAL;
 }

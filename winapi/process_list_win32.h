@@ -5,6 +5,19 @@
 
 #include <windows.h>
 #include <winternl.h>
+#include <stddef.h>
+
+// The fields read from each process record, where the system puts them on both builds.
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, CreateTime) == 0x20, "CreateTime at 0x20");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UserTime) == 0x28, "UserTime at 0x28");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, KernelTime) == 0x30, "KernelTime at 0x30");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) == 0x38, "ImageName at 0x38");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == (sizeof(void*) == 8 ? 0x50 : 0x44),
+              "UniqueProcessId where the system writes it");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) == (sizeof(void*) == 8 ? 0x58 : 0x48),
+              "InheritedFromUniqueProcessId where the system writes it");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, SessionId) == (sizeof(void*) == 8 ? 0x64 : 0x50),
+              "SessionId where the system writes it");
 
 // A buffer kept for the process's life, grown when the system says it is short.
 struct SystemProcessList {
