@@ -2,6 +2,8 @@
 // it runs must sit where only administrators can write: a folder of its own in Program Files.
 #include "control/registration.h"
 
+#include "shared/wide_text.h"
+
 namespace {
 
 const wchar_t kFolderName[] = L"\\Quellcore";
@@ -9,24 +11,15 @@ const wchar_t kFileName[] = L"\\quellcore.exe";
 const wchar_t kStagingSuffix[] = L".new";
 const wchar_t kAsideSuffix[] = L".old";
 
-uint32_t length_of(const wchar_t* text) {
-  uint32_t length = 0;
-  while (text[length] != L'\0') ++length;
-  return length;
-}
-
 // Writes the first `length` characters of `head` and then `tail`; -1 when they do not fit.
 int join(wchar_t* out, const wchar_t* head, uint32_t length, const wchar_t* tail) {
-  const uint32_t tail_length = length_of(tail);
-  if (length + tail_length + 1 > kExecutablePathCapacity) return -1;
-  for (uint32_t i = 0; i < length; ++i) out[i] = head[i];
-  for (uint32_t i = 0; i <= tail_length; ++i) out[length + i] = tail[i];
+  if (length + text_length(tail) + 1 > kExecutablePathCapacity) return -1;
+  copy_text(out, kExecutablePathCapacity, head, length);
+  copy_text(out + length, kExecutablePathCapacity - length, tail);
   return 0;
 }
 
 int is_letter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
-wchar_t fold_case(wchar_t c) { return c >= L'a' && c <= L'z' ? c - (L'a' - L'A') : c; }
 
 }  // namespace
 
@@ -35,7 +28,7 @@ int find_install_paths(const wchar_t* program_files, InstallPaths* out) {
   if (!is_letter(program_files[0]) || program_files[1] != L':' || program_files[2] != L'\\') {
     return -1;
   }
-  uint32_t length = length_of(program_files);
+  uint32_t length = text_length(program_files);
   for (uint32_t i = 0; i < length; ++i) {
     if (program_files[i] == L'"') return -1;  // would break the quoted command line
   }
@@ -43,20 +36,16 @@ int find_install_paths(const wchar_t* program_files, InstallPaths* out) {
   while (length > 2 && program_files[length - 1] == L'\\') --length;
   InstallPaths paths;
   if (join(paths.folder, program_files, length, kFolderName) != 0 ||
-      join(paths.target, paths.folder, length_of(paths.folder), kFileName) != 0 ||
-      join(paths.staging, paths.target, length_of(paths.target), kStagingSuffix) != 0 ||
-      join(paths.aside, paths.target, length_of(paths.target), kAsideSuffix) != 0) {
+      join(paths.target, paths.folder, text_length(paths.folder), kFileName) != 0 ||
+      join(paths.staging, paths.target, text_length(paths.target), kStagingSuffix) != 0 ||
+      join(paths.aside, paths.target, text_length(paths.target), kAsideSuffix) != 0) {
     return -1;
   }
   *out = paths;
   return 0;
 }
 
-bool same_path(const wchar_t* a, const wchar_t* b) {
-  uint32_t i = 0;
-  while (a[i] != L'\0' && fold_case(a[i]) == fold_case(b[i])) ++i;
-  return fold_case(a[i]) == fold_case(b[i]);
-}
+bool same_path(const wchar_t* a, const wchar_t* b) { return same_text_ignoring_case(a, b); }
 
 bool command_line_needs_quotes(const wchar_t* command_line, const wchar_t* path) {
   if (!same_path(command_line, path)) return false;

@@ -5,6 +5,7 @@
 #include "control/registration.h"
 #include "control/scm.h"
 #include "shared/service_facts.h"
+#include "shared/wide_text.h"
 
 namespace {
 
@@ -72,10 +73,8 @@ int scm_read_command_line(ScmHandle service, wchar_t* buffer, uint32_t capacity)
     return -1;
   }
   const wchar_t* path = answer.config.lpBinaryPathName;
-  uint32_t length = 0;
-  while (path[length] != L'\0') ++length;
-  if (length + 1 > capacity) return -1;
-  for (uint32_t i = 0; i <= length; ++i) buffer[i] = path[i];
+  if (text_length(path) + 1 > capacity) return -1;
+  copy_text(buffer, capacity, path);
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "control/registration.h"
 #include "control/scm.h"
 #include "shared/service_facts.h"
+#include "shared/wide_text.h"
 
 namespace {
 
@@ -106,19 +107,15 @@ int set_up_registration(ScmHandle manager) {
 }  // namespace
 
 int build_service_command_line(const wchar_t* path, wchar_t* out, uint32_t capacity) {
-  uint32_t length = 0;
+  const uint32_t length = text_length(path);
   bool has_space = false;
-  while (path[length] != L'\0') {
-    if (path[length] == L' ') has_space = true;
-    ++length;
-  }
+  for (uint32_t i = 0; i < length; ++i) has_space = has_space || path[i] == L' ';
   const uint32_t quotes = has_space ? 2 : 0;
   if (length == 0 || length + quotes + 1 > capacity) return -1;
   uint32_t at = 0;
   if (has_space) out[at++] = L'"';
-  for (uint32_t i = 0; i < length; ++i) out[at++] = path[i];
-  if (has_space) out[at++] = L'"';
-  out[at] = L'\0';
+  at += copy_text(out + at, capacity - at, path);
+  if (has_space) copy_text(out + at, capacity - at, L"\"");
   return 0;
 }
 

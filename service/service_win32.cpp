@@ -4,6 +4,7 @@
 
 #include "engine/engine.h"
 #include "service/service.h"
+#include "shared/wide_text.h"
 #include "winapi/dyn_calls_win32.h"
 
 namespace {
@@ -92,10 +93,9 @@ int run_service_dispatcher() {
   InitializeCriticalSection(&g_status_section);
   service_reset();
   engine_reset();
+  // The table takes a writable name.
   wchar_t name[sizeof(kServiceName) / sizeof(kServiceName[0])];
-  for (unsigned i = 0; i < sizeof(kServiceName) / sizeof(kServiceName[0]); ++i) {
-    name[i] = kServiceName[i];
-  }
+  copy_text(name, sizeof(name) / sizeof(name[0]), kServiceName);
   SERVICE_TABLE_ENTRYW table[] = {{name, service_main}, {nullptr, nullptr}};
   if (StartServiceCtrlDispatcherW(table)) return kDispatcherReturned;
   return GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT ? kDispatcherRefusedUserStart
