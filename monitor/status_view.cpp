@@ -26,7 +26,7 @@ StatusView make_view(const wchar_t* headline, const wchar_t* detail, int32_t but
 }  // namespace
 
 StatusView status_view(const ServiceView* service) {
-  const int32_t refused = service->may_act == kNo;
+  const int32_t refused = service->may_act ? 0 : 1;
   if (service->presence == kServiceNotInstalled) {
     return make_view(kNotInstalledText, refused ? kInstallNeedsApproval : nullptr, STATUS_BUTTON_INSTALL,
                      refused);

@@ -86,7 +86,7 @@ sleep 6.5  # two link polls
 # The buttons' work runs beside the window, which answers all the while.
 background_probe answering answers 8 20
 show_tab status
-click_button
+click_button now
 screenshot stopping  # the button says "Stopping…" while the stop runs
 probe wait-service $SERVICE_STOPPED 10 || fail "Stop Service did not stop the service"
 show_tab graph

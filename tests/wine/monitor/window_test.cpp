@@ -27,8 +27,6 @@ void show_help_file(HWND) { ++g_helps; }
 
 namespace {
 
-const int kYes = -1;
-const int kNo = 0;
 
 struct ChildRect {
   int x;
