@@ -30,9 +30,8 @@ void set_up_processes(size_t n) {
   }
 }
 
-void BM_SamplingPass(benchmark::State& state) {
-  const size_t n = static_cast<size_t>(state.range(0));
-  set_up_processes(n);
+// Passes over the processes set up, each after the busy ones used some time.
+void run_passes(benchmark::State& state, size_t n) {
   run_sampling_pass();  // enters every process
   for (auto _ : state) {
     g_fake.tick += kPassGapMs;
@@ -43,6 +42,12 @@ void BM_SamplingPass(benchmark::State& state) {
     memset(&g_engine.snapshot, 0, sizeof(g_engine.snapshot));
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
+}
+
+void BM_SamplingPass(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  set_up_processes(n);
+  run_passes(state, n);
 }
 BENCHMARK(BM_SamplingPass)->Arg(100)->Arg(500)->Arg(1023)->Unit(benchmark::kMicrosecond);
 
@@ -56,16 +61,8 @@ void BM_SamplingPassSparingAFamily(benchmark::State& state) {
   protect_process(g_fake.processes[0].pid, 1);
   protect_process(g_fake.processes[1].pid, 1);
   g_engine.protected_pids.processes[1].claim = SparedProcess{g_fake.processes[2].pid, 1};
-  run_sampling_pass();
-  for (auto _ : state) {
-    g_fake.tick += kPassGapMs;
-    for (size_t i = 0; i < n; ++i) g_fake.processes[i].kernel_time += busy_units(i);
-    benchmark::DoNotOptimize(run_sampling_pass());
-    g_engine.targets.target_count = 0;
-    memset(&g_engine.snapshot, 0, sizeof(g_engine.snapshot));
-  }
+  run_passes(state, n);
   state.counters["family"] = g_engine.families.family_size[1];
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
 }
 BENCHMARK(BM_SamplingPassSparingAFamily)->Arg(1023)->Unit(benchmark::kMicrosecond);
 
