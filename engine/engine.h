@@ -7,7 +7,9 @@
 #include "engine/platform.h"
 #include "shared/usage_snapshot.h"
 
-const int kUsageTableCapacity = 1023;
+// Room for every process of a terminal server with many sessions; the snapshot still
+// carries only the largest bars.
+const int kUsageTableCapacity = 8192;
 const int kTargetCapacity = 128;
 const int kProtectedCapacity = 64;  // one bit each in a pass's 64-bit mask
 // Entry 0 of the protected list is the service itself; monitors start here.
@@ -51,7 +53,7 @@ struct UsageHistogram {
   uint16_t target_counts[kHistogramBuckets];
 };
 
-static_assert(kUsageTableCapacity <= 0xFFFF, "histogram counters must not wrap");
+static_assert(kUsageTableCapacity < 0xFFFF, "histogram counters must not wrap");
 static_assert(kProtectedCapacity <= 64, "a pass marks the protected entries in 64 bits");
 
 struct ThrottleTargetList {
@@ -113,23 +115,31 @@ struct PassReport {
   int32_t spared_family;
 };
 
-// Room to find an entry by its process id: a power of two over twice the table, so the
-// probes stay short.
-const int kPidIndexCapacity = 2048;
+// Finds an entry by its process id in a few probes: a power of two over twice the table,
+// so a free place always ends a probe. Each pass builds it afresh from the table, and
+// every entry the pass adds goes in.
+const int kPidIndexBits = 14;
+const int kPidIndexCapacity = 1 << kPidIndexBits;
 static_assert(kPidIndexCapacity >= 2 * kUsageTableCapacity, "the pid index needs room to spare");
+
+struct PidIndex {
+  uint16_t places[kPidIndexCapacity];  // slot + 1 of the entry with that id, 0 for none
+  int32_t used;  // places taken since it was built
+};
 
 // Scratch of one pass: which monitor's claim spares each entry, found by following the
 // entries' parents once each.
 struct FamilyScratch {
-  int16_t index[kPidIndexCapacity];  // slot + 1 of the entry with that id, 0 for none
   int8_t spared_by[kUsageTableCapacity];  // monitor entry whose claim spares the slot, or a mark
-  int16_t path[kUsageTableCapacity];  // the walk up from one entry
+  uint16_t path[kUsageTableCapacity];  // the walk up from one entry
   int16_t family_size[kProtectedCapacity];  // per monitor entry, its claim's family, itself excluded
 };
 
 struct EngineState {
   ProcessUsageEntry table[kUsageTableCapacity];
   int32_t entry_count;
+  int32_t lowest_free;  // no slot below it is free: where a new process looks first
+  PidIndex pid_index;
   int32_t current_generation;
   uint32_t pass_tick;
   uint32_t previous_pass_tick;

@@ -1,6 +1,7 @@
 // Who is never held although above the limit: the system's own processes, and the
 // program in front of each monitor's user, with its family, while the monitor spares it.
 #include <algorithm>
+#include <map>
 #include <cwchar>
 #include <string>
 
@@ -274,6 +275,40 @@ TEST_F(SpareTest, TheProgramInFrontIsSparedWithEveryProcessItStartedInItsSession
   pass();
   EXPECT_EQ(held(), held_after);
   EXPECT_EQ(g_engine.report.spared_family, 1);
+}
+
+// A terminal server's worth: every process is measured, the busy one listed last is held,
+// and a family whose entries lie far past the first thousand slots is traced.
+TEST_F(SpareTest, EightThousandProcessesAreEachMeasuredHeldAndTracedAsAFew) {
+  const int kProcesses = 8000;
+  const size_t kRoot = 3000, kChild = 5000, kGrandchild = 7000;  // positions in the list
+  g_engine.threshold_percent = 50;
+  ASSERT_EQ(protect_monitor(20), 0);
+  for (uint32_t pid = 1000; g_fake.processes.size() + 1 < kProcesses; pid += 4) add(pid, false);
+  const uint32_t root = g_fake.processes[kRoot].pid, child = g_fake.processes[kChild].pid;
+  const uint32_t grandchild = g_fake.processes[kGrandchild].pid, last = 1000 + 4 * kProcesses;
+  process(child)->parent = root;
+  process(grandchild)->parent = child;
+  busy.push_back(grandchild);
+  add(last, true);
+  pass();
+  ASSERT_EQ(spare_program_in_front(root, 1, 20), 0);
+  for (int n = 0; n < 2; ++n) {
+    for (FakeProcess& p : g_fake.processes) p.kernel_time += 10 * kUnitsPerMs;  // 1 % each
+    pass();
+  }
+  std::map<uint32_t, int32_t> usage_of;
+  for (int32_t i = 0; i < g_engine.entry_count; ++i) usage_of[g_engine.table[i].pid] = g_engine.table[i].usage;
+  for (const FakeProcess& p : g_fake.processes) {
+    const bool is_busy = std::find(busy.begin(), busy.end(), p.pid) != busy.end();
+    ASSERT_EQ(usage_of.count(p.pid), 1u) << p.pid;
+    EXPECT_EQ(usage_of[p.pid], is_busy ? 91 : 1) << p.pid;
+  }
+  EXPECT_GT(entry_of(root) - g_engine.table, 1023);
+  EXPECT_EQ(held(), (std::vector<uint32_t>{50, 60, 70, 90, last}));
+  EXPECT_EQ(g_engine.report.spared_pid, root);
+  EXPECT_EQ(g_engine.report.spared_family, 2);
+  EXPECT_EQ(g_engine.snapshot.active_count, static_cast<uint32_t>(kBarsCapacity));
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ TEST_F(SelectionTest, ManyEntriesAtOneShareLoseNoBar) {
 }
 
 TEST_F(SelectionTest, MoreActiveEntriesThanBarsKeepTheLargestAndStayInTheRecord) {
-  std::vector<int> usages(kUsageTableCapacity, 10);
+  std::vector<int> usages(kBarsCapacity + 19, 10);
   for (int i = 0; i < 5; ++i) usages[i * 100] = 90;     // 5 targets
   for (int i = 0; i < 3; ++i) usages[i * 100 + 1] = 130;  // 3 without a bucket
   for (int i = 0; i < 20; ++i) usages[i * 40 + 2] = 3;  // the smallest, dropped
