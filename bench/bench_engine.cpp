@@ -59,8 +59,8 @@ void BM_SamplingPassSparingAFamily(benchmark::State& state) {
   set_up_processes(n);
   // The first two are the service and a monitor, which claims the chain's root.
   for (size_t i = 3; i < n; ++i) g_fake.processes[i].parent = g_fake.processes[i - 1].pid;
-  protect_process(g_fake.processes[0].pid, 1);
-  protect_process(g_fake.processes[1].pid, 1);
+  protect_process(g_fake.processes[0].pid, 1, 0);
+  protect_process(g_fake.processes[1].pid, 1, 1);
   g_engine.protected_pids.processes[1].claim = SparedProcess{g_fake.processes[2].pid, 1};
   run_passes(state, n);
   state.counters["family"] = g_engine.families.family_size[1];

@@ -12,6 +12,9 @@
 const int kUsageTableCapacity = 8192;
 const int kTargetCapacity = 128;
 const int kProtectedCapacity = 64;  // one bit each in a pass's 64-bit mask
+// One running window per session is the rule; a few more cover a window started while the
+// last one is still ending. No session takes more, so none can crowd the others out.
+const int32_t kMonitorEntriesPerSession = 4;
 // Entry 0 of the protected list is the service itself; monitors start here.
 const int32_t kFirstMonitorEntry = 1;
 const int kDefaultThresholdPercent = 50;
@@ -71,16 +74,16 @@ struct SparedProcess {
 struct ProtectedProcess {
   uint32_t pid;
   uint64_t creation_time;
+  uint32_t session_id;
   // A monitor's claim on the program in front of its user; it goes with the entry.
   SparedProcess claim;
 };
 
 // Entry 0 is the service's own process, which never claims; every later entry a real
-// monitor that announced itself and still runs.
+// monitor that announced itself and still runs, oldest first.
 struct ProtectedPidList {
   int32_t protected_count;
   ProtectedProcess processes[kProtectedCapacity];
-  int32_t next_replaced;  // the monitor entry a newcomer replaces once the list is full
 };
 
 // The threads one duty cycle suspended, each with a handle kept from its suspend to its
@@ -162,10 +165,12 @@ extern EngineState g_engine;
 // Puts every engine value back to its start state (threshold 50, one processor).
 void engine_reset();
 
-// Appends a process to the protected list (id 0 and processes already listed are
-// ignored); when full, the newest monitor replaces the oldest monitor entry, round-robin
-// over entries 1 to 63, and entry 0 (the service itself) never changes.
-void protect_process(uint32_t pid, uint64_t creation_time);
+// Appends a process to the protected list: the first is the service itself, every later
+// one a monitor. 0 when it stands in the list (already, or now); -1 for id 0 and for a
+// monitor refused: its session already holds kMonitorEntriesPerSession entries, or the list
+// is full and no session holds more than one, whose newest entry would make room. So no
+// session ever pushes out another session's only window, and entry 0 never changes.
+int protect_process(uint32_t pid, uint64_t creation_time, uint32_t session_id);
 // 1 when the process stands in the protected list, else 0. Id 0 is never protected.
 int is_protected_process(uint32_t pid, uint64_t creation_time);
 // Drops monitor entry `index` (1 and up); the later entries move down into its place.

@@ -33,11 +33,9 @@ int listed_processes(uint32_t pid, PlatformProcessInfo* first, uint32_t other_pi
   return found;
 }
 
-int listed_creation_time(uint32_t pid, uint64_t* creation_time) {
-  PlatformProcessInfo info, unused;
-  if (listed_processes(pid, &info, kNoProcess, &unused) != 0) return -1;
-  *creation_time = info.creation_time;
-  return 0;
+int listed_process(uint32_t pid, PlatformProcessInfo* out) {
+  PlatformProcessInfo unused;
+  return listed_processes(pid, out, kNoProcess, &unused);
 }
 
 // The monitor entry (1 and up) of a protected process with this id, or -1.
@@ -117,20 +115,18 @@ int any_claim() {
 }  // namespace
 
 int protect_own_process(uint32_t pid) {
-  uint64_t creation_time = 0;
-  if (pid == kNoProcess || listed_creation_time(pid, &creation_time) != 0) return -1;
-  protect_process(pid, creation_time);
-  return 0;
+  PlatformProcessInfo own;
+  if (pid == kNoProcess || listed_process(pid, &own) != 0) return -1;
+  return protect_process(pid, own.creation_time, own.session_id);
 }
 
 int protect_monitor(uint32_t pid) {
-  uint64_t creation_time = 0;
+  PlatformProcessInfo monitor;
   // The time first: should the id be reused before the image check, the entry names
   // the process that was checked, which no longer runs, and protects nobody.
-  if (pid == kNoProcess || listed_creation_time(pid, &creation_time) != 0) return -1;
+  if (pid == kNoProcess || listed_process(pid, &monitor) != 0) return -1;
   if (!platform_runs_own_image(pid)) return -1;
-  protect_process(pid, creation_time);
-  return 0;
+  return protect_process(pid, monitor.creation_time, monitor.session_id);
 }
 
 int spare_program_in_front(uint32_t pid, uint64_t creation_time, uint32_t claimant_pid) {

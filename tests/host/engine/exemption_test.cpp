@@ -120,18 +120,19 @@ TEST(SystemImageTest, OnlyFoldersTheSystemAloneWritesHoldItsOwnPrograms) {
   }
 }
 
-// 10 is the service; 20 a monitor in session 1 and 30 one in session 2. 40 is the shell
-// in session 1, which started the busy 50 and 60; 70 is busy in session 0 with the
-// services, 90 in session 2; 80 is calm. Every process was created at 1.
+// 10 is the service; 20 a monitor in session 1, 30 one in session 2 and 15 one in session
+// 0. 40 is the shell in session 1, which started the busy 50 and 60; 70 is busy in session
+// 0 with the services, 90 in session 2; 80 is calm. Every process was created at 1.
 class SpareTest : public ExemptionTest {
  protected:
   void SetUp() override {
     ExemptionTest::SetUp();
-    for (uint32_t pid : {10u, 20u, 30u, 40u}) add(pid, false);
+    for (uint32_t pid : {10u, 15u, 20u, 30u, 40u}) add(pid, false);
     for (uint32_t pid : {50u, 60u, 70u}) add(pid, true);
     add(80, false);
     add(90, true);
-    process(10)->own_image = process(20)->own_image = process(30)->own_image = true;
+    process(10)->own_image = process(15)->own_image = process(20)->own_image = process(30)->own_image = true;
+    process(15)->session = 0;
     process(30)->session = process(90)->session = 2;
     process(40)->process_class = kProcessSystem;
     process(50)->parent = process(60)->parent = 40;
@@ -179,6 +180,8 @@ TEST_F(SpareTest, TheProgramInFrontIsSparedOnlyWhileItsMonitorsClaimStands) {
       {"held again once the claim moves", true, {20, 50}, {20, 60}, 1, 0, kNothing, {50, 70, 90}, 60, {60, 0}},
       {"session 0 refused, the old claim dropped", true, {20, 50}, {20, 70}, 1, -1, kNothing, {50, 60, 70, 90}, 0,
        {0, 0}},
+      {"a monitor in session 0 spares nothing there", true, {}, {15, 70}, 1, -1, kNothing, {50, 60, 70, 90}, 0,
+       {0, 0, 0}},
       {"stale id: another creation time", true, {}, {20, 50}, 2, -1, kNothing, {50, 60, 70, 90}, 0, {0, 0}},
       {"not listed", true, {}, {20, 99}, 1, -1, kNothing, {50, 60, 70, 90}, 0, {0, 0}},
       {"the shell in front spares nothing", true, {}, {20, 40}, 1, -1, kNothing, {50, 60, 70, 90}, 0, {0, 0}},
@@ -205,6 +208,7 @@ TEST_F(SpareTest, TheProgramInFrontIsSparedOnlyWhileItsMonitorsClaimStands) {
     SCOPED_TRACE(c.name);
     SetUp();
     if (c.monitors) ASSERT_EQ(protect_monitor(20) + protect_monitor(30), 0);
+    if (c.claim.claimant == 15) ASSERT_EQ(protect_monitor(15), 0);
     pass();
     if (c.then == kMonitorIdReusedBefore) process(20)->creation_time = 2;
     if (c.earlier.pid != 0) ASSERT_EQ(spare_program_in_front(c.earlier.pid, 1, c.earlier.claimant), 0);

@@ -92,9 +92,9 @@ TEST_F(SelectionTest, TheReportNamesUpToThreeTargetsLargestShareFirst) {
 }
 
 TEST_F(SelectionTest, EveryProtectedIdIsPassedOverAndOnlyTheTargetsBarIsRed) {
-  protect_process(100, 0);  // the service
-  protect_process(101, 0);  // a monitor
-  protect_process(103, 0);  // a later monitor
+  protect_process(100, 0, 0);  // the service
+  protect_process(101, 0, 1);  // a monitor
+  protect_process(103, 0, 1);  // a later monitor
   select(1, 50, {90, 80, 60, 70});
   EXPECT_EQ(target_slots(), std::vector<int>{2});
   EXPECT_EQ(bars(), (std::vector<int>{90, 80, 70, 0x80 | 60}));
