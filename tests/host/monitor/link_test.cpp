@@ -419,6 +419,52 @@ TEST_F(LinkTest, AFailedServiceIsStartedAgainWithABackOff) {
   }
 }
 
+// Once the service has run again without failing, its next failure is met after the first
+// delay again, not after the longer ones that follow restarts which failed.
+TEST_F(LinkTest, TheRestartBackOffStartsAgainAfterARunWithoutFailures) {
+  ServiceView failed = view_of(kServiceInstalled, STOPPED);
+  failed.exit_code = 1067;
+  uint32_t failed_at = 0;
+  std::vector<uint32_t> restart_gaps;  // from the failure to the window's start
+  fake.views = {view_of(kServiceInstalled, RUNNING, 10)};
+  int starts_seen = 0;
+  fake.after_wait = [&](size_t) {
+    if (fake.starts > starts_seen) {  // started again: it runs, and fails 30 s later
+      starts_seen = fake.starts;
+      restart_gaps.push_back(fake.clock - failed_at);
+      fake.views = {view_of(kServiceInstalled, RUNNING, 10 + static_cast<uint32_t>(fake.starts))};
+      failed_at = fake.clock + 30000;
+    }
+    if (failed_at == 0 && fake.clock >= 9000) failed_at = fake.clock;  // the first failure
+    if (failed_at != 0 && fake.clock >= failed_at && fake.views[0].state == RUNNING) fake.views = {failed};
+    if (fake.clock >= 150000) g_monitor.stop_requested = -1;
+  };
+  run_monitor_link(&kFakePlatform);
+  ASSERT_GE(restart_gaps.size(), 3u);
+  for (uint32_t gap : restart_gaps) EXPECT_LE(gap, 10000 + 2 * kSnapshotPollMs);
+}
+
+// A new service process knows no monitor and no claim: the window tells it both again, the
+// program in front included, though that program has not changed.
+TEST_F(LinkTest, ANewServiceProcessIsToldTheProgramInFrontAgain) {
+  fake.processes[777] = {5, 1, L"front.exe"};
+  claim_program_in_front(777);
+  stop_after_polls(2, [this](size_t poll) {
+    if (poll != 1) return;
+    ASSERT_EQ(fake.region.foreground_pid, 777u);
+    // The first service took the announcement and the claim, and then a new one started.
+    fake.region.command_flags = 0;
+    fake.region.foreground_pid = 0;
+    fake.region.foreground_claimant = 0;
+    fake.views = {view_of(kServiceInstalled, RUNNING, 11)};
+  });
+  run_monitor_link(&kFakePlatform);
+  EXPECT_EQ(fake.region.command_flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED);
+  EXPECT_EQ(fake.region.foreground_pid, 777u);
+  EXPECT_EQ(fake.region.foreground_created_low, 5u);
+  EXPECT_EQ(fake.region.foreground_claimant, kPid);
+}
+
 // A button's action runs on the link thread, whether or not the region is open; the frame
 // says it is under way, and the page follows once it is over. A declined approval to
 // install sends the window to its Status page.
