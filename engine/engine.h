@@ -7,9 +7,14 @@
 #include "engine/platform.h"
 #include "shared/usage_snapshot.h"
 
-const int kUsageTableCapacity = 1023;
+// Room for every process of a terminal server with many sessions; the snapshot still
+// carries only the largest bars.
+const int kUsageTableCapacity = 8192;
 const int kTargetCapacity = 128;
 const int kProtectedCapacity = 64;  // one bit each in a pass's 64-bit mask
+// One running window per session is the rule; a few more cover a window started while the
+// last one is still ending. No session takes more, so none can crowd the others out.
+const int32_t kMonitorEntriesPerSession = 4;
 // Entry 0 of the protected list is the service itself; monitors start here.
 const int32_t kFirstMonitorEntry = 1;
 const int kDefaultThresholdPercent = 50;
@@ -51,7 +56,7 @@ struct UsageHistogram {
   uint16_t target_counts[kHistogramBuckets];
 };
 
-static_assert(kUsageTableCapacity <= 0xFFFF, "histogram counters must not wrap");
+static_assert(kUsageTableCapacity < 0xFFFF, "histogram counters must not wrap");
 static_assert(kProtectedCapacity <= 64, "a pass marks the protected entries in 64 bits");
 
 struct ThrottleTargetList {
@@ -69,16 +74,16 @@ struct SparedProcess {
 struct ProtectedProcess {
   uint32_t pid;
   uint64_t creation_time;
+  uint32_t session_id;
   // A monitor's claim on the program in front of its user; it goes with the entry.
   SparedProcess claim;
 };
 
 // Entry 0 is the service's own process, which never claims; every later entry a real
-// monitor that announced itself and still runs.
+// monitor that announced itself and still runs, oldest first.
 struct ProtectedPidList {
   int32_t protected_count;
   ProtectedProcess processes[kProtectedCapacity];
-  int32_t next_replaced;  // the monitor entry a newcomer replaces once the list is full
 };
 
 // The threads one duty cycle suspended, each with a handle kept from its suspend to its
@@ -113,23 +118,31 @@ struct PassReport {
   int32_t spared_family;
 };
 
-// Room to find an entry by its process id: a power of two over twice the table, so the
-// probes stay short.
-const int kPidIndexCapacity = 2048;
+// Finds an entry by its process id in a few probes: a power of two over twice the table,
+// so a free place always ends a probe. Each pass builds it afresh from the table, and
+// every entry the pass adds goes in.
+const int kPidIndexBits = 14;
+const int kPidIndexCapacity = 1 << kPidIndexBits;
 static_assert(kPidIndexCapacity >= 2 * kUsageTableCapacity, "the pid index needs room to spare");
+
+struct PidIndex {
+  uint16_t places[kPidIndexCapacity];  // slot + 1 of the entry with that id, 0 for none
+  int32_t used;  // places taken since it was built
+};
 
 // Scratch of one pass: which monitor's claim spares each entry, found by following the
 // entries' parents once each.
 struct FamilyScratch {
-  int16_t index[kPidIndexCapacity];  // slot + 1 of the entry with that id, 0 for none
   int8_t spared_by[kUsageTableCapacity];  // monitor entry whose claim spares the slot, or a mark
-  int16_t path[kUsageTableCapacity];  // the walk up from one entry
+  uint16_t path[kUsageTableCapacity];  // the walk up from one entry
   int16_t family_size[kProtectedCapacity];  // per monitor entry, its claim's family, itself excluded
 };
 
 struct EngineState {
   ProcessUsageEntry table[kUsageTableCapacity];
   int32_t entry_count;
+  int32_t lowest_free;  // no slot below it is free: where a new process looks first
+  PidIndex pid_index;
   int32_t current_generation;
   uint32_t pass_tick;
   uint32_t previous_pass_tick;
@@ -152,10 +165,12 @@ extern EngineState g_engine;
 // Puts every engine value back to its start state (threshold 50, one processor).
 void engine_reset();
 
-// Appends a process to the protected list (id 0 and processes already listed are
-// ignored); when full, the newest monitor replaces the oldest monitor entry, round-robin
-// over entries 1 to 63, and entry 0 (the service itself) never changes.
-void protect_process(uint32_t pid, uint64_t creation_time);
+// Appends a process to the protected list: the first is the service itself, every later
+// one a monitor. 0 when it stands in the list (already, or now); -1 for id 0 and for a
+// monitor refused: its session already holds kMonitorEntriesPerSession entries, or the list
+// is full and no session holds more than one, whose newest entry would make room. So no
+// session ever pushes out another session's only window, and entry 0 never changes.
+int protect_process(uint32_t pid, uint64_t creation_time, uint32_t session_id);
 // 1 when the process stands in the protected list, else 0. Id 0 is never protected.
 int is_protected_process(uint32_t pid, uint64_t creation_time);
 // Drops monitor entry `index` (1 and up); the later entries move down into its place.

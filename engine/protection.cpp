@@ -33,11 +33,9 @@ int listed_processes(uint32_t pid, PlatformProcessInfo* first, uint32_t other_pi
   return found;
 }
 
-int listed_creation_time(uint32_t pid, uint64_t* creation_time) {
-  PlatformProcessInfo info, unused;
-  if (listed_processes(pid, &info, kNoProcess, &unused) != 0) return -1;
-  *creation_time = info.creation_time;
-  return 0;
+int listed_process(uint32_t pid, PlatformProcessInfo* out) {
+  PlatformProcessInfo unused;
+  return listed_processes(pid, out, kNoProcess, &unused);
 }
 
 // The monitor entry (1 and up) of a protected process with this id, or -1.
@@ -58,11 +56,6 @@ const int8_t kFamilyNone = -1;
 const int8_t kFamilyVisiting = -2;  // on the walk under way: met again, the parents loop
 static_assert(kProtectedCapacity <= 127, "a monitor entry's index fits a family mark");
 
-const int kPidIndexBits = 11;
-static_assert(kPidIndexCapacity == 1 << kPidIndexBits, "the index's size is a power of two");
-const uint32_t kPidIndexMask = kPidIndexCapacity - 1;
-const uint32_t kGoldenRatio32 = 2654435761u;  // spreads neighbouring ids over the index
-
 int32_t entry_slots() {
   const int32_t count = g_engine.entry_count;
   if (count < 0) return 0;
@@ -73,24 +66,10 @@ int is_fresh(const ProcessUsageEntry* entry) {
   return entry->pid != kNoProcess && entry->generation == g_engine.current_generation;
 }
 
-// Windows gives ids in steps of four, so the low bits say nothing.
-uint32_t index_start(uint32_t pid) { return ((pid >> 2) * kGoldenRatio32) >> (32 - kPidIndexBits); }
-
-// The table holds each id once and fewer entries than half the index, so a free place
-// always ends the probe.
-void index_slot(int32_t slot) {
-  int16_t* index = g_engine.families.index;
-  uint32_t at = index_start(g_engine.table[slot].pid);
-  while (index[at] != 0) at = (at + 1) & kPidIndexMask;
-  index[at] = static_cast<int16_t>(slot + 1);
-}
-
-int32_t indexed_slot(uint32_t pid) {
-  const int16_t* index = g_engine.families.index;
-  for (uint32_t at = index_start(pid); index[at] != 0; at = (at + 1) & kPidIndexMask) {
-    if (g_engine.table[index[at] - 1].pid == pid) return index[at] - 1;
-  }
-  return kNoSlot;
+// The entry of a process this pass listed; the index also holds entries it has not seen.
+int32_t fresh_slot(uint32_t pid) {
+  const int32_t slot = indexed_slot(pid);
+  return slot != kNoSlot && is_fresh(&g_engine.table[slot]) ? slot : kNoSlot;
 }
 
 // The listed parent of an entry, or none. An id names the starter only while that
@@ -99,7 +78,7 @@ int32_t indexed_slot(uint32_t pid) {
 int32_t parent_slot(int32_t slot) {
   const ProcessUsageEntry* child = &g_engine.table[slot];
   if (child->parent_pid == kNoProcess || child->parent_pid == child->pid) return kNoSlot;
-  const int32_t found = indexed_slot(child->parent_pid);
+  const int32_t found = fresh_slot(child->parent_pid);
   if (found == kNoSlot) return kNoSlot;
   const ProcessUsageEntry* parent = &g_engine.table[found];
   if (parent->creation_time > child->creation_time || parent->session_id != child->session_id) return kNoSlot;
@@ -119,7 +98,7 @@ int8_t resolve_family(int32_t slot) {
       break;
     }
     families->spared_by[at] = kFamilyVisiting;
-    families->path[depth++] = static_cast<int16_t>(at);
+    families->path[depth++] = static_cast<uint16_t>(at);
   }
   for (int32_t i = 0; i < depth; ++i) families->spared_by[families->path[i]] = found;
   return found;
@@ -136,20 +115,18 @@ int any_claim() {
 }  // namespace
 
 int protect_own_process(uint32_t pid) {
-  uint64_t creation_time = 0;
-  if (pid == kNoProcess || listed_creation_time(pid, &creation_time) != 0) return -1;
-  protect_process(pid, creation_time);
-  return 0;
+  PlatformProcessInfo own;
+  if (pid == kNoProcess || listed_process(pid, &own) != 0) return -1;
+  return protect_process(pid, own.creation_time, own.session_id);
 }
 
 int protect_monitor(uint32_t pid) {
-  uint64_t creation_time = 0;
+  PlatformProcessInfo monitor;
   // The time first: should the id be reused before the image check, the entry names
   // the process that was checked, which no longer runs, and protects nobody.
-  if (pid == kNoProcess || listed_creation_time(pid, &creation_time) != 0) return -1;
+  if (pid == kNoProcess || listed_process(pid, &monitor) != 0) return -1;
   if (!platform_runs_own_image(pid)) return -1;
-  protect_process(pid, creation_time);
-  return 0;
+  return protect_process(pid, monitor.creation_time, monitor.session_id);
 }
 
 int spare_program_in_front(uint32_t pid, uint64_t creation_time, uint32_t claimant_pid) {
@@ -180,17 +157,13 @@ void mark_spared_families() {
   memset(families->spared_by, 0, sizeof(families->spared_by));
   memset(families->family_size, 0, sizeof(families->family_size));
   if (!any_claim()) return;
-  memset(families->index, 0, sizeof(families->index));
   const int32_t slots = entry_slots();
-  for (int32_t j = 0; j < slots; ++j) {
-    if (is_fresh(&g_engine.table[j])) index_slot(j);
-  }
   // In entry order, so when two monitors claim one process the first keeps it.
   const ProtectedPidList* list = &g_engine.protected_pids;
   for (int32_t i = kFirstMonitorEntry; i < list->protected_count && i < kProtectedCapacity; ++i) {
     const SparedProcess* claim = &list->processes[i].claim;
     if (claim->pid == kNoProcess) continue;
-    const int32_t slot = indexed_slot(claim->pid);
+    const int32_t slot = fresh_slot(claim->pid);
     if (slot == kNoSlot || g_engine.table[slot].creation_time != claim->creation_time) continue;
     if (families->spared_by[slot] == kFamilyUnknown) families->spared_by[slot] = static_cast<int8_t>(i);
   }

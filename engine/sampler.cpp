@@ -133,6 +133,41 @@ int32_t used_entry_count() {
   return count > kUsageTableCapacity ? kUsageTableCapacity : count;
 }
 
+const uint32_t kPidIndexMask = kPidIndexCapacity - 1;
+const uint32_t kGoldenRatio32 = 2654435761u;  // spreads neighbouring ids over the index
+static_assert(kPidIndexCapacity == 1 << kPidIndexBits, "the index's size is a power of two");
+static_assert(kUsageTableCapacity < 0xFFFF, "slot + 1 fits an index place");
+
+// Windows gives ids in steps of four, so the low bits say nothing.
+uint32_t index_start(uint32_t pid) { return ((pid >> 2) * kGoldenRatio32) >> (32 - kPidIndexBits); }
+
+void place_in_index(int32_t slot) {
+  PidIndex* index = &g_engine.pid_index;
+  uint32_t at = index_start(g_engine.table[slot].pid);
+  while (index->places[at] != 0) at = (at + 1) & kPidIndexMask;
+  index->places[at] = static_cast<uint16_t>(slot + 1);
+  ++index->used;
+}
+
+// Places of freed entries stay until the next build. Past half full the index is built
+// again, with this entry in it, so that a free place still ends every probe.
+void index_new_entry(int32_t slot) {
+  if (g_engine.pid_index.used >= kPidIndexCapacity / 2) {
+    build_pid_index();
+  } else {
+    place_in_index(slot);
+  }
+}
+
+// The lowest free slot below entry_count, or entry_count. Within a pass slots are only
+// taken, never freed, so the search goes on from where the last one ended.
+int32_t lowest_free_slot(int32_t count) {
+  int32_t slot = g_engine.lowest_free < 0 ? 0 : g_engine.lowest_free;
+  while (slot < count && g_engine.table[slot].pid != kNoProcess) ++slot;
+  g_engine.lowest_free = slot;
+  return slot < count ? slot : count;
+}
+
 // Counting sort, largest first; within a share the targets' bars come first and carry
 // HOG_FLAG, so the red bars are exactly the targets'. Entries without a bucket keep the
 // front positions at 0; past the record's capacity the smallest shares are dropped.
@@ -189,34 +224,49 @@ uint64_t sum_process_times(PlatformTime kernel, PlatformTime user) {
   return combine_halves(kernel) + combine_halves(user);
 }
 
+void build_pid_index() {
+  PidIndex* index = &g_engine.pid_index;
+  memset(index, 0, sizeof(*index));
+  const int32_t count = used_entry_count();
+  for (int32_t j = 0; j < count; ++j) {
+    if (g_engine.table[j].pid != kNoProcess) place_in_index(j);
+  }
+}
+
+int32_t indexed_slot(uint32_t pid) {
+  const PidIndex* index = &g_engine.pid_index;
+  if (pid == kNoProcess) return kNoSlot;
+  for (uint32_t at = index_start(pid); index->places[at] != 0; at = (at + 1) & kPidIndexMask) {
+    const int32_t slot = index->places[at] - 1;
+    if (g_engine.table[slot].pid == pid) return slot;
+  }
+  return kNoSlot;
+}
+
 int find_or_add_process(uint32_t pid, uint64_t creation_time, uint64_t cpu_time) {
   if (pid == kNoProcess) return kNoSlot;
-  int free_slot = kNoSlot;
-  const int32_t count = used_entry_count();
-  // Downwards, so that without a match the last free slot seen is the lowest one.
-  for (int32_t i = count - 1; i >= 0; --i) {
-    ProcessUsageEntry* entry = &g_engine.table[i];
-    if (entry->pid == pid) {
-      if (creation_time == entry->creation_time && cpu_time >= entry->cpu_time) {
-        entry->prev_cpu_time = entry->cpu_time;
-        entry->cpu_time = cpu_time;
-        entry->generation = g_engine.current_generation;
-      } else {
-        // The id now names another process: a fresh entry, whatever its time.
-        start_entry(entry, pid, creation_time, cpu_time);
-      }
-      return i;
+  const int32_t found = indexed_slot(pid);
+  if (found != kNoSlot) {
+    ProcessUsageEntry* entry = &g_engine.table[found];
+    if (creation_time == entry->creation_time && cpu_time >= entry->cpu_time) {
+      entry->prev_cpu_time = entry->cpu_time;
+      entry->cpu_time = cpu_time;
+      entry->generation = g_engine.current_generation;
+    } else {
+      // The id now names another process: a fresh entry, whatever its time.
+      start_entry(entry, pid, creation_time, cpu_time);
     }
-    if (entry->pid == kNoProcess) free_slot = i;
+    return found;
   }
-  if (free_slot != kNoSlot) {
-    start_entry(&g_engine.table[free_slot], pid, creation_time, cpu_time);
-    return free_slot;
+  const int32_t count = used_entry_count();
+  const int32_t slot = lowest_free_slot(count);
+  if (slot == count) {
+    if (count >= kUsageTableCapacity) return kNoSlot;
+    g_engine.entry_count = count + 1;
   }
-  if (count >= kUsageTableCapacity) return kNoSlot;
-  start_entry(&g_engine.table[count], pid, creation_time, cpu_time);
-  g_engine.entry_count = count + 1;
-  return count;
+  start_entry(&g_engine.table[slot], pid, creation_time, cpu_time);
+  index_new_entry(slot);
+  return slot;
 }
 
 void run_selection_phase() {
@@ -239,6 +289,7 @@ void run_selection_phase() {
     ProcessUsageEntry* entry = &e->table[j];
     if (entry->generation != e->current_generation) {
       entry->pid = kNoProcess;
+      if (j < e->lowest_free) e->lowest_free = j;
       if (j == last) {
         --e->entry_count;
         --last;
@@ -291,6 +342,8 @@ int run_sampling_pass() {
     return -1;
   }
   g_engine.pass_tick = platform_tick_count();
+  // Every entry left holds a process the last pass saw; the ones this pass adds join it.
+  build_pid_index();
   uint64_t protected_seen = 0;
   uint64_t claims_seen = 0;
   do {

@@ -9,6 +9,12 @@
 // snapshot and the target list from the usages, flips the generation.
 void run_selection_phase();
 
+// Builds the pid index afresh from the table's entries.
+void build_pid_index();
+// The slot of the entry with this id, or -1: found through the pid index, which holds
+// every entry the pass has seen or added so far, and entries it may still free.
+int32_t indexed_slot(uint32_t pid);
+
 // Kernel plus user time as one 64-bit count, carrying from the low halves.
 uint64_t sum_process_times(PlatformTime kernel, PlatformTime user);
 

@@ -19,6 +19,7 @@ struct LinkRun {
   int announced;
   uint32_t announced_to;  // the service process that heard the announcement
   ForegroundClaim claimed;  // what the service was last told of the program in front
+  uint32_t taken_sequence;  // the count of the last snapshot taken
   int disconnected;  // the window's session, at the last look
   // A service that stopped with an error is started again, later each time.
   int32_t restarts;      // in a row, since it last ran
@@ -199,21 +200,13 @@ void poll() {
     send_claim(0);
   }
   UsageSnapshot taken;
-  taken.flags = 0;
   ServiceReport report = {};
-  if (take_snapshot(&g_run.link, &taken, &report) != 0) {
-    // The copy carries the ready bit only when take_snapshot really copied. One column
-    // per take, an empty one when the flags word held only stray bits.
-    const int ready = (taken.flags & SNAPSHOT_READY) != 0;
-    HeldColumn column;
-    memset(&column, 0, sizeof(column));
-    if (ready) {
-      g_run.frame.snapshot = taken;
-      g_run.frame.report = report;
-      column = held_column_of(&report);
-    }
+  if (take_snapshot(&g_run.link, &g_run.taken_sequence, &taken, &report) != 0) {
+    g_run.frame.snapshot = taken;
+    g_run.frame.report = report;
+    const HeldColumn column = held_column_of(&report);
     g_run.platform->take_process_list();
-    record_held_column(&g_run.frame.held, &column, ready ? report.spared_pid : 0, name_from_list);
+    record_held_column(&g_run.frame.held, &column, report.spared_pid, name_from_list);
     ++g_run.frame.columns;
     changed = 1;
   }

@@ -117,9 +117,11 @@ int send_threshold(SharedLink* link, int32_t threshold);
 // process id; 0 when written, -1 as above.
 int send_foreground(SharedLink* link, const ForegroundClaim* claim, uint32_t claimant_pid);
 // Takes the newest snapshot into *out, and the service's report into *report when given,
-// when SNAPSHOT_READY is set, and clears the flags word. Returns 1 when the flags word was
-// non-zero (the graph has to be told), else 0, also when the mutex was not had.
-int take_snapshot(SharedLink* link, UsageSnapshot* out, ServiceReport* report = nullptr);
+// when its sequence count is not 0 and differs from *last_taken, this reader's count of its
+// own last take (0 before the first), which then follows. Writes nothing into the region,
+// so every window sees every snapshot whatever the others do. 1 when it took one; else 0,
+// also when the mutex was not had, and nothing is written.
+int take_snapshot(SharedLink* link, uint32_t* last_taken, UsageSnapshot* out, ServiceReport* report = nullptr);
 
 // --- service side ---
 // Creates (or takes over by name) the region, its view and both mutexes. Whatever
@@ -127,7 +129,7 @@ int take_snapshot(SharedLink* link, UsageSnapshot* out, ServiceReport* report = 
 // 0 when all four exist, else -1. Handles stay open for the life of the process.
 int create_shared_link(SharedLink* link);
 // Copies the snapshot over the region's snapshot area with the report beside it, then
-// sets SNAPSHOT_READY, under the snapshot mutex. Does nothing without a view and a
+// numbers it one past the region's count and sets SNAPSHOT_READY, under the snapshot mutex. Does nothing without a view and a
 // snapshot mutex, or when the mutex was not had.
 void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot, const ServiceReport* report = nullptr);
 

@@ -29,10 +29,15 @@ void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot, const Ser
   if (!has_snapshot_area(link) || snapshot == nullptr) return;
   volatile SharedControlBlock* block = shared_view(link);
   if (link_lock(link->snapshot_mutex) != 0) return;
+  // Counted on from the region's own count, so a service started again over a region that
+  // a window kept open never repeats the count of the window's last take.
+  uint32_t sequence = block->snapshot.sequence + 1;
+  if (sequence == 0) sequence = 1;  // 0 means nothing published
   copy_bytes(&block->snapshot, snapshot, sizeof(UsageSnapshot));
   const ServiceReport none = {};
   copy_bytes(&block->report, report != nullptr ? report : &none, sizeof(ServiceReport));
-  // After the copy, so the copied flags word cannot wipe the ready bit.
+  // After the copy, so the copied fields cannot wipe the count or the ready bit.
+  block->snapshot.sequence = sequence;
   block->snapshot.flags = block->snapshot.flags | SNAPSHOT_READY;
   link_unlock(link->snapshot_mutex);
 }
@@ -98,18 +103,17 @@ int send_foreground(SharedLink* link, const ForegroundClaim* claim, uint32_t cla
   return 0;
 }
 
-int take_snapshot(SharedLink* link, UsageSnapshot* out, ServiceReport* report) {
-  if (!has_snapshot_area(link) || out == nullptr) return 0;
+int take_snapshot(SharedLink* link, uint32_t* last_taken, UsageSnapshot* out, ServiceReport* report) {
+  if (!has_snapshot_area(link) || last_taken == nullptr || out == nullptr) return 0;
   volatile SharedControlBlock* block = shared_view(link);
   if (link_lock(link->snapshot_mutex) != 0) return 0;
-  const uint32_t flags = block->snapshot.flags;
-  if (flags != 0) {
-    if (flags & SNAPSHOT_READY) {
-      copy_bytes(out, &block->snapshot, sizeof(UsageSnapshot));
-      if (report != nullptr) copy_bytes(report, &block->report, sizeof(ServiceReport));
-    }
-    block->snapshot.flags = 0;
+  const uint32_t sequence = block->snapshot.sequence;
+  const int fresh = sequence != 0 && sequence != *last_taken;
+  if (fresh) {
+    copy_bytes(out, &block->snapshot, sizeof(UsageSnapshot));
+    if (report != nullptr) copy_bytes(report, &block->report, sizeof(ServiceReport));
   }
   link_unlock(link->snapshot_mutex);
-  return flags != 0 ? 1 : 0;
+  if (fresh) *last_taken = sequence;
+  return fresh;
 }

@@ -4,7 +4,7 @@
 //
 // Input: byte 0 picks the side (bit 0: 0 service, 1 monitor); for the service, bits 1-7
 // say how many real monitors announced themselves before, so the protected list can start
-// anywhere from nearly empty to full and wrapping. Every further 1088 bytes are what the
+// anywhere from nearly empty to full, sessions at their cap included. Every further 1088 bytes are what the
 // region holds at one cycle; a shorter tail overwrites only the region's first bytes, the
 // rest keeping what the previous cycle left there.
 #include <stdio.h>
@@ -55,14 +55,16 @@ namespace {
 
 const uint32_t kServicePid = 8;
 const uint32_t kFirstMonitorPid = 1000;
-// More real monitors than the protected list has places, so it can fill and wrap.
+// More real monitors than the protected list has places, over more sessions than it has
+// room for at their cap, so it can fill.
 const uint32_t kMonitorCount = kProtectedCapacity + 6;
+const uint32_t kMonitorSessions = 20;
 const uint32_t kBusyProgramPid = 3000;  // runs another image
 const uint32_t kOtherSessionPid = 3001;  // another user's program, in session 2
 const uint32_t kShellPid = 3002;  // the system's own, in session 1
 const uint32_t kUncheckablePid = 3003;  // cannot be opened to tell who it is
 const uint32_t kSessionZeroPid = 2000;  // a service of the system's, in session 0
-const uint32_t kOtherSession = 2;  // every second monitor runs there
+const uint32_t kOtherSession = 2;  // monitors 1, 21, 41 and 61 run there
 
 SharedControlBlock g_region;
 int g_snapshot_mutex;
@@ -84,7 +86,7 @@ void script_processes() {
   for (uint32_t i = 0; i < kMonitorCount; ++i) {
     FakeProcess monitor = {kFirstMonitorPid + i, 0, 0};
     monitor.own_image = true;
-    if (i % 2 == 1) monitor.session = kOtherSession;
+    monitor.session = 1 + i % kMonitorSessions;
     g_fake.processes.push_back(monitor);
   }
   FakeProcess busy = {kBusyProgramPid, 0, 0};
@@ -154,9 +156,15 @@ void check_service_state() {
   REQUIRE(g_engine.threshold_percent >= 1 && g_engine.threshold_percent <= 100);
   const ProtectedPidList* list = &g_engine.protected_pids;
   REQUIRE(list->protected_count >= 1 && list->protected_count <= kProtectedCapacity);
-  REQUIRE(list->next_replaced >= 1 && list->next_replaced < kProtectedCapacity);
   REQUIRE(list->processes[0].pid == kServicePid);
   for (int32_t i = 0; i < list->protected_count; ++i) REQUIRE(is_listed_own_image(&list->processes[i]));
+  // No session holds more than its few entries, each under the session it runs in.
+  for (int32_t i = 1; i < list->protected_count; ++i) {
+    int32_t same = 0;
+    for (int32_t j = 1; j < list->protected_count; ++j) same += list->processes[j].session_id == list->processes[i].session_id;
+    REQUIRE(same <= kMonitorEntriesPerSession);
+    REQUIRE(listed(list->processes[i].pid)->session == list->processes[i].session_id);
+  }
   REQUIRE(g_fake.open_handles == 0);
 }
 
@@ -166,7 +174,7 @@ void fuzz_service(int earlier_monitors) {
   REQUIRE(protect_own_process(kServicePid) == 0);
   for (int i = 0; i < earlier_monitors; ++i) {
     const uint32_t pid = kFirstMonitorPid + i % kMonitorCount;
-    protect_process(pid, creation_time_of(pid));  // as their accepted announcements did
+    protect_monitor(pid);  // as their accepted announcements did
   }
   SharedLink link = region_link();
   while (write_next_region() == 0) {

@@ -11,7 +11,7 @@ TEST_F(EngineStateTest, ResetRestoresTheStartState) {
   g_engine.threshold_percent = 77;
   g_engine.logical_cpu_count = 8;
   g_engine.snapshot.bars[3] = 5;
-  protect_process(4, 1);
+  protect_process(4, 1, 0);
   engine_reset();
   EXPECT_EQ(g_engine.entry_count, 0);
   EXPECT_EQ(g_engine.current_generation, 0);
@@ -22,7 +22,7 @@ TEST_F(EngineStateTest, ResetRestoresTheStartState) {
 }
 
 TEST_F(EngineStateTest, ProtectedListAppendsAndIgnoresIdZeroAndRepeats) {
-  for (uint32_t pid : {500u, 0u, 600u, 600u, 700u}) protect_process(pid, 1);
+  for (uint32_t pid : {500u, 0u, 600u, 600u, 700u}) protect_process(pid, 1, 1);
   EXPECT_EQ(g_engine.protected_pids.protected_count, 3);
   const struct {
     uint32_t pid;
@@ -32,24 +32,45 @@ TEST_F(EngineStateTest, ProtectedListAppendsAndIgnoresIdZeroAndRepeats) {
   EXPECT_EQ(is_protected_process(600, 2), 0);  // the id, but another process
 }
 
-TEST_F(EngineStateTest, FullListReplacesTheOldestMonitorAndKeepsTheService) {
-  for (uint32_t i = 0; i < kProtectedCapacity; ++i) protect_process(1000 + i, 1);  // 1000 = service
+// 1000 is the service; 2000 a user's window in session 2; from 3000 on, 64 copies of the
+// installed program that another user started in session 1, each announced as a monitor.
+TEST_F(EngineStateTest, ASessionHoldsAFewEntriesAndNeverPushesOutAnotherSessionsWindow) {
+  for (const bool window_first : {true, false}) {
+    SCOPED_TRACE(window_first ? "the window announced first" : "the window announced last");
+    engine_reset();
+    fake_reset();
+    g_fake.processes = {{1000, 1, 0}, {2000, 1, 0}};
+    for (uint32_t i = 0; i < 64; ++i) g_fake.processes.push_back({3000 + 4 * i, 1, 0});
+    for (FakeProcess& p : g_fake.processes) p.own_image = true;
+    process(1000)->session = 0;
+    process(2000)->session = 2;
+    ASSERT_EQ(protect_own_process(1000), 0);
+    if (window_first) EXPECT_EQ(protect_monitor(2000), 0);
+    int accepted = 0;
+    for (uint32_t i = 0; i < 64; ++i) accepted += protect_monitor(3000 + 4 * i) == 0;
+    if (!window_first) EXPECT_EQ(protect_monitor(2000), 0);
+    EXPECT_EQ(accepted, kMonitorEntriesPerSession);
+    EXPECT_EQ(is_protected_process(3000, 1), 1);  // the session's first ones stay
+    pass_at(1000);
+    EXPECT_EQ(is_protected_process(2000, 1), 1);
+    EXPECT_EQ(g_engine.protected_pids.processes[0].pid, 1000u);
+  }
+}
+
+// A full list takes a newcomer only in the place of a session's later window.
+TEST_F(EngineStateTest, AFullListMakesRoomOnlyFromASessionsExtraWindows) {
+  protect_process(1000, 1, 0);  // the service
+  for (uint32_t s = 1; s < kProtectedCapacity - 1; ++s) protect_process(1000 + s, 1, s);
+  EXPECT_EQ(protect_process(5000, 1, 1), 0);  // session 1's second window fills the list
   ASSERT_EQ(g_engine.protected_pids.protected_count, kProtectedCapacity);
-  protect_process(5000, 1);
-  protect_process(5001, 1);
-  const ProtectedProcess* entries = g_engine.protected_pids.processes;
-  EXPECT_EQ(entries[1].pid, 5000u);
-  EXPECT_EQ(entries[2].pid, 5001u);
-  EXPECT_EQ(is_protected_process(1001, 1), 0);
-  EXPECT_EQ(is_protected_process(1003, 1), 1);
-  // A full round over entries 1..63 comes back to entry 1, never to entry 0.
-  for (uint32_t i = 0; i < kProtectedCapacity - 1; ++i) protect_process(6000 + i, 1);
-  EXPECT_EQ(entries[0].pid, 1000u);
-  EXPECT_EQ(entries[3].pid, 6000u);
-  EXPECT_EQ(entries[63].pid, 6060u);
-  EXPECT_EQ(entries[1].pid, 6061u);
+  EXPECT_EQ(protect_process(6000, 1, 100), 0);
+  EXPECT_EQ(is_protected_process(5000, 1), 0);
+  EXPECT_EQ(is_protected_process(1001, 1), 1);
+  EXPECT_EQ(protect_process(6001, 1, 101), -1);  // every session holds one window now
+  EXPECT_EQ(is_protected_process(6000, 1), 1);
+  EXPECT_EQ(protect_process(6000, 1, 100), 0);  // announced again: still there, no second entry
   EXPECT_EQ(g_engine.protected_pids.protected_count, kProtectedCapacity);
-  EXPECT_EQ(is_protected_process(1000, 1), 1);
+  EXPECT_EQ(g_engine.protected_pids.processes[0].pid, 1000u);
 }
 
 TEST_F(EngineStateTest, OnlyARealMonitorIsProtectedAndOnlyWhileItRuns) {
@@ -61,7 +82,7 @@ TEST_F(EngineStateTest, OnlyARealMonitorIsProtectedAndOnlyWhileItRuns) {
   EXPECT_EQ(protect_monitor(30), -1);  // forged
   EXPECT_EQ(protect_monitor(99), -1);  // no such process
   EXPECT_EQ(protect_monitor(20), 0);
-  protect_process(40, 1);  // a monitor that is about to end
+  protect_process(40, 1, 1);  // a monitor that is about to end
   EXPECT_EQ(g_engine.protected_pids.protected_count, 3);
   EXPECT_EQ(g_engine.protected_pids.processes[1].creation_time, 7u);
   EXPECT_EQ(is_protected_process(30, 1), 0);

@@ -1,6 +1,7 @@
 // Who is never held although above the limit: the system's own processes, and the
 // program in front of each monitor's user, with its family, while the monitor spares it.
 #include <algorithm>
+#include <map>
 #include <cwchar>
 #include <string>
 
@@ -119,18 +120,19 @@ TEST(SystemImageTest, OnlyFoldersTheSystemAloneWritesHoldItsOwnPrograms) {
   }
 }
 
-// 10 is the service; 20 a monitor in session 1 and 30 one in session 2. 40 is the shell
-// in session 1, which started the busy 50 and 60; 70 is busy in session 0 with the
-// services, 90 in session 2; 80 is calm. Every process was created at 1.
+// 10 is the service; 20 a monitor in session 1, 30 one in session 2 and 15 one in session
+// 0. 40 is the shell in session 1, which started the busy 50 and 60; 70 is busy in session
+// 0 with the services, 90 in session 2; 80 is calm. Every process was created at 1.
 class SpareTest : public ExemptionTest {
  protected:
   void SetUp() override {
     ExemptionTest::SetUp();
-    for (uint32_t pid : {10u, 20u, 30u, 40u}) add(pid, false);
+    for (uint32_t pid : {10u, 15u, 20u, 30u, 40u}) add(pid, false);
     for (uint32_t pid : {50u, 60u, 70u}) add(pid, true);
     add(80, false);
     add(90, true);
-    process(10)->own_image = process(20)->own_image = process(30)->own_image = true;
+    process(10)->own_image = process(15)->own_image = process(20)->own_image = process(30)->own_image = true;
+    process(15)->session = 0;
     process(30)->session = process(90)->session = 2;
     process(40)->process_class = kProcessSystem;
     process(50)->parent = process(60)->parent = 40;
@@ -178,6 +180,8 @@ TEST_F(SpareTest, TheProgramInFrontIsSparedOnlyWhileItsMonitorsClaimStands) {
       {"held again once the claim moves", true, {20, 50}, {20, 60}, 1, 0, kNothing, {50, 70, 90}, 60, {60, 0}},
       {"session 0 refused, the old claim dropped", true, {20, 50}, {20, 70}, 1, -1, kNothing, {50, 60, 70, 90}, 0,
        {0, 0}},
+      {"a monitor in session 0 spares nothing there", true, {}, {15, 70}, 1, -1, kNothing, {50, 60, 70, 90}, 0,
+       {0, 0, 0}},
       {"stale id: another creation time", true, {}, {20, 50}, 2, -1, kNothing, {50, 60, 70, 90}, 0, {0, 0}},
       {"not listed", true, {}, {20, 99}, 1, -1, kNothing, {50, 60, 70, 90}, 0, {0, 0}},
       {"the shell in front spares nothing", true, {}, {20, 40}, 1, -1, kNothing, {50, 60, 70, 90}, 0, {0, 0}},
@@ -204,6 +208,7 @@ TEST_F(SpareTest, TheProgramInFrontIsSparedOnlyWhileItsMonitorsClaimStands) {
     SCOPED_TRACE(c.name);
     SetUp();
     if (c.monitors) ASSERT_EQ(protect_monitor(20) + protect_monitor(30), 0);
+    if (c.claim.claimant == 15) ASSERT_EQ(protect_monitor(15), 0);
     pass();
     if (c.then == kMonitorIdReusedBefore) process(20)->creation_time = 2;
     if (c.earlier.pid != 0) ASSERT_EQ(spare_program_in_front(c.earlier.pid, 1, c.earlier.claimant), 0);
@@ -274,6 +279,40 @@ TEST_F(SpareTest, TheProgramInFrontIsSparedWithEveryProcessItStartedInItsSession
   pass();
   EXPECT_EQ(held(), held_after);
   EXPECT_EQ(g_engine.report.spared_family, 1);
+}
+
+// A terminal server's worth: every process is measured, the busy one listed last is held,
+// and a family whose entries lie far past the first thousand slots is traced.
+TEST_F(SpareTest, EightThousandProcessesAreEachMeasuredHeldAndTracedAsAFew) {
+  const int kProcesses = 8000;
+  const size_t kRoot = 3000, kChild = 5000, kGrandchild = 7000;  // positions in the list
+  g_engine.threshold_percent = 50;
+  ASSERT_EQ(protect_monitor(20), 0);
+  for (uint32_t pid = 1000; g_fake.processes.size() + 1 < kProcesses; pid += 4) add(pid, false);
+  const uint32_t root = g_fake.processes[kRoot].pid, child = g_fake.processes[kChild].pid;
+  const uint32_t grandchild = g_fake.processes[kGrandchild].pid, last = 1000 + 4 * kProcesses;
+  process(child)->parent = root;
+  process(grandchild)->parent = child;
+  busy.push_back(grandchild);
+  add(last, true);
+  pass();
+  ASSERT_EQ(spare_program_in_front(root, 1, 20), 0);
+  for (int n = 0; n < 2; ++n) {
+    for (FakeProcess& p : g_fake.processes) p.kernel_time += 10 * kUnitsPerMs;  // 1 % each
+    pass();
+  }
+  std::map<uint32_t, int32_t> usage_of;
+  for (int32_t i = 0; i < g_engine.entry_count; ++i) usage_of[g_engine.table[i].pid] = g_engine.table[i].usage;
+  for (const FakeProcess& p : g_fake.processes) {
+    const bool is_busy = std::find(busy.begin(), busy.end(), p.pid) != busy.end();
+    ASSERT_EQ(usage_of.count(p.pid), 1u) << p.pid;
+    EXPECT_EQ(usage_of[p.pid], is_busy ? 91 : 1) << p.pid;
+  }
+  EXPECT_GT(entry_of(root) - g_engine.table, 1023);
+  EXPECT_EQ(held(), (std::vector<uint32_t>{50, 60, 70, 90, last}));
+  EXPECT_EQ(g_engine.report.spared_pid, root);
+  EXPECT_EQ(g_engine.report.spared_family, 2);
+  EXPECT_EQ(g_engine.snapshot.active_count, static_cast<uint32_t>(kBarsCapacity));
 }
 
 }  // namespace

@@ -92,9 +92,9 @@ TEST_F(SelectionTest, TheReportNamesUpToThreeTargetsLargestShareFirst) {
 }
 
 TEST_F(SelectionTest, EveryProtectedIdIsPassedOverAndOnlyTheTargetsBarIsRed) {
-  protect_process(100, 0);  // the service
-  protect_process(101, 0);  // a monitor
-  protect_process(103, 0);  // a later monitor
+  protect_process(100, 0, 0);  // the service
+  protect_process(101, 0, 1);  // a monitor
+  protect_process(103, 0, 1);  // a later monitor
   select(1, 50, {90, 80, 60, 70});
   EXPECT_EQ(target_slots(), std::vector<int>{2});
   EXPECT_EQ(bars(), (std::vector<int>{90, 80, 70, 0x80 | 60}));
@@ -114,7 +114,7 @@ TEST_F(SelectionTest, ManyEntriesAtOneShareLoseNoBar) {
 }
 
 TEST_F(SelectionTest, MoreActiveEntriesThanBarsKeepTheLargestAndStayInTheRecord) {
-  std::vector<int> usages(kUsageTableCapacity, 10);
+  std::vector<int> usages(kBarsCapacity + 19, 10);
   for (int i = 0; i < 5; ++i) usages[i * 100] = 90;     // 5 targets
   for (int i = 0; i < 3; ++i) usages[i * 100 + 1] = 130;  // 3 without a bucket
   for (int i = 0; i < 20; ++i) usages[i * 40 + 2] = 3;  // the smallest, dropped

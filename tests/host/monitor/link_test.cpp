@@ -170,6 +170,15 @@ class LinkTest : public ::testing::Test {
     };
   }
 
+  // The service's publish, as it writes the region.
+  void publish_to_region(uint32_t active, const ServiceReport* report = nullptr) {
+    SharedLink service = {nullptr, &fake.region, &g_mutex_a, &g_mutex_b};
+    UsageSnapshot snapshot = {};
+    snapshot.active_count = active;
+    snapshot.bars[0] = 153;
+    publish_snapshot(&service, &snapshot, report);
+  }
+
   FakeSystem fake;
 };
 
@@ -305,13 +314,13 @@ TEST_F(LinkTest, AFrameShowsOneTakeWithTheHoldsTheServiceMeasured) {
   fake.processes = {{100, {1, 1, L"prog100.exe"}}, {200, {1, 1, L"firefox.exe"}}};
   stop_after_polls(2, [this](size_t poll) {
     if (poll != 1) return;
-    fake.region.snapshot.flags = SNAPSHOT_READY;
-    fake.region.snapshot.active_count = 3;
+    ServiceReport report = {};
+    report.spared_pid = 200;
+    report.spared_family = 6;
+    report.held[0] = HeldReport{100, 640, 45, 0};
+    report.held[1] = HeldReport{9001, 640, 30, 0};  // ended before it was named
+    publish_to_region(3, &report);
     fake.region.snapshot.bars[0] = HOG_FLAG | 45;
-    fake.region.report.spared_pid = 200;
-    fake.region.report.spared_family = 6;
-    fake.region.report.held[0] = HeldReport{100, 640, 45, 0};
-    fake.region.report.held[1] = HeldReport{9001, 640, 30, 0};  // ended before it was named
   });
   g_monitor.slider_threshold = 100;  // the level's own hold would read 999 ms
   run_monitor_link(&kFakePlatform);
@@ -325,42 +334,43 @@ TEST_F(LinkTest, AFrameShowsOneTakeWithTheHoldsTheServiceMeasured) {
   EXPECT_STREQ(text, L"prog100.exe 45 %, held 640 ms\r\nprocess 9001 30 %, held 640 ms");
   spared_summary(&frame.held, frame.report.spared_pid, frame.report.spared_family, text, 160);
   EXPECT_STREQ(text, L"Spared because it is in front: firefox.exe and 6 of its processes");
-  EXPECT_EQ(fake.region.snapshot.flags, 0u);
+  EXPECT_EQ(fake.region.snapshot.flags, SNAPSHOT_READY);  // left for the other windows
 }
 
-TEST_F(LinkTest, EachTakeScrollsOneColumnAndTellsTheWindow) {
+// Any process can write the flags word: whatever it holds, the window takes only what the
+// service published, once, and keeps its frame until the next publish.
+TEST_F(LinkTest, EachNewSnapshotScrollsOneColumnAndStrayFlagsChangeNothing) {
   struct Case {
     const char* name;
-    uint32_t region_flags;
-    bool copied;
-    int columns;
+    bool published;  // at the first poll
+    uint32_t stray_flags;  // written at the second
   } cases[] = {
-      {"nothing new", 0, false, 0},
-      {"ready", SNAPSHOT_READY, true, 1},
-      {"stray bits without ready: an empty column", 2, false, 1},
+      {"nothing published, nothing drawn", false, 0},
+      {"a stray ready bit hands over no unfilled snapshot", false, SNAPSHOT_READY},
+      {"a publish, then another reader clears the word", true, 0},
+      {"a publish, then stray bits", true, 0x6},
+      {"a publish, then every bit", true, 0xFFFFFFFFu},
   };
   for (const Case& c : cases) {
     SetUp();
-    stop_after_polls(1, [this, &c](size_t poll) {
-      if (poll != 1) return;
-      fake.region.snapshot.flags = c.region_flags;
-      fake.region.snapshot.active_count = 3;
-      fake.region.snapshot.bars[0] = 153;
+    stop_after_polls(2, [this, &c](size_t poll) {
+      ServiceReport report = {};
+      report.spared_pid = 200;
+      if (poll == 1 && c.published) publish_to_region(3, &report);
+      if (poll == 2) fake.region.snapshot.flags = c.stray_flags;
     });
     run_monitor_link(&kFakePlatform);
     const MonitorFrame& frame = latest_frame();
-    EXPECT_EQ(fake.region.snapshot.flags, 0u) << c.name;
-    EXPECT_EQ(frame.snapshot.active_count, c.copied ? 3u : 0u) << c.name;
-    EXPECT_EQ(frame.columns, c.columns) << c.name;
-    EXPECT_EQ(count(fake.news, NEWS_FRAME), 1 + c.columns) << c.name;
+    EXPECT_EQ(frame.columns, c.published ? 1 : 0) << c.name;
+    EXPECT_EQ(frame.snapshot.active_count, c.published ? 3u : 0u) << c.name;
+    EXPECT_EQ(frame.snapshot.bars[0], c.published ? 153 : 0) << c.name;
+    EXPECT_EQ(frame.report.spared_pid, c.published ? 200u : 0u) << c.name;
+    EXPECT_EQ(count(fake.news, NEWS_FRAME), c.published ? 2 : 1) << c.name;
   }
 }
 
 TEST_F(LinkTest, PollsEveryThreeSecondsUntilStopRequested) {
-  stop_after_polls(4, [this](size_t) {
-    fake.region.snapshot.flags = SNAPSHOT_READY;
-    fake.region.snapshot.active_count = 1;
-  });
+  stop_after_polls(4, [this](size_t) { publish_to_region(1); });
   run_monitor_link(&kFakePlatform);
   EXPECT_EQ(fake.waits, std::vector<uint32_t>(5, kSnapshotPollMs));
   EXPECT_EQ(latest_frame().columns, 4);
@@ -407,6 +417,52 @@ TEST_F(LinkTest, AFailedServiceIsStartedAgainWithABackOff) {
     run_monitor_link(&kFakePlatform);
     EXPECT_EQ(fake.starts, c.starts) << c.exit_code;
   }
+}
+
+// Once the service has run again without failing, its next failure is met after the first
+// delay again, not after the longer ones that follow restarts which failed.
+TEST_F(LinkTest, TheRestartBackOffStartsAgainAfterARunWithoutFailures) {
+  ServiceView failed = view_of(kServiceInstalled, STOPPED);
+  failed.exit_code = 1067;
+  uint32_t failed_at = 0;
+  std::vector<uint32_t> restart_gaps;  // from the failure to the window's start
+  fake.views = {view_of(kServiceInstalled, RUNNING, 10)};
+  int starts_seen = 0;
+  fake.after_wait = [&](size_t) {
+    if (fake.starts > starts_seen) {  // started again: it runs, and fails 30 s later
+      starts_seen = fake.starts;
+      restart_gaps.push_back(fake.clock - failed_at);
+      fake.views = {view_of(kServiceInstalled, RUNNING, 10 + static_cast<uint32_t>(fake.starts))};
+      failed_at = fake.clock + 30000;
+    }
+    if (failed_at == 0 && fake.clock >= 9000) failed_at = fake.clock;  // the first failure
+    if (failed_at != 0 && fake.clock >= failed_at && fake.views[0].state == RUNNING) fake.views = {failed};
+    if (fake.clock >= 150000) g_monitor.stop_requested = -1;
+  };
+  run_monitor_link(&kFakePlatform);
+  ASSERT_GE(restart_gaps.size(), 3u);
+  for (uint32_t gap : restart_gaps) EXPECT_LE(gap, 10000 + 2 * kSnapshotPollMs);
+}
+
+// A new service process knows no monitor and no claim: the window tells it both again, the
+// program in front included, though that program has not changed.
+TEST_F(LinkTest, ANewServiceProcessIsToldTheProgramInFrontAgain) {
+  fake.processes[777] = {5, 1, L"front.exe"};
+  claim_program_in_front(777);
+  stop_after_polls(2, [this](size_t poll) {
+    if (poll != 1) return;
+    ASSERT_EQ(fake.region.foreground_pid, 777u);
+    // The first service took the announcement and the claim, and then a new one started.
+    fake.region.command_flags = 0;
+    fake.region.foreground_pid = 0;
+    fake.region.foreground_claimant = 0;
+    fake.views = {view_of(kServiceInstalled, RUNNING, 11)};
+  });
+  run_monitor_link(&kFakePlatform);
+  EXPECT_EQ(fake.region.command_flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED);
+  EXPECT_EQ(fake.region.foreground_pid, 777u);
+  EXPECT_EQ(fake.region.foreground_created_low, 5u);
+  EXPECT_EQ(fake.region.foreground_claimant, kPid);
 }
 
 // A button's action runs on the link thread, whether or not the region is open; the frame

@@ -98,17 +98,13 @@ int secure_service_registration() {
   return 0;
 }
 // The engine's checks of who a process is need the system; here every announced id is a
-// real monitor, created at time 1.
+// real monitor, created at time 1, each in a session of its own.
 const uint64_t kCreated = 1;
 int protect_own_process(uint32_t pid) {
   record("protect own");
-  protect_process(pid, kCreated);
-  return 0;
+  return protect_process(pid, kCreated, 0);
 }
-int protect_monitor(uint32_t pid) {
-  protect_process(pid, kCreated);
-  return 0;
-}
+int protect_monitor(uint32_t pid) { return protect_process(pid, kCreated, pid); }
 // The engine takes a claim only from a protected monitor; here it notes what it was given.
 int spare_program_in_front(uint32_t pid, uint64_t creation_time, uint32_t claimant_pid) {
   const bool monitor = is_protected_process(claimant_pid, kCreated) != 0;
@@ -430,10 +426,11 @@ TEST_F(ServiceTest, EveryAnnouncedMonitorIsProtectedAndTheListNeverOverflows) {
   const ProtectedPidList& list = g_engine.protected_pids;
   ASSERT_LE(list.protected_count, kProtectedCapacity);
   EXPECT_EQ(list.processes[0].pid, kOwnPid);
-  // The newest monitors fill every slot but the service's own.
+  // The first monitors fill every slot but the service's own; later ones, each of another
+  // session, push none of them out.
   for (int i = 0; i < kAnnouncements; ++i) {
-    const bool newest = i >= kAnnouncements - (kProtectedCapacity - 1);
-    EXPECT_EQ(is_protected_process(kFirstMonitor + i, kCreated) != 0, newest) << "monitor " << i;
+    const bool first = i < kProtectedCapacity - 1;
+    EXPECT_EQ(is_protected_process(kFirstMonitor + i, kCreated) != 0, first) << "monitor " << i;
   }
 }
 

@@ -95,6 +95,7 @@ TEST(SharedLayoutTest, FieldsSitAtTheirByteOffsets) {
   const Case cases[] = {
       {"snapshot.flags", 0, [](SharedControlBlock* b) { b->snapshot.flags = 0x11223344; }},
       {"snapshot.active_count", 4, [](SharedControlBlock* b) { b->snapshot.active_count = 0x11223344; }},
+      {"snapshot.sequence", 8, [](SharedControlBlock* b) { b->snapshot.sequence = 0x11223344; }},
       {"command_flags", 1024, [](SharedControlBlock* b) { b->command_flags = 0x11223344; }},
       {"foreground_claimant", 1040, [](SharedControlBlock* b) { b->foreground_claimant = 0x11223344; }},
       {"threshold", 1044, [](SharedControlBlock* b) { b->threshold = 0x11223344; }},
@@ -116,24 +117,31 @@ TEST(SharedLayoutTest, FieldsSitAtTheirByteOffsets) {
   }
 }
 
-TEST_F(SharedProtocolTest, PublishCopiesThenSetsReadyUnderSnapshotMutex) {
+TEST_F(SharedProtocolTest, PublishCopiesThenNumbersAndSetsReadyUnderSnapshotMutex) {
   struct Case {
     const char* name;
     uint32_t region_flags_before;
+    uint32_t region_sequence_before;
     uint32_t snapshot_flags;
+    uint32_t sequence_after;
   };
   const Case cases[] = {
-      {"first publish", 0, 0},
-      {"untaken snapshot is overwritten and stays ready", SNAPSHOT_READY, 0},
-      {"copied flags word does not wipe the ready bit", 0, 0x40},
+      {"first publish", 0, 0, 0, 1},
+      {"a snapshot still ready is overwritten and counted on", SNAPSHOT_READY, 5, 0, 6},
+      {"the copy wipes neither the ready bit nor the count", 0, 5, 0x40, 6},
+      // A service started again over a region a window kept: its count goes on.
+      {"the count skips 0, which means nothing published", SNAPSHOT_READY, 0xFFFFFFFFu, 0, 1},
   };
   for (const Case& c : cases) {
     SetUp();
     block_.snapshot = make_snapshot(c.region_flags_before, 99, 200);
+    block_.snapshot.sequence = c.region_sequence_before;
     block_.command_flags = CMD_THRESHOLD_CHANGED;
-    const UsageSnapshot source = make_snapshot(c.snapshot_flags, 7, 1);
+    UsageSnapshot source = make_snapshot(c.snapshot_flags, 7, 1);
+    source.sequence = 77;
     publish_snapshot(&link_, &source);
     EXPECT_EQ(block_.snapshot.flags, c.snapshot_flags | SNAPSHOT_READY) << c.name;
+    EXPECT_EQ(block_.snapshot.sequence, c.sequence_after) << c.name;
     EXPECT_EQ(block_.snapshot.active_count, 7u) << c.name;
     EXPECT_EQ(std::memcmp(block_.snapshot.bars, source.bars, sizeof(source.bars)), 0) << c.name;
     EXPECT_EQ(block_.command_flags, CMD_THRESHOLD_CHANGED) << c.name;
@@ -208,31 +216,52 @@ TEST_F(SharedProtocolTest, LastWriterWinsAndBitsMerge) {
   }
 }
 
-TEST_F(SharedProtocolTest, TakeSnapshotCopiesOnlyReadyAndAlwaysClearsTheWord) {
-  struct Case {
+// Two windows and whatever else writes the flags word: a take writes nothing into the
+// region, and each reader takes each snapshot once, the newest when it polls.
+TEST_F(SharedProtocolTest, EveryReaderTakesEachSnapshotOnceWhateverTheFlagsWord) {
+  const int kPublish = -1, kStray = -2;
+  struct Step {
     const char* name;
-    uint32_t region_flags;
-    int expect_result;
-    bool expect_copy;
+    int reader;  // 0 or 1, or kPublish (active_count `value`), or kStray (flags word `value`)
+    uint32_t value;
+    uint32_t taken_active;  // 0: nothing taken
   };
-  const Case cases[] = {
-      {"nothing published", 0, 0, false},
-      {"ready", SNAPSHOT_READY, 1, true},
-      {"other bits without ready", 0x6, 1, false},
+  const Step steps[] = {
+      {"nothing published", 0, 0, 0},
+      {"a stray ready bit before any publish", kStray, SNAPSHOT_READY, 0},
+      {"is no snapshot", 1, 0, 0},
+      {"first publish", kPublish, 11, 0},
+      {"reader 0 takes it", 0, 0, 11},
+      {"and only once", 0, 0, 0},
+      {"reader 1 takes it too", 1, 0, 11},
+      {"two publishes", kPublish, 12, 0},
+      {"between polls", kPublish, 13, 0},
+      {"reader 1 takes the newest", 1, 0, 13},
+      {"another reader clears the word", kStray, 0, 0},
+      {"reader 0 still takes the newest", 0, 0, 13},
+      {"every bit set", kStray, 0xFFFFFFFFu, 0},
+      {"hands reader 0 nothing", 0, 0, 0},
+      {"nor reader 1", 1, 0, 0},
   };
-  for (const Case& c : cases) {
-    SetUp();
-    block_.snapshot = make_snapshot(c.region_flags, 12, 3);
-    UsageSnapshot out = make_snapshot(0, 0, 0);
-    EXPECT_EQ(take_snapshot(&link_, &out), c.expect_result) << c.name;
-    EXPECT_EQ(out.active_count, c.expect_copy ? 12u : 0u) << c.name;
-    if (c.expect_copy) {
-      EXPECT_EQ(out.flags, c.region_flags) << c.name;
-      EXPECT_EQ(out.bars[0], 3) << c.name;
+  uint32_t last_taken[2] = {0, 0};
+  for (const Step& s : steps) {
+    if (s.reader == kPublish) {
+      const UsageSnapshot source = make_snapshot(0, s.value, 3);
+      publish_snapshot(&link_, &source);
+      continue;
     }
-    EXPECT_EQ(block_.snapshot.flags, 0u) << c.name;
-    EXPECT_EQ(block_.snapshot.active_count, 12u) << c.name;
-    EXPECT_EQ(g_events, (std::vector<std::string>{"lock snapshot", "unlock snapshot"})) << c.name;
+    if (s.reader == kStray) {
+      block_.snapshot.flags = s.value;
+      continue;
+    }
+    const SharedControlBlock before = block_;
+    UsageSnapshot out = make_snapshot(0, 0, 0);
+    g_events.clear();
+    EXPECT_EQ(take_snapshot(&link_, &last_taken[s.reader], &out), s.taken_active != 0 ? 1 : 0) << s.name;
+    EXPECT_EQ(out.active_count, s.taken_active) << s.name;
+    if (s.taken_active != 0) EXPECT_EQ(out.bars[0], 3) << s.name;
+    EXPECT_EQ(std::memcmp(&block_, &before, sizeof(block_)), 0) << s.name;
+    EXPECT_EQ(g_events, (std::vector<std::string>{"lock snapshot", "unlock snapshot"})) << s.name;
   }
 }
 
@@ -259,11 +288,12 @@ TEST_F(SharedProtocolTest, MissingPiecesMakeEveryOperationANoOp) {
     link_.command_mutex = c.command_mutex ? kCommandMutex : nullptr;
     const UsageSnapshot source = make_snapshot(0, 5, 9);
     UsageSnapshot out = make_snapshot(0, 0, 0);
+    uint32_t last_taken = 0;
     TakenCommands taken;
 
     publish_snapshot(&link_, &source);
     EXPECT_EQ(block_.snapshot.flags, c.snapshot_ops_run ? SNAPSHOT_READY : 0u) << c.name;
-    EXPECT_EQ(take_snapshot(&link_, &out), c.snapshot_ops_run ? 1 : 0) << c.name;
+    EXPECT_EQ(take_snapshot(&link_, &last_taken, &out), c.snapshot_ops_run ? 1 : 0) << c.name;
     EXPECT_EQ(take_commands(&link_, &taken), c.command_ops_run ? 1 : 0) << c.name;
     EXPECT_EQ(taken.flags, c.command_ops_run ? CMD_MONITOR_ATTACHED : 0u) << c.name;
     send_threshold(&link_, 77);
@@ -276,6 +306,7 @@ TEST_F(SharedProtocolTest, MissingPiecesMakeEveryOperationANoOp) {
 
 TEST_F(SharedProtocolTest, AMutexHeldElsewhereSkipsTheStepAndTouchesNothing) {
   block_.snapshot = make_snapshot(SNAPSHOT_READY, 3, 9);
+  block_.snapshot.sequence = 4;
   block_.command_flags = CMD_THRESHOLD_CHANGED;
   block_.threshold = 55;
   block_.monitor_pid = 77;
@@ -289,8 +320,10 @@ TEST_F(SharedProtocolTest, AMutexHeldElsewhereSkipsTheStepAndTouchesNothing) {
   EXPECT_EQ(announce_monitor(&link_, 40, 1234), -1);
   EXPECT_EQ(send_threshold(&link_, 60), -1);
   UsageSnapshot taken = make_snapshot(0, 0, 0);
-  EXPECT_EQ(take_snapshot(&link_, &taken), 0);
+  uint32_t last_taken = 0;
+  EXPECT_EQ(take_snapshot(&link_, &last_taken, &taken), 0);
   EXPECT_EQ(taken.active_count, 0u);
+  EXPECT_EQ(last_taken, 0u);
   EXPECT_EQ(std::memcmp(&block_, &before, sizeof(block_)), 0);
   EXPECT_EQ(g_events.size(), 5u);
   for (const std::string& e : g_events) EXPECT_EQ(e.compare(0, 7, "timeout"), 0) << e;

@@ -96,13 +96,19 @@ expect "slider shown on the Graph page" "$(val slider_visible)" = 1
 expect "no service button on the Graph page" "$(rest buttons)" = ""
 read -r -a sizes_100 <<<"$(window_sizes)"
 
-say "the link connects, announces, and the graph takes snapshots"
-# The window takes a snapshot every 3 s; a loaded machine stretches its polls a little.
-probe watch 9
-expect "snapshots taken by the monitor in 9 s" "$(val takes)" -ge 2
+say "the link connects and announces"
+probe watch 3
 expect "announcement consumed" "$(val command)" = 0
 expect "announced threshold" "$(val threshold)" = 40
 expect "announced this monitor's id" "$(val monitor_pid)" = "$monitor"
+
+say "a second reader takes every snapshot, and the window's graph still takes a column at each poll"
+# The service publishes about every 1.2 s and the window polls every 3 s; a loaded machine
+# stretches both a little.
+probe columns 12
+echo "figure: beside the window, a second reader took $(val taken) snapshots in 12 s; the graph took $(val columns) columns"
+expect "the second reader took the snapshots of 12 s" "$(val taken)" -ge 5
+expect "the window's graph took a column at each of its polls meanwhile" "$(val columns)" -ge 3
 
 say "the installed copy's window spares a busy program in front"
 probe slider 100
@@ -232,11 +238,12 @@ probe mark 40 0
 click_client $button_x $button_y
 probe wait-service $SERVICE_RUNNING 35 || fail "Start Service did not start the service"
 probe watch 7
-expect "the graph takes snapshots again" "$(val takes)" -ge 1
 expect "the new service process heard the monitor's announcement again" "$(val monitor_pid)" = "$monitor"
 probe window
 expect "Stop Service shown again after a snapshot's repaint" "$(rest buttons)" = "Stop Service"
 show_tab graph
+probe columns 7
+expect "the graph takes snapshots again" "$(val columns)" -ge 1
 
 say "close with File, Exit"
 probe exit-and-wait 10

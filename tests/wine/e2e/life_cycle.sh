@@ -47,8 +47,8 @@ expect "registered: the copy in Program Files" "$(rest path)" = "$registered_pat
 probe window
 first=$(val pid)
 expect_announced "$first" "first monitor"
-probe watch 4
-expect "the first monitor takes snapshots" "$(val takes)" -ge 1
+probe columns 7
+expect "the first monitor's graph takes snapshots" "$(val columns)" -ge 1
 
 say "2. the window is closed, and a start issued that moment opens a window"
 probe post $IDM_EXIT
@@ -156,8 +156,8 @@ expect "one service and one monitor process" "$(val quellcore_processes)" = 2
 probe window
 third=$(val pid)
 expect_announced "$third" "third monitor"
-probe watch 4
-expect "the third monitor takes snapshots" "$(val takes)" -ge 1
+probe columns 7
+expect "the third monitor's graph takes snapshots" "$(val columns)" -ge 1
 screenshot third_start
 
 say "5b. the service removed while the window is open, and installed again from the Status page"

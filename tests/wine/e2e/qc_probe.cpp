@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "monitor/layout.h"
 #include "monitor/resource.h"
 #include "shared/control_block.h"
 #include "shared/service_facts.h"
@@ -200,7 +201,7 @@ bool lock(HANDLE mutex) {
 }
 
 struct RegionValues {
-  uint32_t flags, active_count, command_flags, monitor_pid, foreground_pid;
+  uint32_t flags, active_count, sequence, command_flags, monitor_pid, foreground_pid;
   int32_t threshold;
 };
 
@@ -209,6 +210,7 @@ bool read_region(Region* r, RegionValues* v) {
   if (!lock(r->snapshot_mutex)) return false;
   v->flags = r->view->snapshot.flags;
   v->active_count = r->view->snapshot.active_count;
+  v->sequence = r->view->snapshot.sequence;
   ReleaseMutex(r->snapshot_mutex);
   if (!lock(r->command_mutex)) return false;
   v->command_flags = r->view->command_flags;
@@ -239,10 +241,10 @@ int cmd_region() {
   return rc;
 }
 
-// Samples the snapshot flags word for a while without ever clearing it. A fall from
-// SNAPSHOT_READY to 0 is a monitor's take; a rise is the service's publish.
-// With snapshot_only the command area is left alone, so the watch works while another
-// process holds the command mutex.
+// Samples the snapshot area for a while without writing it: a move of the sequence count
+// is the service's publish. Windows take snapshots without writing the region, so what they
+// take shows only in their graphs (see columns). With snapshot_only the command area is
+// left alone, so the watch works while another process holds the command mutex.
 int cmd_watch(double seconds, bool snapshot_only) {
   Region r;
   if (!open_region(&r)) {
@@ -250,7 +252,7 @@ int cmd_watch(double seconds, bool snapshot_only) {
     close_region(&r);
     return 1;
   }
-  int takes = 0, publishes = 0, commands_seen = 0;
+  int publishes = 0, commands_seen = 0;
   bool stuck = false;
   auto sample = [&]() {
     RegionValues v = {};
@@ -259,36 +261,36 @@ int cmd_watch(double seconds, bool snapshot_only) {
       stuck = !read_region(&r, &v);
     } else if (lock(r.snapshot_mutex)) {
       v.flags = r.view->snapshot.flags;
+      v.sequence = r.view->snapshot.sequence;
       ReleaseMutex(r.snapshot_mutex);
     } else {
       stuck = true;
     }
     return v;
   };
-  uint32_t last = sample().flags;
+  uint32_t last = sample().sequence;
   DWORD start = GetTickCount();
   while (!stuck && GetTickCount() - start < seconds * 1000) {
     Sleep(kPollMs / 2);
     RegionValues v = sample();
-    if ((last & SNAPSHOT_READY) && v.flags == 0) ++takes;
-    if (!(last & SNAPSHOT_READY) && (v.flags & SNAPSHOT_READY)) ++publishes;
+    if (v.sequence != last) ++publishes;
     if (v.command_flags) ++commands_seen;
-    last = v.flags;
+    last = v.sequence;
   }
   RegionValues v = sample();
   if (stuck) {
     printf("\n");
   } else {
-    printf("takes=%d publishes=%d commands_seen=%d flags=%u command=%u threshold=%d monitor_pid=%u\n", takes,
-           publishes, commands_seen, v.flags, v.command_flags, v.threshold, v.monitor_pid);
+    printf("publishes=%d commands_seen=%d flags=%u command=%u threshold=%d monitor_pid=%u\n", publishes,
+           commands_seen, v.flags, v.command_flags, v.threshold, v.monitor_pid);
   }
   close_region(&r);
   return stuck ? 1 : 0;
 }
 
-// Takes every snapshot the service publishes for SECONDS, as a monitor would (so the
-// monitor's graph misses them meanwhile): one letter per snapshot, H when a bar carries
-// HOG_FLAG (a throttled process), . when none does.
+// Takes every snapshot the service publishes for SECONDS, beside the window, which takes
+// them all the same: one letter per snapshot, H when a bar carries HOG_FLAG (a throttled
+// process), . when none does.
 int cmd_hogs(double seconds) {
   Region r;
   if (!open_region(&r)) {
@@ -303,10 +305,12 @@ int cmd_hogs(double seconds) {
   std::string pattern, red, held;
   uint32_t spared = 0, passed = 0;
   const ULONGLONG start = GetTickCount64();
+  uint32_t taken = 0;  // the newest at the start is the first
   while (GetTickCount64() - start < seconds * 1000) {
     if (!lock(r.snapshot_mutex)) break;
     UsageSnapshot& s = r.view->snapshot;
-    if (s.flags & SNAPSHOT_READY) {
+    if (s.sequence != 0 && s.sequence != taken) {
+      taken = s.sequence;
       int hogs = 0;
       for (uint32_t i = 0; i < s.active_count && i < sizeof s.bars; ++i) hogs += (s.bars[i] & HOG_FLAG) != 0;
       pattern += hogs ? 'H' : '.';
@@ -320,7 +324,6 @@ int cmd_hogs(double seconds) {
       }
       if (report.spared_pid != 0) spared = report.spared_pid;
       passed = std::max(passed, report.system_passed_over);
-      s.flags = 0;
     }
     ReleaseMutex(r.snapshot_mutex);
     Sleep(kPollMs / 5);
@@ -1097,6 +1100,71 @@ int cmd_idle(double seconds) {
   return 0;
 }
 
+// Columns of the window's Graph page that show a bar at their foot, read from the screen:
+// each column taken while a process is busy has one. -1 without a window. The image covers
+// the client area from its top to the graph's foot, the tab strip's rows included.
+int graph_bar_columns() {
+  HWND window = main_window();
+  if (!window) return -1;
+  const Children c = children_of(window);
+  RECT graph;
+  if (!c.graph || !GetWindowRect(c.graph, &graph)) return -1;
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
+  const int width = graph.right - graph.left, height = graph.bottom - graph.top + kTabStripHeight;
+  HDC screen = GetDC(nullptr);
+  int columns = 0;
+  // The newest column fills buffer x 551 to 558 once scrolled, each older one 10 to the left.
+  for (int x = kColumnLeft - kScrollStep + kColumnWidth / 2; x > 0; x -= kColumnWidth) {
+    bool bar = false;
+    for (int y : {kBufferHeight - 10, kBufferHeight - 6, kBufferHeight - 3}) {
+      const COLORREF p = GetPixel(screen, origin.x + (2 * x + 1) * width / (2 * kBufferWidth),
+                                  origin.y + (2 * y + 1) * height / (2 * kBufferHeight));
+      // Green bars, and red ones (the grid ORs its green into them); not the threshold line.
+      const bool green = GetGValue(p) == 255 && GetRValue(p) == 0 && GetBValue(p) == 0;
+      const bool red = GetRValue(p) == 255 && GetBValue(p) == 0;
+      bar = bar || green || red;
+    }
+    columns += bar;
+  }
+  ReleaseDC(nullptr, screen);
+  return columns;
+}
+
+// A second window's reader beside the window: it takes every snapshot the service publishes,
+// as fast as it can and as a window takes them, and keeps a processor busy in between, so
+// each column the window's graph takes shows a bar. After a warm-up it counts for SECONDS
+// the snapshots it took (taken) and the columns the window's graph took (columns).
+int cmd_columns(double seconds) {
+  SharedLink link;
+  if (open_shared_link(&link) != 0) {
+    printf("region=missing\n");
+    return 1;
+  }
+  const unsigned work_per_ms = (unsigned)iterations_per_ms();
+  uint32_t last_taken = 0;
+  static UsageSnapshot copy;
+  int taken = 0;
+  int before = -1;
+  bool counting = false;
+  // Busy for a pass first, so that every snapshot the window takes in the count shows it.
+  const double kWarmUpS = 2.5;
+  const ULONGLONG start = GetTickCount64();
+  while (GetTickCount64() - start < (kWarmUpS + seconds) * 1000) {
+    if (!counting && GetTickCount64() - start >= kWarmUpS * 1000) {
+      counting = true;
+      before = graph_bar_columns();
+      taken = 0;
+    }
+    taken += take_snapshot(&link, &last_taken, &copy);
+    work(work_per_ms);
+  }
+  const int after = graph_bar_columns();
+  close_shared_link(&link);
+  printf("taken=%d columns=%d columns_before=%d columns_after=%d\n", taken, after - before, before, after);
+  return before >= 0 && after >= 0 ? 0 : 1;
+}
+
 int usage() {
   fprintf(stderr,
           "usage: qc_probe service | wait-service STATE SECONDS | config | stop-service | region |\n"
@@ -1104,7 +1172,7 @@ int usage() {
           "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS [MS] |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
           "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes | image PID |\n"
-          "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | busy-front SECONDS |\n"
+          "       idle SECONDS | slider POSITION | hogs SECONDS | columns SECONDS | busy SECONDS | busy-front SECONDS |\n"
           "       busy-front-child SECONDS | tooltip | texts |\n"
           "       cpu PID SECONDS |\n"
           "       recovery PID SECONDS | spin PID | kill-while-held BUSY_PID SERVICE_PID SECONDS | moving PID SECONDS |\n"
@@ -1152,6 +1220,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"idle" && argc == 3) return cmd_idle(num(2));
   if (cmd == L"slider" && argc == 3) return cmd_slider((int)num(2));
   if (cmd == L"hogs" && argc == 3) return cmd_hogs(num(2));
+  if (cmd == L"columns" && argc == 3) return cmd_columns(num(2));
   if (cmd == L"busy" && argc == 3) return cmd_busy(num(2));
   if (cmd == L"busy-front" && argc == 3) return cmd_busy_front(num(2));
   if (cmd == L"busy-front-child" && argc == 3) return cmd_busy_front_child(num(2));

@@ -159,13 +159,15 @@ HANDLE launch(const wchar_t* exe, DWORD* pid) {
   return info.hProcess;
 }
 
-// Waits for the next SNAPSHOT_READY, taking it the way the monitor does; the tick of
+// The count of the last snapshot taken.
+uint32_t g_taken_sequence = 0;
+
+// Waits for a snapshot not taken yet, taking it the way the monitor does; the tick of
 // the take, or 0 when none came within the limit.
 DWORD wait_for_publication(SharedLink* link, UsageSnapshot* out) {
   const DWORD begin = GetTickCount();
   while (GetTickCount() - begin < kCycleLimitMs) {
-    memset(out, 0, sizeof(*out));
-    if (take_snapshot(link, out) && (out->flags & SNAPSHOT_READY)) return GetTickCount();
+    if (take_snapshot(link, &g_taken_sequence, out)) return GetTickCount();
     Sleep(kPollMs);
   }
   return 0;
@@ -287,7 +289,9 @@ void talk_through_region(SharedLink* link) {
     write_commands(link, h.flags, h.threshold);
     CHECK(wait_for_commands_taken(link));
     link_lock(link->snapshot_mutex);
+    // Everything but the count, which reads as taken, so the next take is the service's.
     memset(&link->view->snapshot, 0xEE, sizeof(link->view->snapshot));
+    link->view->snapshot.sequence = g_taken_sequence;
     link_unlock(link->snapshot_mutex);
     const DWORD published = wait_for_publication(link, &snapshot);
     CHECK(published != 0);
