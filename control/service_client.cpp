@@ -235,6 +235,7 @@ void look_at_service(ServiceView* out, int rights) {
   out->process_id = 0;
   out->may_act = true;
   out->exit_code = 0;
+  out->names_taken = false;
   int failure = 0;
   ScmHolder manager(scm_open_manager(kManagerConnect, &failure));
   if (manager.handle == nullptr) return;

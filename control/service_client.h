@@ -51,6 +51,8 @@ struct ServiceView {
   // when missing, start when not running, stop when running), else true.
   bool may_act;
   uint32_t exit_code;  // how the last run ended, while installed
+  // The window's link found a mutex of the service's name that another program made.
+  bool names_taken;
 };
 // Fills *out; with `rights` 0 only the presence, state, process id and exit code are asked.
 void look_at_service(ServiceView* out, int rights);

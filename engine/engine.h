@@ -202,6 +202,9 @@ void run_duty_cycle();
 // A session signs out (or its monitor's session ends): nothing of it is held from now on,
 // until a pass lists no process of it. Session 0, the services', never signs out.
 void end_session_holds(uint32_t session_id);
+// The same for the session of a protected monitor (never entry 0), as the last pass
+// listed it; 0 when done, -1 when the id names no protected monitor.
+int end_monitor_session(uint32_t monitor_pid);
 // Whether processes of this session must not be held.
 bool session_is_ending(uint32_t session_id);
 // Called by the pass once it has measured: a session no entry of this pass lies in is gone.

@@ -233,6 +233,17 @@ void end_session_holds(uint32_t session_id) {
   ending->ids[ending->count++] = session_id;
 }
 
+int end_monitor_session(uint32_t monitor_pid) {
+  if (monitor_pid == kNoProcess || monitor_pid == g_engine.protected_pids.processes[0].pid) return -1;
+  for (int32_t j = 0; j < g_engine.entry_count && j < kUsageTableCapacity; ++j) {
+    const ProcessUsageEntry* entry = &g_engine.table[j];
+    if (entry->pid != monitor_pid || !is_protected_process(entry->pid, entry->creation_time)) continue;
+    end_session_holds(entry->session_id);
+    return 0;
+  }
+  return -1;
+}
+
 bool session_is_ending(uint32_t session_id) {
   const EndingSessions* ending = &g_engine.ending_sessions;
   for (int32_t i = 0; i < ending->count && i < kEndingSessionCapacity; ++i) {
