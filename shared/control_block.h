@@ -24,7 +24,7 @@ const uint32_t kRegionUserRights = 0x6;      // FILE_MAP_READ | FILE_MAP_WRITE
 // mutexes from a stranger's of the same name.
 const uint32_t kMutexUserRights = 0x120001;
 const wchar_t kRegionSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x6;;;IU)S:(ML;;NWNRNX;;;ME)";
-const wchar_t kMutexSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120001;;;IU)S:(ML;;NWNRNX;;;ME)";
+const wchar_t kMutexSecurity[] = L"O:SYD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120001;;;IU)S:(ML;;NWNRNX;;;ME)";
 
 const uint32_t CMD_THRESHOLD_CHANGED = 2u;
 const uint32_t CMD_MONITOR_ATTACHED = 4u;
