@@ -67,6 +67,15 @@ bool matches_pinned_image(FileHandle file) {
 }
 
 int locate_installed_copy(InstallPaths* paths) {
+  // Where the service runs from, when there is one: an x86-64 window beside the x86
+  // service finds the same copy, which its own Program Files folder would not name.
+  // A registration of any other form is not this layout's, and names no copy of ours.
+  wchar_t command_line[kCommandLineCapacity];
+  wchar_t image[kExecutablePathCapacity];
+  if (read_registered_command_line(command_line) == 0) {
+    if (image_of_command_line(command_line, image, kExecutablePathCapacity) != 0) return -1;
+    return find_install_paths_of_image(image, paths);
+  }
   wchar_t program_files[kExecutablePathCapacity];
   const uint32_t length = program_files_folder(program_files, kExecutablePathCapacity);
   if (length == 0 || length >= kExecutablePathCapacity) return -1;

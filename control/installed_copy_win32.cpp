@@ -22,10 +22,12 @@ const DWORD kFixedInfoOffset = (kVersionKeyOffset + sizeof(kVersionKey) + 3) & ~
 const DWORD kFixedInfoSignature = 0xFEEF04BD;
 const DWORD kVersionResourceId = 1;
 
-// Read only, and nobody else may write, rename or delete the file while it is open.
+// Read only, and nobody else may write the file while it is open, so what it holds stays
+// what was read. Renaming and deleting stay allowed: an update sets the installed file
+// aside, or the installer replaces it in use, while any user's window runs it.
 FileHandle open_with_no_writers(const wchar_t* path) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 

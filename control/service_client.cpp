@@ -207,6 +207,15 @@ int stop_service_and_wait() {
   return 0;
 }
 
+int read_registered_command_line(wchar_t* out) {
+  ScmHolder manager;
+  ScmHolder service;
+  int failure = 0;
+  open_service_and_manager(kServiceQueryConfig, &manager, &service, &failure);
+  if (service.handle == nullptr) return -1;
+  return scm_read_command_line(service.handle, out, kCommandLineCapacity);
+}
+
 bool service_is_running() {
   ScmHolder manager;
   ScmHolder service;

@@ -29,6 +29,9 @@ int start_service_and_wait();
 // 0 once the stop is over (stopped, or the wait's cap reached); kRefusedForRights
 // without the right to stop it; -1 when no stop could be sent.
 int stop_service_and_wait();
+// The service's registered command line; 0 with it in `out` (kCommandLineCapacity
+// characters), -1 when there is no service or it cannot be asked.
+int read_registered_command_line(wchar_t* out);
 // Whether the service runs; false also when it cannot be told.
 bool service_is_running();
 // Whether this process may be the one the manager is starting as the service: only then
