@@ -16,10 +16,9 @@ const int32_t kServiceProbeRefused = 2;  // this account may not look: it exists
 const int32_t kServiceNotAsked = 3;      // the manager did not answer
 
 int32_t find_service();
-// 0 when it created the service now; kRefusedForRights when the service is missing and
-// this account may not install it; -1 otherwise (it exists, or something failed). A copy
-// started from elsewhere puts itself in Program Files first.
-int install_service();
+// Creates the service with this command line (own process, demand start, LocalSystem);
+// 0, kRefusedForRights without the right to create services, or -1.
+int create_service(const wchar_t* command_line);
 // Whether this account may install the service: an administrator whose rights are not
 // filtered.
 bool may_install_service();
@@ -68,15 +67,6 @@ bool service_failed(const ServiceView* service);
 // start in a row (0 the first): after the manager's own restart would have come, then
 // less and less often, never less often than once a minute.
 uint32_t failed_service_restart_delay_ms(int32_t attempt);
-
-// Run by the service itself (LocalSystem) before it reports running, whoever installed
-// it. The first run after an install grants interactive users the start and stop rights
-// and registers the failure actions, and records that in the service's own key, so that
-// an administrator's later change of either stands. Every run quotes its own command line
-// when an installer left it unquoted, and removes a copy a replacement set aside. Each
-// step that fails is skipped (and the first-run steps tried again next start); 0 when all
-// succeeded.
-int secure_service_registration();
 
 // The start wait's pause for a wait hint: a tenth of it, kept within 1 to 10 seconds.
 uint32_t start_wait_pause_ms(uint32_t wait_hint);

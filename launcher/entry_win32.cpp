@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "control/installed_copy.h"
+#include "control/installer.h"
 #include "launcher/launcher.h"
 #include "monitor/monitor.h"
 #include "monitor/resource.h"

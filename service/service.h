@@ -92,6 +92,15 @@ int32_t usable_cpu_count(int32_t reported);
 // Applies one pass of commands: the threshold first, then the monitor's id.
 void apply_commands(const TakenCommands* commands);
 
+// Run by the service itself (LocalSystem) before it reports running, whoever installed
+// it. The first run after an install grants interactive users the start and stop rights
+// and registers the failure actions, and records that in the service's own key, so that
+// an administrator's later change of either stands. Every run quotes its own command line
+// when an installer left it unquoted, and removes a copy a replacement set aside. Each
+// step that fails is skipped (and the first-run steps tried again next start); 0 when all
+// succeeded.
+int secure_service_registration();
+
 // --- supplied by the Win32 layer (or by substitutes in host tests) ---
 // 0 when the extended handler is registered (the only form the manager sends the notice
 // before a shutdown and session changes to).

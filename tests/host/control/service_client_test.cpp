@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "control/installed_copy.h"
+#include "control/installer.h"
 #include "control/registration.h"
 #include "control/scm.h"
 #include "control/service_client.h"
+#include "service/service.h"
 #include "tests/host/control/fake_scm.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "control/installed_copy.h"
+#include "control/installer.h"
 #include "control/service_client.h"
 #include "launcher/launcher.h"
 #include "service/service.h"
