@@ -46,6 +46,8 @@ int32_t compare_with_installed_copy();
 // Adds the Start-menu shortcut to the installed copy (best effort).
 void add_start_menu_shortcut();
 
-// Starts the installed copy as this user, with this process's rights; 0 when started.
-// With `process` given, it receives the new process's handle, for the caller to close.
+// Starts the installed copy as the signed-in user without an administrator's token: from
+// an elevated process through the shell, else directly; 0 when started. With `process`
+// given, it receives the new process's handle for the caller to close, or null when the
+// shell started it.
 int start_installed_copy(void** process = nullptr);

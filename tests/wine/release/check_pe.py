@@ -28,6 +28,7 @@ KNOWN_DLL_IMPORTS = {
     "advapi32.dll",
     "shell32.dll",
     "ole32.dll",
+    "oleaut32.dll",
     "msvcrt.dll",
 }
 # No KnownDLL, but the manifest's dependency on the common controls has the loader take
