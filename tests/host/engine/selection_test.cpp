@@ -270,6 +270,16 @@ TEST_F(EngineTest, ASignedOutSessionIsHeldNoMoreUntilItIsGone) {
   g_fake.threads.push_back({301, 300});
   busy_pass(5000);
   EXPECT_EQ(busy_pass(6000), (std::vector<uint32_t>{100, 300}));
+  // A window told its session ends names itself; only a protected monitor's word counts.
+  g_fake.processes.push_back({400, 1, 0});
+  g_fake.processes.back().session = 3;
+  pass_at(7000);
+  EXPECT_EQ(end_monitor_session(400), -1);
+  EXPECT_EQ(end_monitor_session(100), -1);
+  protect_process(10, 1);  // the service, entry 0
+  protect_process(400, 1);
+  EXPECT_EQ(end_monitor_session(400), 0);
+  EXPECT_TRUE(session_is_ending(3));
 }
 
 }  // namespace
