@@ -284,6 +284,10 @@ void resume_recorded_threads() {
       if (i < 0) continue;
       PlatformHandle thread = platform_open_thread(entry.thread_id);
       if (thread == nullptr) continue;
+      if (platform_thread_process_id(thread) != entry.owner_process_id) {
+        platform_close(thread);  // the id passed to another process's thread since the list
+        continue;
+      }
       platform_resume_thread(thread);
       platform_close(thread);
       records[i].thread_id = 0;  // once only, whatever the list holds
