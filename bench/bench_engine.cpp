@@ -89,6 +89,63 @@ void BM_SelectionPhase(benchmark::State& state) {
 }
 BENCHMARK(BM_SelectionPhase)->Arg(1000)->Arg(8000)->Unit(benchmark::kMicrosecond);
 
+// 1,000 processes of four threads each, eight of them busy enough to be held: one pass,
+// then the duty cycle (its sleeps cost nothing here), each timed on its own.
+const size_t kHeldBusy = 8;
+void set_up_eight_targets(size_t n) {
+  engine_reset();
+  fake_reset();
+  g_fake.record = false;
+  g_engine.logical_cpu_count = 4;
+  g_engine.threshold_percent = 80;  // a share above 20 is a target
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t pid = static_cast<uint32_t>(4 * (i + 2));
+    g_fake.processes.push_back({pid, 1, 1});
+    for (uint32_t t = 1; t <= 4; ++t) g_fake.threads.push_back({pid * 16 + t, pid});
+  }
+  run_sampling_pass();
+}
+void advance_eight_targets(size_t n) {
+  g_fake.tick += kPassGapMs;
+  for (size_t i = 0; i < n; ++i) {
+    g_fake.processes[i].kernel_time += i < kHeldBusy ? kPassGapMs * kUnitsPerMs : (i % 7) * kUnitsPerMs;
+  }
+}
+
+void BM_PassWithEightTargets(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  set_up_eight_targets(n);
+  for (auto _ : state) {
+    advance_eight_targets(n);
+    benchmark::DoNotOptimize(run_sampling_pass());
+    state.PauseTiming();
+    state.counters["targets"] = g_engine.targets.target_count;
+    run_duty_cycle();
+    g_fake.sleeps.clear();
+    memset(&g_engine.snapshot, 0, sizeof(g_engine.snapshot));
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_PassWithEightTargets)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+void BM_DutyCycleWithEightTargets(benchmark::State& state) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  set_up_eight_targets(n);
+  for (auto _ : state) {
+    state.PauseTiming();
+    advance_eight_targets(n);
+    run_sampling_pass();
+    state.counters["targets"] = g_engine.targets.target_count;
+    state.ResumeTiming();
+    run_duty_cycle();
+    state.PauseTiming();
+    g_fake.sleeps.clear();
+    memset(&g_engine.snapshot, 0, sizeof(g_engine.snapshot));
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_DutyCycleWithEightTargets)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -45,6 +45,35 @@ int find_install_paths(const wchar_t* program_files, InstallPaths* out) {
   return 0;
 }
 
+int find_install_paths_of_image(const wchar_t* image, InstallPaths* out) {
+  const uint32_t length = text_length(image);
+  const uint32_t tail = text_length(kFolderName) + text_length(kFileName);
+  if (length <= tail || length >= kExecutablePathCapacity) return -1;
+  wchar_t expected_tail[kExecutablePathCapacity];
+  if (join(expected_tail, kFolderName, text_length(kFolderName), kFileName) != 0 ||
+      !same_path(image + length - tail, expected_tail)) {
+    return -1;
+  }
+  wchar_t program_files[kExecutablePathCapacity];
+  copy_text(program_files, kExecutablePathCapacity, image, length - tail);
+  return find_install_paths(program_files, out);
+}
+
+int image_of_command_line(const wchar_t* command_line, wchar_t* out, uint32_t capacity) {
+  uint32_t length = text_length(command_line);
+  const wchar_t* from = command_line;
+  if (length >= 2 && from[0] == L'"' && from[length - 1] == L'"') {
+    ++from;
+    length -= 2;
+  }
+  if (length == 0 || length >= capacity) return -1;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (from[i] == L'"') return -1;
+  }
+  copy_text(out, capacity, from, length);
+  return 0;
+}
+
 bool same_path(const wchar_t* a, const wchar_t* b) { return same_text_ignoring_case(a, b); }
 
 bool command_line_needs_quotes(const wchar_t* command_line, const wchar_t* path) {

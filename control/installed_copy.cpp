@@ -1,5 +1,6 @@
-// The installed copy: this start's own image pinned and copied from, the versions
-// compared, what a user's start does, and an older installed copy replaced.
+// The installed copy's files: this start's own image pinned and copied from, the copy
+// found where the service is registered, put in place, its version compared and its
+// Start-menu shortcut. It asks the service manager only where the service runs from.
 #include "control/installed_copy.h"
 
 #include "control/scm.h"
@@ -67,6 +68,15 @@ bool matches_pinned_image(FileHandle file) {
 }
 
 int locate_installed_copy(InstallPaths* paths) {
+  // Where the service runs from, when there is one: an x86-64 window beside the x86
+  // service finds the same copy, which its own Program Files folder would not name.
+  // A registration of any other form is not this layout's, and names no copy of ours.
+  wchar_t command_line[kCommandLineCapacity];
+  wchar_t image[kExecutablePathCapacity];
+  if (read_registered_command_line(command_line) == 0) {
+    if (image_of_command_line(command_line, image, kExecutablePathCapacity) != 0) return -1;
+    return find_install_paths_of_image(image, paths);
+  }
   wchar_t program_files[kExecutablePathCapacity];
   const uint32_t length = program_files_folder(program_files, kExecutablePathCapacity);
   if (length == 0 || length >= kExecutablePathCapacity) return -1;
@@ -94,45 +104,6 @@ int32_t compare_with_installed_copy() {
   return own == installed ? kCopySame : kCopyOlder;
 }
 
-StartPlan plan_user_start(const StartFacts* facts) {
-  StartPlan plan = {false, false, false, false, kThenOpenWindow};
-  const bool missing = facts->service == kServiceMissing;
-  if (facts->runs_installed_copy) {
-    // The window it opens is the trusted one; a second one is left to the window's own
-    // rule of one per user.
-    plan.install = missing && facts->may_install;
-    plan.ask_approval = missing && !facts->may_install;
-    plan.start = !missing;
-    return plan;
-  }
-  // The elevated copy an approval started, or a second start beside an open window: it
-  // does what it may and brings that window forward. A window of its own would run
-  // elevated, or from the wrong file.
-  const bool newer = facts->service == kServiceFound && facts->version == kCopyNewer;
-  if (facts->window_open) {
-    plan.install = missing && facts->may_install;
-    plan.replace = newer && facts->may_install;
-    plan.start = !missing && !newer;
-    plan.then = kThenFrontAndExit;
-    return plan;
-  }
-  if (missing || newer) {
-    plan.install = missing && facts->may_install;
-    plan.replace = newer && facts->may_install;
-    plan.ask_approval = !facts->may_install;
-    plan.then = facts->may_install ? kThenHandOver : kThenOpenWindow;
-    return plan;
-  }
-  // Nothing to install: the installed copy starts the service itself. A copy that cannot
-  // be read cannot be handed over to; this one opens its window, as before there was one.
-  if (facts->version == kInstalledUnreadable) {
-    plan.start = true;
-    return plan;
-  }
-  plan.then = kThenHandOver;
-  return plan;
-}
-
 int place_installed_copy(const InstallPaths* paths, FileHolder* placed) {
   make_folder(paths->folder);
   if (copy_pinned_image(paths->staging) != 0) {
@@ -153,23 +124,6 @@ int place_installed_copy(const InstallPaths* paths, FileHolder* placed) {
   delete_file(paths->staging);
   if (set_aside) move_file_replacing(paths->aside, paths->target);
   return -1;
-}
-
-int replace_installed_copy() {
-  InstallPaths paths;
-  if (locate_installed_copy(&paths) != 0) return -1;
-  // A service that would not stop still lets its file be set aside.
-  stop_service_and_wait();
-  int result = -1;
-  {
-    FileHolder placed;
-    result = place_installed_copy(&paths, &placed);
-  }
-  start_service_and_wait();
-  // Refused while a window still runs the old copy; the service removes it at a later start.
-  delete_file(paths.aside);
-  if (result == 0) add_start_menu_shortcut();
-  return result;
 }
 
 void add_start_menu_shortcut() {

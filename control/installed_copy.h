@@ -1,6 +1,6 @@
-// The service's copy of the executable in Program Files, and what a user's start does
-// about it: a copy started from anywhere else installs or updates that copy as it may,
-// then hands over to it, so the window the user keeps runs the file the service trusts.
+// The service's copy of the executable in Program Files, as files: the start's own image
+// pinned, the copy located where the service is registered, put in place, compared by
+// version, given its shortcut, and started.
 #pragma once
 
 #include <stdint.h>
@@ -43,37 +43,11 @@ const int32_t kCopyOlder = 2;
 const int32_t kInstalledUnreadable = 3;  // missing, or without a version to compare
 int32_t compare_with_installed_copy();
 
-// What a user's start finds.
-struct StartFacts {
-  bool runs_installed_copy;
-  int32_t service;  // kServiceMissing, kServiceFound, kServiceProbeRefused or kServiceNotAsked
-  int32_t version;  // this copy against the installed one; meaningful for another copy only
-  bool window_open;  // a monitor window already runs on this desktop
-  bool may_install;  // this account may install, or replace the installed copy
-};
-
-// What comes after the service work.
-const int32_t kThenOpenWindow = 0;
-const int32_t kThenHandOver = 1;      // start the installed copy, end once its window is up
-const int32_t kThenFrontAndExit = 2;  // bring the open window to the front and end
-
-// What a user's start does, in this order.
-struct StartPlan {
-  bool install;       // put this copy in place when it is another, register it, start it
-  bool replace;       // stop the service, put this newer copy in place, start it again
-  bool start;         // start the service when it does not run
-  bool ask_approval;  // the window asks for an administrator's approval to do the above
-  int32_t then;
-};
-StartPlan plan_user_start(const StartFacts* facts);
-
-// Stops the service, puts this copy in place of the installed one and starts the service
-// again; the old file is set aside, since a window may still run it, and removed when it
-// can be. On any failure the old copy is put back. 0 on success.
-int replace_installed_copy();
 // Adds the Start-menu shortcut to the installed copy (best effort).
 void add_start_menu_shortcut();
 
-// Starts the installed copy as this user, with this process's rights; 0 when started.
-// With `process` given, it receives the new process's handle, for the caller to close.
+// Starts the installed copy as the signed-in user without an administrator's token: from
+// an elevated process through the shell, else directly; 0 when started. With `process`
+// given, it receives the new process's handle for the caller to close, or null when the
+// shell started it.
 int start_installed_copy(void** process = nullptr);

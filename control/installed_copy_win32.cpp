@@ -1,6 +1,9 @@
 // The installed copy's files, versions, Start-menu shortcut and start, over Win32.
 #include <windows.h>
+#include <exdisp.h>
 #include <objbase.h>
+#include <oleauto.h>
+#include <shldisp.h>
 #include <shlobj.h>
 #include <string.h>
 
@@ -21,11 +24,91 @@ const DWORD kVersionKeyOffset = 3 * sizeof(WORD);
 const DWORD kFixedInfoOffset = (kVersionKeyOffset + sizeof(kVersionKey) + 3) & ~3u;
 const DWORD kFixedInfoSignature = 0xFEEF04BD;
 const DWORD kVersionResourceId = 1;
+// The shell's list of its windows, and the service that finds a shell window's browser.
+const CLSID kShellWindowsClass = {0x9BA05972, 0xF6A8, 0x11CF, {0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39}};
+const GUID kTopLevelBrowserService = {0x4C96BE40, 0x915C, 0x11CF, {0x99, 0xD3, 0x00, 0xAA, 0x00, 0x4A, 0xE8, 0x37}};
 
-// Read only, and nobody else may write, rename or delete the file while it is open.
+// Releases the COM object it holds on every path out of a scope.
+template <typename T>
+struct ComHolder {
+  T* object = nullptr;
+  ~ComHolder() {
+    if (object != nullptr) object->Release();
+  }
+};
+
+// Whether this process runs with an administrator's full token.
+bool runs_elevated() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  const BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size);
+  CloseHandle(token);
+  return known && elevation.TokenIsElevated != 0;
+}
+
+// Has the desktop's shell start the file, as Windows' own installers do at their end: the
+// shell runs as the signed-in user without an administrator's token, so the program does
+// too. 0 once the shell took the request.
+int start_through_shell(const wchar_t* file, const wchar_t* folder) {
+  ComHolder<IShellWindows> windows;
+  ComHolder<IDispatch> desktop;
+  ComHolder<IServiceProvider> provider;
+  ComHolder<IShellBrowser> browser;
+  ComHolder<IShellView> view;
+  ComHolder<IDispatch> background;
+  ComHolder<IShellFolderViewDual> folder_view;
+  ComHolder<IDispatch> application;
+  ComHolder<IShellDispatch2> shell;
+  VARIANT location;
+  VariantInit(&location);
+  location.vt = VT_I4;
+  location.lVal = CSIDL_DESKTOP;
+  VARIANT none;
+  VariantInit(&none);
+  long desktop_window = 0;
+  if (FAILED(CoCreateInstance(kShellWindowsClass, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IShellWindows),
+                              reinterpret_cast<void**>(&windows.object))) ||
+      windows.object->FindWindowSW(&location, &none, SWC_DESKTOP, &desktop_window, SWFO_NEEDDISPATCH,
+                                   &desktop.object) != S_OK ||
+      desktop.object == nullptr ||
+      FAILED(desktop.object->QueryInterface(__uuidof(IServiceProvider), reinterpret_cast<void**>(&provider.object))) ||
+      FAILED(provider.object->QueryService(kTopLevelBrowserService, __uuidof(IShellBrowser),
+                                           reinterpret_cast<void**>(&browser.object))) ||
+      FAILED(browser.object->QueryActiveShellView(&view.object)) ||
+      FAILED(view.object->GetItemObject(SVGIO_BACKGROUND, __uuidof(IDispatch),
+                                        reinterpret_cast<void**>(&background.object))) ||
+      FAILED(background.object->QueryInterface(__uuidof(IShellFolderViewDual),
+                                               reinterpret_cast<void**>(&folder_view.object))) ||
+      FAILED(folder_view.object->get_Application(&application.object)) ||
+      FAILED(application.object->QueryInterface(__uuidof(IShellDispatch2), reinterpret_cast<void**>(&shell.object)))) {
+    return -1;
+  }
+  BSTR path = SysAllocString(file);
+  VARIANT directory;
+  VariantInit(&directory);
+  directory.vt = VT_BSTR;
+  directory.bstrVal = SysAllocString(folder);
+  VARIANT show;
+  VariantInit(&show);
+  show.vt = VT_I4;
+  show.lVal = SW_SHOWNORMAL;
+  // The new window may take the front from this one.
+  AllowSetForegroundWindow(ASFW_ANY);
+  const bool started = path != nullptr && directory.bstrVal != nullptr &&
+                       SUCCEEDED(shell.object->ShellExecute(path, none, directory, none, show));
+  SysFreeString(path);
+  VariantClear(&directory);
+  return started ? 0 : -1;
+}
+
+// Read only, and nobody else may write the file while it is open, so what it holds stays
+// what was read. Renaming and deleting stay allowed: an update sets the installed file
+// aside, or the installer replaces it in use, while any user's window runs it.
 FileHandle open_with_no_writers(const wchar_t* path) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
@@ -131,6 +214,15 @@ int start_installed_copy(void** process) {
   if (locate_installed_copy(&paths) != 0 ||
       build_service_command_line(paths.target, command_line, kCommandLineCapacity) != 0) {
     return -1;
+  }
+  if (process != nullptr) *process = nullptr;
+  // With an administrator's token, a window started from here would run elevated and keep
+  // its help copy where a standard process could swap it: the shell starts it instead.
+  if (runs_elevated()) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const int result = start_through_shell(paths.target, paths.folder);
+    if (SUCCEEDED(com)) CoUninitialize();
+    return result;
   }
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);

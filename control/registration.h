@@ -26,6 +26,12 @@ struct InstallPaths {
 // Fills the paths below the given Program Files folder. 0 on success; -1 when the folder
 // is not an absolute drive path or a path does not fit.
 int find_install_paths(const wchar_t* program_files, InstallPaths* out);
+// The same paths around a registered image: it must be "<Program Files>\Quellcore\quellcore.exe"
+// for some absolute drive path, as an install of either build registers it. 0 on success.
+int find_install_paths_of_image(const wchar_t* image, InstallPaths* out);
+// The path a command line names, quoted or (as some installers leave it) not: the whole
+// line then. 0 on success, -1 with a stray quote or when it does not fit `capacity`.
+int image_of_command_line(const wchar_t* command_line, wchar_t* out, uint32_t capacity);
 // Whether both name the same path, letters compared without regard to case.
 bool same_path(const wchar_t* a, const wchar_t* b);
 // Whether a registered command line is this path, unquoted although it holds a space, so

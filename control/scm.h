@@ -86,8 +86,8 @@ uint32_t own_executable_path(wchar_t* buffer, uint32_t capacity);
 uint32_t program_files_folder(wchar_t* buffer, uint32_t capacity);
 // Makes the folder; an existing one is fine, and a missing one fails the copy after it.
 void make_folder(const wchar_t* path);
-// This executable's own file, opened so that nobody may write, rename or delete it while
-// the handle is open; null on failure.
+// This executable's own file, opened so that nobody may write it while the handle is open
+// (it may be renamed or deleted, as an update does); null on failure.
 FileHandle open_own_image();
 // A file opened for reading, with the same sharing; null on failure.
 FileHandle open_file_to_read(const wchar_t* path);

@@ -1,9 +1,9 @@
-// The service control client: install, start and wait, stop and wait, the state queries,
-// what the window shows, and the service's care of its own registration. Each operation
-// closes everything it opened before it returns.
+// The service control client: the service manager's side of everything, beneath the
+// installer's plan and the installed copy's files, which call it and which it never calls:
+// create, start and wait, stop and wait, the state queries and what the window shows. Each
+// operation closes everything it opened before it returns.
 #include "control/service_client.h"
 
-#include "control/installed_copy.h"
 #include "control/registration.h"
 #include "control/scm.h"
 #include "shared/service_facts.h"
@@ -48,62 +48,6 @@ int wait_for_pending_stop(ScmHandle service, ServiceProgress* progress, uint32_t
   return 0;
 }
 
-// Creates the service from the installed copy; 0, kRefusedForRights or -1.
-int create_service_from_copy(const wchar_t* own_path) {
-  int failure = 0;
-  // Asked for only now, so that an account that may not install asks for nothing more.
-  ScmHolder manager(scm_open_manager(kManagerConnect | kManagerCreateService, &failure));
-  if (manager.handle == nullptr) return refused_action(failure);
-  InstallPaths paths;
-  wchar_t command_line[kCommandLineCapacity];
-  FileHolder placed;
-  if (locate_installed_copy(&paths) != 0 ||
-      build_service_command_line(paths.target, command_line, kCommandLineCapacity) != 0) {
-    return -1;
-  }
-  const bool copied = !same_path(own_path, paths.target);
-  // The placed file stays open until it is registered, so nobody replaces it meanwhile.
-  if (copied && place_installed_copy(&paths, &placed) != 0) return -1;
-  ScmHolder created(scm_create_service(manager.handle, command_line));
-  if (created.handle == nullptr) return -1;
-  if (copied) add_start_menu_shortcut();
-  return 0;
-}
-
-// Quotes the registered command line when it is this executable's path, unquoted with a
-// space in it. 0 when nothing was left to correct.
-int quote_own_command_line(ScmHandle service) {
-  wchar_t own_path[kExecutablePathCapacity];
-  const uint32_t length = own_executable_path(own_path, kExecutablePathCapacity);
-  if (length == 0 || length >= kExecutablePathCapacity) return -1;
-  wchar_t registered[kCommandLineCapacity];
-  wchar_t quoted[kCommandLineCapacity];
-  if (scm_read_command_line(service, registered, kCommandLineCapacity) != 0) return -1;
-  if (!command_line_needs_quotes(registered, own_path)) return 0;
-  if (build_service_command_line(registered, quoted, kCommandLineCapacity) != 0) return -1;
-  return scm_change_command_line(service, quoted);
-}
-
-// The access list and the failure actions, as the first run after an install sets them.
-int set_up_registration(ScmHandle manager) {
-  int failure = 0;
-  int result = 0;
-  {
-    // The service object belongs to SYSTEM, so the service may always write its access
-    // list; the list it writes then lets it change its own configuration.
-    ScmHolder service(scm_open_service(manager, kServiceWriteDac, &failure));
-    if (service.handle == nullptr || scm_set_service_security(service.handle) != 0) result = -1;
-  }
-  // A restart action needs the start right on the handle that registers it.
-  ScmHolder service(scm_open_service(manager, kServiceChangeConfig | kServiceStart, &failure));
-  if (service.handle == nullptr ||
-      scm_set_failure_actions(service.handle, kRestartDelaysMs, kRestartDelayCount, kFailureCountResetSeconds) !=
-          0) {
-    result = -1;
-  }
-  return result;
-}
-
 }  // namespace
 
 int build_service_command_line(const wchar_t* path, wchar_t* out, uint32_t capacity) {
@@ -146,14 +90,12 @@ int32_t find_service() {
   return failure == kScmNoService ? kServiceMissing : kServiceNotAsked;
 }
 
-int install_service() {
-  wchar_t own_path[kExecutablePathCapacity];
-  const uint32_t length = own_executable_path(own_path, kExecutablePathCapacity);
-  // A path that filled the buffer was cut short; copying it would copy the wrong file.
-  if (length == 0 || length >= kExecutablePathCapacity) return -1;
-  // Only "no such service" leads to an install.
-  if (find_service() != kServiceMissing) return -1;
-  return create_service_from_copy(own_path);
+int create_service(const wchar_t* command_line) {
+  int failure = 0;
+  ScmHolder manager(scm_open_manager(kManagerConnect | kManagerCreateService, &failure));
+  if (manager.handle == nullptr) return refused_action(failure);
+  ScmHolder created(scm_create_service(manager.handle, command_line));
+  return created.handle != nullptr ? 0 : -1;
 }
 
 bool may_install_service() {
@@ -207,6 +149,15 @@ int stop_service_and_wait() {
   return 0;
 }
 
+int read_registered_command_line(wchar_t* out) {
+  ScmHolder manager;
+  ScmHolder service;
+  int failure = 0;
+  open_service_and_manager(kServiceQueryConfig, &manager, &service, &failure);
+  if (service.handle == nullptr) return -1;
+  return scm_read_command_line(service.handle, out, kCommandLineCapacity);
+}
+
 bool service_is_running() {
   ScmHolder manager;
   ScmHolder service;
@@ -235,6 +186,7 @@ void look_at_service(ServiceView* out, int rights) {
   out->process_id = 0;
   out->may_act = true;
   out->exit_code = 0;
+  out->names_taken = false;
   int failure = 0;
   ScmHolder manager(scm_open_manager(kManagerConnect, &failure));
   if (manager.handle == nullptr) return;
@@ -255,22 +207,4 @@ void look_at_service(ServiceView* out, int rights) {
       out->may_act = may_open_service(manager.handle, action);
     }
   }
-}
-
-int secure_service_registration() {
-  int failure = 0;
-  ScmHolder manager(scm_open_manager(kManagerConnect, &failure));
-  if (manager.handle == nullptr) return -1;
-  int result = 0;
-  // Once per install: an administrator who restricts the service afterwards is not
-  // overruled at its next start. A step that failed leaves it unrecorded, to try again.
-  if (!scm_registration_recorded()) {
-    if (set_up_registration(manager.handle) != 0 || scm_record_registration() != 0) result = -1;
-  }
-  ScmHolder service(scm_open_service(manager.handle, kServiceQueryConfig | kServiceChangeConfig, &failure));
-  if (service.handle == nullptr || quote_own_command_line(service.handle) != 0) result = -1;
-  // A copy a replacement set aside while a window still ran it.
-  InstallPaths paths;
-  if (locate_installed_copy(&paths) == 0) delete_file(paths.aside);
-  return result;
 }

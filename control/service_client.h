@@ -16,10 +16,9 @@ const int32_t kServiceProbeRefused = 2;  // this account may not look: it exists
 const int32_t kServiceNotAsked = 3;      // the manager did not answer
 
 int32_t find_service();
-// 0 when it created the service now; kRefusedForRights when the service is missing and
-// this account may not install it; -1 otherwise (it exists, or something failed). A copy
-// started from elsewhere puts itself in Program Files first.
-int install_service();
+// Creates the service with this command line (own process, demand start, LocalSystem);
+// 0, kRefusedForRights without the right to create services, or -1.
+int create_service(const wchar_t* command_line);
 // Whether this account may install the service: an administrator whose rights are not
 // filtered.
 bool may_install_service();
@@ -29,6 +28,9 @@ int start_service_and_wait();
 // 0 once the stop is over (stopped, or the wait's cap reached); kRefusedForRights
 // without the right to stop it; -1 when no stop could be sent.
 int stop_service_and_wait();
+// The service's registered command line; 0 with it in `out` (kCommandLineCapacity
+// characters), -1 when there is no service or it cannot be asked.
+int read_registered_command_line(wchar_t* out);
 // Whether the service runs; false also when it cannot be told.
 bool service_is_running();
 // Whether this process may be the one the manager is starting as the service: only then
@@ -51,6 +53,8 @@ struct ServiceView {
   // when missing, start when not running, stop when running), else true.
   bool may_act;
   uint32_t exit_code;  // how the last run ended, while installed
+  // The window's link found a mutex of the service's name that another program made.
+  bool names_taken;
 };
 // Fills *out; with `rights` 0 only the presence, state, process id and exit code are asked.
 void look_at_service(ServiceView* out, int rights);
@@ -63,15 +67,6 @@ bool service_failed(const ServiceView* service);
 // start in a row (0 the first): after the manager's own restart would have come, then
 // less and less often, never less often than once a minute.
 uint32_t failed_service_restart_delay_ms(int32_t attempt);
-
-// Run by the service itself (LocalSystem) before it reports running, whoever installed
-// it. The first run after an install grants interactive users the start and stop rights
-// and registers the failure actions, and records that in the service's own key, so that
-// an administrator's later change of either stands. Every run quotes its own command line
-// when an installer left it unquoted, and removes a copy a replacement set aside. Each
-// step that fails is skipped (and the first-run steps tried again next start); 0 when all
-// succeeded.
-int secure_service_registration();
 
 // The start wait's pause for a wait hint: a tenth of it, kept within 1 to 10 seconds.
 uint32_t start_wait_pause_ms(uint32_t wait_hint);

@@ -2,6 +2,7 @@
 #include "control/service_requests.h"
 
 #include "control/elevation.h"
+#include "control/installer.h"
 #include "control/service_client.h"
 
 int install_service_or_ask(void* owner_window, uint32_t approval_wait_ms) {

@@ -96,6 +96,17 @@ struct SuspendedThreadTable {
   PlatformHandle handles[kSuspendedCapacity];
   int32_t targets[kSuspendedCapacity];  // index into the target list
   SuspensionRecord records[kSuspendedCapacity];
+  // Per target, its process held open from before its threads are opened until after they
+  // are resumed, so its id names no stranger meanwhile; 0 for a target that is not held.
+  PlatformHandle processes[kTargetCapacity];
+};
+
+// Sessions signing out, or whose monitor was told its session ends: no pass or duty cycle
+// holds a process of theirs until the system lists none of it any more.
+const int kEndingSessionCapacity = 16;
+struct EndingSessions {
+  int32_t count;
+  uint32_t ids[kEndingSessionCapacity];
 };
 
 // One of the cycle's targets, for the window to name: its share from the pass, and how
@@ -151,6 +162,7 @@ struct EngineState {
   ThrottleTargetList targets;
   ProtectedPidList protected_pids;
   SuspendedThreadTable suspended;
+  EndingSessions ending_sessions;
   // How strict the throttle is, t, from 1 to 100 (the slider sends 40 to 100): a process
   // whose share of the machine is above 100 - t is a target, and each duty cycle holds
   // a target suspended for t * 10 - 1 ms. 50 until the monitor sends its value.
@@ -202,6 +214,16 @@ int find_or_add_process(uint32_t pid, uint64_t creation_time, uint64_t cpu_time)
 // second, and empties the list. Each suspended thread is in
 // the crash record from before its suspension until after its resume.
 void run_duty_cycle();
+// A session signs out (or its monitor's session ends): nothing of it is held from now on,
+// until a pass lists no process of it. Session 0, the services', never signs out.
+void end_session_holds(uint32_t session_id);
+// The same for the session of a protected monitor (never entry 0), as the last pass
+// listed it; 0 when done, -1 when the id names no protected monitor.
+int end_monitor_session(uint32_t monitor_pid);
+// Whether processes of this session must not be held.
+bool session_is_ending(uint32_t session_id);
+// Called by the pass once it has measured: a session no entry of this pass lies in is gone.
+void forget_ended_sessions();
 // At service start: resumes, once, every thread the crash record holds whose process
 // still has its recorded creation time (a service that died mid-cycle left them
 // suspended), then clears the record.

@@ -73,14 +73,25 @@ void platform_clear_suspension_record();
 // Milliseconds since start, wrapping at 2^32.
 uint32_t platform_tick_count();
 
-// A list of every thread at one moment; 0 on failure.
+// Every thread as the process list last taken recorded them (each process record carries
+// its threads, so no second system-wide list is taken); 0 when no list was taken. An id
+// in it may since name another thread: a caller checks the owner of what it opens.
 PlatformHandle platform_open_thread_list();
 // 0 and the first/next entry; -1 at the end of the list or on failure.
 int platform_first_thread(PlatformHandle list, PlatformThreadEntry* entry);
 int platform_next_thread(PlatformHandle list, PlatformThreadEntry* entry);
 
-// A handle that can suspend and resume the thread; 0 when it cannot be opened.
+// A handle that can suspend and resume the thread and tell its process; 0 when it cannot
+// be opened.
 PlatformHandle platform_open_thread(uint32_t thread_id);
+// The id of the process the opened thread belongs to now; 0 when it cannot be told.
+uint32_t platform_thread_process_id(PlatformHandle thread);
+
+// Opens the process for as long as the throttle holds it: while the handle is open its id
+// cannot pass to a newer process. Only limited query rights and waiting are asked for.
+// 0 when it cannot be opened, or when its creation time is not `creation_time` (the id
+// already names another process).
+PlatformHandle platform_open_process(uint32_t process_id, uint64_t creation_time);
 // The previous suspend count, or kPlatformSuspendFailed.
 uint32_t platform_suspend_thread(PlatformHandle thread);
 uint32_t platform_resume_thread(PlatformHandle thread);

@@ -1,8 +1,7 @@
 // The engine's platform operations over Win32: the system's process information, who a
-// process is, tool-help thread lists, thread suspension, ticks and sleeps.
+// process is, the threads that list records, thread suspension, ticks and sleeps.
 #include <windows.h>
 #include <winternl.h>
-#include <tlhelp32.h>
 #include <stddef.h>
 
 #include "engine/platform.h"
@@ -12,8 +11,6 @@
 #include "winapi/process_list_win32.h"
 
 namespace {
-
-const DWORD kAllProcesses = 0;  // tool-help takes 0 to mean every process
 
 // Longer image paths are never taken for the service's own: a refused monitor is only
 // left unprotected, while a wrong match would exempt a stranger.
@@ -32,14 +29,39 @@ const wchar_t kRecordValue[] = L"Threads";
 SystemProcessList g_process_list;
 ULONG g_cursor = 0;
 
+// The walk over the threads that the kept process list records: the process record's
+// offset and the next thread in it.
+struct ThreadWalk {
+  ULONG record;
+  ULONG thread;
+};
+ThreadWalk g_thread_walk;
+
 HKEY g_record_key = nullptr;
 wchar_t g_own_image[kImagePathCapacity];
 DWORD g_own_image_length = 0;
 wchar_t g_windows_folder[kImagePathCapacity];
 int32_t g_windows_folder_length = 0;
 
-PlatformHandle from_snapshot(HANDLE snapshot) {
-  return snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot;
+// The next thread of the walk; -1 once every record's threads were read.
+int read_thread(PlatformThreadEntry* out) {
+  for (;;) {
+    ULONG next = 0;
+    if (system_process_at(&g_process_list, g_thread_walk.record, &next) == nullptr) return -1;
+    const SYSTEM_THREAD_INFORMATION* thread = system_thread_at(&g_process_list, g_thread_walk.record, g_thread_walk.thread);
+    if (thread != nullptr) {
+      ++g_thread_walk.thread;
+      out->thread_id = static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(thread->ClientId.UniqueThread));
+      out->owner_process_id = static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(thread->ClientId.UniqueProcess));
+      return 0;
+    }
+    g_thread_walk.record = next;
+    g_thread_walk.thread = 0;
+  }
+}
+
+uint64_t combined(FILETIME time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
 // The record at the cursor, moved on to the next; -1 when the walk is over.
@@ -199,29 +221,39 @@ void platform_clear_suspension_record() {
 uint32_t platform_tick_count() { return GetTickCount(); }
 
 PlatformHandle platform_open_thread_list() {
-  return from_snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, kAllProcesses));
+  if (g_process_list.filled == 0) return nullptr;
+  g_thread_walk = ThreadWalk{0, 0};
+  return &g_thread_walk;
 }
 
 int platform_first_thread(PlatformHandle list, PlatformThreadEntry* out) {
-  THREADENTRY32 entry;
-  entry.dwSize = sizeof(THREADENTRY32);
-  if (!Thread32First(list, &entry)) return -1;
-  out->thread_id = entry.th32ThreadID;
-  out->owner_process_id = entry.th32OwnerProcessID;
-  return 0;
+  if (list != &g_thread_walk) return -1;
+  g_thread_walk = ThreadWalk{0, 0};
+  return read_thread(out);
 }
 
 int platform_next_thread(PlatformHandle list, PlatformThreadEntry* out) {
-  THREADENTRY32 entry;
-  entry.dwSize = sizeof(THREADENTRY32);
-  if (!Thread32Next(list, &entry)) return -1;
-  out->thread_id = entry.th32ThreadID;
-  out->owner_process_id = entry.th32OwnerProcessID;
-  return 0;
+  if (list != &g_thread_walk) return -1;
+  return read_thread(out);
 }
 
 PlatformHandle platform_open_thread(uint32_t thread_id) {
-  return OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread_id);
+  return OpenThread(THREAD_SUSPEND_RESUME | THREAD_QUERY_LIMITED_INFORMATION, FALSE, thread_id);
+}
+
+uint32_t platform_thread_process_id(PlatformHandle thread) {
+  return static_cast<uint32_t>(GetProcessIdOfThread(thread));
+}
+
+PlatformHandle platform_open_process(uint32_t process_id, uint64_t creation_time) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, process_id);
+  if (process == nullptr) return nullptr;
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user) || combined(created) != creation_time) {
+    CloseHandle(process);
+    return nullptr;
+  }
+  return process;
 }
 
 uint32_t platform_suspend_thread(PlatformHandle thread) { return SuspendThread(thread); }
@@ -229,8 +261,9 @@ uint32_t platform_suspend_thread(PlatformHandle thread) { return SuspendThread(t
 uint32_t platform_resume_thread(PlatformHandle thread) { return ResumeThread(thread); }
 
 void platform_close(PlatformHandle handle) {
-  // The process list is the service's own buffer, kept for the next pass.
-  if (handle != nullptr && handle != &g_process_list) CloseHandle(handle);
+  // The process list is the service's own buffer, kept for the next pass, and the thread
+  // walk reads it.
+  if (handle != nullptr && handle != &g_process_list && handle != &g_thread_walk) CloseHandle(handle);
 }
 
 void platform_sleep(uint32_t ms) { Sleep(ms); }

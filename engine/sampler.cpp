@@ -312,6 +312,7 @@ void run_selection_phase() {
     if (entry->verdict == kVerdictUnchecked) entry->verdict = decide_verdict(entry->pid);
     if (entry->verdict == kVerdictSystem) ++e->report.system_passed_over;
     if (entry->verdict != kVerdictHoldable || targets->target_count >= kTargetCapacity) continue;
+    if (session_is_ending(entry->session_id)) continue;  // its user is signing out
     const int32_t spared_by = claim_sparing(j);
     if (spared_by != 0) {
       if (sparing == 0 || spared_by < sparing) sparing = spared_by;
@@ -354,6 +355,7 @@ int run_sampling_pass() {
   // later ones down, and its claim goes with it, so with no monitor nothing is spared.
   forget_unseen_claims(claims_seen);
   drop_unseen_protection(protected_seen);
+  forget_ended_sessions();
   run_selection_phase();
   g_engine.previous_pass_tick = g_engine.pass_tick;
   platform_close(list);

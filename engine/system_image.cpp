@@ -8,14 +8,36 @@ namespace {
 const wchar_t kVerbatimPrefix[] = L"\\\\?\\";
 const int32_t kVerbatimPrefixLength = 4;
 
-// Folders whose direct files are the system's; under SystemApps, every file is.
+// Folders whose direct files are the system's.
 const wchar_t* const kDirectFolders[] = {L"System32", L"SysWOW64"};
-const wchar_t kAppsFolder[] = L"SystemApps";
 
-// They come with the system but run whatever a user hands them: a batch loop, a script,
-// a library's export. Their work is the user's program.
-const wchar_t* const kHostsOfUserCode[] = {L"cmd.exe", L"rundll32.exe", L"cscript.exe", L"wscript.exe",
-                                           L"mshta.exe"};
+// Trees that only the system's installer writes, each named by its components below the
+// Windows folder: every file anywhere under them is the system's (the store of components
+// and its servicing, driver packages, the .NET runtimes, update and Settings programs).
+const int kTreeDepthCapacity = 3;
+struct Tree {
+  const wchar_t* components[kTreeDepthCapacity];
+};
+const Tree kSystemTrees[] = {
+    {{L"SystemApps"}},
+    {{L"WinSxS"}},
+    {{L"servicing"}},
+    {{L"System32", L"DriverStore", L"FileRepository"}},
+    {{L"Microsoft.NET", L"Framework"}},
+    {{L"Microsoft.NET", L"Framework64"}},
+    {{L"UUS"}},
+    {{L"ImmersiveControlPanel"}},
+};
+// Folders inside those trees that users, tasks or web applications may write: nothing in
+// them is trusted, at any depth.
+const wchar_t* const kWritableFolders[] = {L"Temp", L"Tasks", L"Temporary ASP.NET Files"};
+
+// They come with the system but run whatever a user or a vendor hands them: a batch loop,
+// a script, a library's export, a COM server, an installer's custom actions, a help file's
+// scripts. Their work is that program's.
+const wchar_t* const kHostsOfUserCode[] = {L"cmd.exe",      L"rundll32.exe", L"cscript.exe", L"wscript.exe",
+                                           L"mshta.exe",    L"dllhost.exe",  L"regsvr32.exe", L"msiexec.exe",
+                                           L"hh.exe"};
 
 // One piece of a path, not its own string.
 struct Text {
@@ -80,16 +102,21 @@ int is_system_image(const wchar_t* image, int32_t image_length, const wchar_t* w
       0) {
     return 0;
   }
-  // The components below the Windows folder: the first folder and the file's name.
-  Text first = {rest.at, 0};
+  // The components below the Windows folder: the first few folders and the file's name.
+  Text leading[kTreeDepthCapacity] = {};
   Text name = {rest.at, 0};
   int32_t components = 0;
   int32_t start = 0;
+  bool writable = false;
   for (int32_t i = 0; i <= rest.length; ++i) {
     if (i < rest.length && !is_separator(rest.at[i])) continue;
     const Text part = {rest.at + start, i - start};
     if (!is_plain_component(part)) return 0;
-    if (components == 0) first = part;
+    if (components < kTreeDepthCapacity) leading[components] = part;
+    // Only a folder counts: a file of such a name is the name checked below.
+    if (i < rest.length) {
+      for (const wchar_t* folder : kWritableFolders) writable = writable || same_text(part, folder);
+    }
     name = part;
     ++components;
     start = i + 1;
@@ -98,10 +125,21 @@ int is_system_image(const wchar_t* image, int32_t image_length, const wchar_t* w
     if (same_text(name, host)) return 0;
   }
   if (components == 1) return 1;
-  if (same_text(first, kAppsFolder)) return 1;
-  if (components != 2) return 0;
-  for (const wchar_t* folder : kDirectFolders) {
-    if (same_text(first, folder)) return 1;
+  if (components == 2) {
+    for (const wchar_t* folder : kDirectFolders) {
+      if (same_text(leading[0], folder)) return 1;
+    }
+  }
+  if (writable) return 0;
+  for (const Tree& tree : kSystemTrees) {
+    int32_t depth = 0;
+    while (depth < kTreeDepthCapacity && tree.components[depth] != nullptr &&
+           same_text(leading[depth], tree.components[depth])) {
+      ++depth;
+    }
+    // The whole tree named, and a file below it.
+    const bool whole = depth == kTreeDepthCapacity || tree.components[depth] == nullptr;
+    if (whole && components > depth) return 1;
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "control/installed_copy.h"
+#include "control/installer.h"
 #include "launcher/launcher.h"
 #include "monitor/monitor.h"
 #include "monitor/resource.h"
@@ -38,6 +39,12 @@ int hand_over_to_installed_copy() {
   void* started = nullptr;
   if (start_installed_copy(&started) != 0) return -1;
   HANDLE process = static_cast<HANDLE>(started);
+  if (process == nullptr) {
+    // The shell started it, and only its window tells that it runs.
+    const DWORD begin = GetTickCount();
+    while (GetTickCount() - begin < kHandOverWaitMs && monitor_window(0) == nullptr) Sleep(kHandOverPollMs);
+    return 0;
+  }
   const DWORD process_id = GetProcessId(process);
   int result = 0;
   const DWORD begin = GetTickCount();

@@ -2,6 +2,7 @@
 // dispatcher alone tells the manager's own start from a user's; a user's start makes sure
 // the service's copy is installed, current and running, and leaves the window to it.
 #include "control/installed_copy.h"
+#include "control/installer.h"
 #include "control/service_client.h"
 #include "launcher/launcher.h"
 #include "service/service.h"

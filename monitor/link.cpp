@@ -21,6 +21,7 @@ struct LinkRun {
   ForegroundClaim claimed;  // what the service was last told of the program in front
   uint32_t taken_sequence;  // the count of the last snapshot taken
   int disconnected;  // the window's session, at the last look
+  bool names_taken;  // the last open refused a mutex that is not the service's
   // A service that stopped with an error is started again, later each time.
   int32_t restarts;      // in a row, since it last ran
   int restart_waiting;
@@ -41,10 +42,11 @@ void publish() {
 int look() {
   ServiceView view;
   g_run.platform->look_at_service(&view);
+  view.names_taken = g_run.names_taken;
   const ServiceView* was = &g_run.frame.service;
   const int changed = view.presence != was->presence || view.state != was->state ||
                       view.process_id != was->process_id || view.may_act != was->may_act ||
-                      view.exit_code != was->exit_code;
+                      view.exit_code != was->exit_code || view.names_taken != was->names_taken;
   g_run.frame.service = view;
   return changed;
 }
@@ -134,6 +136,10 @@ void serve_requests() {
   const int32_t action = flag_take(&g_monitor.action_requested);
   if (action != ACTION_NONE) carry_out(action);
   if (!g_run.connected) return;
+  // First, as the window ends right after it asks.
+  if (flag_take(&g_monitor.session_end_unsent) != 0) {
+    send_session_end(&g_run.link, g_run.platform->current_process_id());
+  }
   if (flag_take(&g_monitor.threshold_unsent) != 0 &&
       send_threshold(&g_run.link, flag_read(&g_monitor.slider_threshold)) != 0) {
     flag_store(&g_monitor.threshold_unsent, 1);
@@ -218,11 +224,14 @@ void poll() {
 int connect_link(const LinkPlatform* platform, SharedLink* opened) {
   g_run.platform = platform;
   uint32_t pause = kServiceRetryMs;
-  while (platform->open_link(opened) != 0) {
+  int opened_as;
+  while ((opened_as = platform->open_link(opened)) != 0) {
+    g_run.names_taken = opened_as == kLinkNamesTaken;
     // Closing the window must end the process even when the service never comes up.
     if (stop_seen() || pause_serving(pause) != 0) return -1;
     pause = bring_service_up();
   }
+  g_run.names_taken = false;
   return 0;
 }
 

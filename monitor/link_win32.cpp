@@ -10,6 +10,7 @@
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
 #include "shared/wide_text.h"
+#include "winapi/dyn_calls_win32.h"
 #include "winapi/process_list_win32.h"
 
 namespace {
@@ -58,14 +59,16 @@ int describe_process(uint32_t pid, ProcessFacts* out) {
 }
 
 int session_disconnected() {
+  const DynCalls* calls = dyn_calls();
+  if (calls->WTSQuerySessionInformationW == nullptr || calls->WTSFreeMemory == nullptr) return 0;
   WTS_CONNECTSTATE_CLASS* state = nullptr;
   DWORD bytes = 0;
-  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSConnectState,
-                                   reinterpret_cast<LPWSTR*>(&state), &bytes)) {
+  if (!calls->WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSConnectState,
+                                          reinterpret_cast<LPWSTR*>(&state), &bytes)) {
     return 0;
   }
   const int disconnected = bytes >= sizeof(*state) && *state == WTSDisconnected;
-  WTSFreeMemory(state);
+  calls->WTSFreeMemory(state);
   return disconnected;
 }
 

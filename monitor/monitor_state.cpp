@@ -5,7 +5,7 @@
 
 #include "monitor/layout.h"
 
-MonitorState g_monitor = {kTabGraph, kThresholdLineStart, 0, 0, 1, 0, 0, 0, 0};
+MonitorState g_monitor = {kTabGraph, kThresholdLineStart, 0, 0, 1, 0, 0, 0, 0, 0};
 
 namespace {
 
@@ -45,6 +45,11 @@ void send_slider_threshold(int32_t threshold) {
 void claim_program_in_front(uint32_t pid) {
   __atomic_store_n(&g_monitor.front_pid, pid, __ATOMIC_SEQ_CST);
   flag_store(&g_monitor.front_unsent, 1);
+  wake_link();
+}
+
+void link_request_session_end() {
+  flag_store(&g_monitor.session_end_unsent, 1);
   wake_link();
 }
 

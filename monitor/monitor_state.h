@@ -45,6 +45,7 @@ struct MonitorState {
   volatile int32_t action_requested;
   // Set by the entry after the message loop; the link thread ends when it sees it.
   volatile int32_t stop_requested;
+  volatile int32_t session_end_unsent;  // the window's session is ending
 };
 
 extern MonitorState g_monitor;
@@ -75,6 +76,9 @@ void wake_link();
 void send_slider_threshold(int32_t threshold);
 void claim_program_in_front(uint32_t pid);
 void request_service_action(int32_t action);
+// The window's session ends (its WM_QUERYENDSESSION): the service is told to hold nothing
+// of this session any more, before the link thread next looks at stop_requested.
+void link_request_session_end();
 
 // Replaces the published frame as a whole record.
 void publish_frame(const MonitorFrame* frame);

@@ -13,6 +13,17 @@ const wchar_t kStopNeedsApproval[] = L"Stopping it needs an administrator's appr
 const wchar_t kStartNeedsApproval[] = L"Starting it needs an administrator's approval.";
 const wchar_t kInstallNeedsApproval[] = L"Installing it needs an administrator's approval.";
 const wchar_t kMayNotAsk[] = L"Windows does not let this account ask about the service.";
+// The service's own reasons for a failed start.
+const wchar_t kNamesTakenText[] = L"Quellcore Service stopped: another program holds Quellcore's names";
+const wchar_t kNoStopEventText[] = L"Quellcore Service stopped: Windows gave it no stop event";
+const wchar_t kNamesTakenDetail[] = L"Another program holds Quellcore's names; this window does not use them.";
+
+// The headline of a stopped service: its own reason when it gave one.
+const wchar_t* stopped_text(const ServiceView* service) {
+  if (service->state == kServiceStopped && service->exit_code == kStopReasonNamesTaken) return kNamesTakenText;
+  if (service->state == kServiceStopped && service->exit_code == kStopReasonNoStopEvent) return kNoStopEventText;
+  return kStoppedText;
+}
 
 StatusView make_view(const wchar_t* headline, const wchar_t* detail, int32_t button, int32_t shield) {
   StatusView view;
@@ -33,8 +44,9 @@ StatusView status_view(const ServiceView* service) {
   }
   if (service->presence != kServiceInstalled) return make_view(kUnknownText, kMayNotAsk, STATUS_BUTTON_NONE, 0);
   if (service->state == kServiceRunning) {
-    return make_view(kRunningText, refused ? kStopNeedsApproval : nullptr, STATUS_BUTTON_STOP, refused);
+    const wchar_t* detail = refused ? kStopNeedsApproval : service->names_taken ? kNamesTakenDetail : nullptr;
+    return make_view(kRunningText, detail, STATUS_BUTTON_STOP, refused);
   }
   // Start- and stop-pending count as stopped: the service is not throttling yet, or no more.
-  return make_view(kStoppedText, refused ? kStartNeedsApproval : nullptr, STATUS_BUTTON_START, refused);
+  return make_view(stopped_text(service), refused ? kStartNeedsApproval : nullptr, STATUS_BUTTON_START, refused);
 }

@@ -13,12 +13,14 @@ namespace {
 const uint32_t kNoWaitHint = 0;
 const uint32_t kFirstCheckpoint = 1;
 const uint32_t kMaxReportedHoldMs = 0xFFFF;  // what the report's field holds
+const uint32_t kControlInterrogate = 4;
 
 // The status lock is held by the caller.
 void report_locked(uint32_t state, uint32_t wait_hint) {
   ServiceStatusRecord* status = &g_service.status;
   status->dwCurrentState = state;
-  status->dwWin32ExitCode = 0;
+  // Only a failed start sets a reason, and its STOPPED report is the last.
+  status->dwWin32ExitCode = status->dwServiceSpecificExitCode != 0 ? kServiceSpecificError : 0;
   status->dwWaitHint = wait_hint;
   if (state == kServiceStartPending) {
     status->dwControlsAccepted = 0;
@@ -63,7 +65,37 @@ void report_service_status(uint32_t state, uint32_t wait_hint) {
   status_unlock();
 }
 
-void handle_service_control(uint32_t control) {
+void report_failed_start(uint32_t reason) {
+  status_lock();
+  g_service.status.dwServiceSpecificExitCode = reason;
+  report_locked(kServiceStopped, kNoWaitHint);
+  status_unlock();
+}
+
+void take_sign_outs() {
+  uint32_t sessions[kSignOutCapacity];
+  status_lock();
+  const int32_t count = g_service.sign_out_count;
+  for (int32_t i = 0; i < count; ++i) sessions[i] = g_service.signing_out[i];
+  g_service.sign_out_count = 0;
+  status_unlock();
+  for (int32_t i = 0; i < count; ++i) end_session_holds(sessions[i]);
+}
+
+uint32_t handle_service_control(uint32_t control, uint32_t event_type, uint32_t session_id) {
+  if (control == kControlSessionChange) {
+    if (event_type != kSessionLogoff) return kControlHandled;
+    // The engine is the worker's alone: the sign-out waits for it under the status lock.
+    // More sign-outs at once than there is room for: the oldest stays unheard, and its
+    // processes are still held until its session is gone.
+    status_lock();
+    if (g_service.sign_out_count < kSignOutCapacity) g_service.signing_out[g_service.sign_out_count++] = session_id;
+    status_unlock();
+    // The programs signing out are saving their work: the hold under way ends now (every
+    // target's, for one cycle), and the worker passes the sign-out on before it holds again.
+    if (g_service.stop_event_ready) release_held_threads();
+    return kControlHandled;
+  }
   const bool shutdown = control == kControlShutdown || control == kControlPreshutdown;
   if (control == kControlStop || shutdown) {
     // The manager sends these only after the RUNNING report, which the worker makes
@@ -75,13 +107,14 @@ void handle_service_control(uint32_t control) {
       // the hold ends now, and the stop check after it ends the service.
       if (shutdown) release_held_threads();
     }
-    return;
+    return kControlHandled;
   }
   // One hold for the read and the report, so a state the worker reports in between
   // is never followed by the stale one.
   status_lock();
   report_locked(g_service.status.dwCurrentState, kNoWaitHint);
   status_unlock();
+  return control == kControlInterrogate ? kControlHandled : kControlNotTaken;
 }
 
 void run_service_main() {
@@ -105,6 +138,9 @@ void apply_commands(const TakenCommands* commands) {
     }
   }
   if (commands->flags & CMD_MONITOR_ATTACHED) protect_monitor(commands->monitor_pid);
+  // Beside an announcement the id may be the newcomer's: nobody's session is ended on it.
+  const uint32_t ending = CMD_SESSION_ENDING | CMD_MONITOR_ATTACHED;
+  if ((commands->flags & ending) == CMD_SESSION_ENDING) end_monitor_session(commands->monitor_pid);
   // After the monitor, which the engine takes a claim from only once it protects it.
   if (commands->flags & CMD_FOREGROUND_CHANGED) {
     const ForegroundClaim* claim = &commands->foreground;
@@ -114,6 +150,7 @@ void apply_commands(const TakenCommands* commands) {
 
 int run_service_cycle() {
   if (wait_for_stop(kStopCheckMs)) return -1;
+  take_sign_outs();
   run_sampling_pass();
   if (wait_for_stop(kStopCheckMs)) return -1;
   TakenCommands commands;
@@ -121,6 +158,8 @@ int run_service_cycle() {
     apply_commands(&commands);
     if (wait_for_stop(kStopCheckMs)) return -1;
   }
+  // A sign-out heard since the pass: its session's targets are not held.
+  take_sign_outs();
   // Whether it runs its course or a shutdown cuts its hold short, it resumes every
   // thread it suspended before it returns.
   run_duty_cycle();
@@ -135,10 +174,15 @@ int run_service_cycle() {
 
 void service_worker() {
   // Missing pieces stay null; publishing and commands are skipped, throttling is not.
-  create_shared_link(&g_service.link);
+  // Names another program made first are not used, and the service says so: running
+  // blind, it would spare nobody's program in front, without a word.
+  if (create_shared_link(&g_service.link) == kLinkNamesTaken) {
+    report_failed_start(kStopReasonNamesTaken);
+    return;
+  }
   report_service_status(kServiceStartPending, kStartWaitHintMs);
   if (create_stop_event() != 0) {
-    report_service_status(kServiceStopped, kNoWaitHint);
+    report_failed_start(kStopReasonNoStopEvent);
     return;
   }
   g_service.stop_event_ready = 1;

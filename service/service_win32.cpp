@@ -1,6 +1,7 @@
 // The service role's calls into Windows: dispatcher, handler registration, status
 // reports, the stop event, and the processor count.
 #include <windows.h>
+#include <wtsapi32.h>
 
 #include "engine/engine.h"
 #include "service/service.h"
@@ -19,8 +20,14 @@ CRITICAL_SECTION g_status_section;
 // ALL_PROCESSOR_GROUPS; spelled out because older headers lack it.
 const WORD kAllProcessorGroups = 0xffff;
 
-VOID WINAPI service_control_handler(DWORD control) {
-  handle_service_control(static_cast<uint32_t>(control));
+// The extended form: the manager sends the notice before a shutdown and session changes
+// to no other.
+DWORD WINAPI service_control_handler(DWORD control, DWORD event_type, LPVOID event_data, LPVOID) {
+  uint32_t session_id = 0;
+  if (control == SERVICE_CONTROL_SESSIONCHANGE && event_data != nullptr) {
+    session_id = static_cast<const WTSSESSION_NOTIFICATION*>(event_data)->dwSessionId;
+  }
+  return handle_service_control(static_cast<uint32_t>(control), static_cast<uint32_t>(event_type), session_id);
 }
 
 VOID CALLBACK end_hold(ULONG_PTR) {}
@@ -34,9 +41,15 @@ VOID WINAPI service_main(DWORD, LPWSTR*) {
 
 static_assert(sizeof(ServiceStatusRecord) == sizeof(SERVICE_STATUS),
               "ServiceStatusRecord mirrors SERVICE_STATUS");
+static_assert(kAcceptSessionChange == SERVICE_ACCEPT_SESSIONCHANGE && kAcceptPreshutdown == SERVICE_ACCEPT_PRESHUTDOWN,
+              "the accepted controls as Windows numbers them");
+static_assert(kControlSessionChange == SERVICE_CONTROL_SESSIONCHANGE && kSessionLogoff == WTS_SESSION_LOGOFF &&
+                  kControlPreshutdown == SERVICE_CONTROL_PRESHUTDOWN && kServiceSpecificError == ERROR_SERVICE_SPECIFIC_ERROR &&
+                  kControlNotTaken == ERROR_CALL_NOT_IMPLEMENTED,
+              "the controls as Windows numbers them");
 
 int register_control_handler() {
-  g_status_handle = RegisterServiceCtrlHandlerW(kServiceName, service_control_handler);
+  g_status_handle = RegisterServiceCtrlHandlerExW(kServiceName, service_control_handler, nullptr);
   return g_status_handle != nullptr ? 0 : -1;
 }
 

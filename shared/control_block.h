@@ -14,19 +14,26 @@ const wchar_t kCommandMutexName[] = L"Global\\QuellcoreMutex2";
 // Who may use them: SYSTEM, the service, fully, and elevated administrators, who may do
 // anything on the machine anyway (a service started again takes the objects over by name,
 // and Wine runs its services as such an administrator); interactive users only what the
-// protocol needs (map the region to read and write it; wait for a mutex and release it), so
-// no user can change an object's access list or owner and lock every monitor out. The
+// protocol needs (map the region to read and write it; wait for a mutex, release it and
+// read its owner), so no user can change an object's access list or owner and lock every
+// monitor out. The
 // medium mandatory label keeps a sandboxed or low-integrity process out, even one whose
 // token holds INTERACTIVE: it may neither read, write nor wait on them.
 const uint32_t kRegionUserRights = 0x6;      // FILE_MAP_READ | FILE_MAP_WRITE
-const uint32_t kMutexUserRights = 0x100001;  // SYNCHRONIZE | MUTEX_MODIFY_STATE
+// SYNCHRONIZE | READ_CONTROL | MUTEX_MODIFY_STATE: reading the owner tells the service's
+// mutexes from a stranger's of the same name.
+const uint32_t kMutexUserRights = 0x120001;
 const wchar_t kRegionSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x6;;;IU)S:(ML;;NWNRNX;;;ME)";
-const wchar_t kMutexSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100001;;;IU)S:(ML;;NWNRNX;;;ME)";
+const wchar_t kMutexSecurity[] = L"O:SYD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120001;;;IU)S:(ML;;NWNRNX;;;ME)";
 
 const uint32_t CMD_THRESHOLD_CHANGED = 2u;
 const uint32_t CMD_MONITOR_ATTACHED = 4u;
 // The program in front changed: spare the one named (or none, when the id is 0).
 const uint32_t CMD_FOREGROUND_CHANGED = 8u;
+// The monitor named in `monitor_pid` is told its session ends: hold nothing of that
+// session any more. Beside CMD_MONITOR_ATTACHED the id may be another monitor's (the
+// last writer wins), and the service then does not act on it.
+const uint32_t CMD_SESSION_ENDING = 16u;
 
 // One process the service held in a cycle, as it measured it: what it used and how long
 // the duty cycle really held it. A display aid only: anyone can write the region.
@@ -104,7 +111,8 @@ void link_unlock(LinkHandle mutex);
 
 // --- monitor side ---
 // Opens the region, maps it and opens both mutexes; 0 on success. On any failure
-// closes what it opened, leaves *link all null and returns -1.
+// closes what it opened, leaves *link all null and returns -1, or kLinkNamesTaken when a
+// mutex is not the system's or the Administrators' (not the service's own).
 int open_shared_link(SharedLink* link);
 // Closes the mutexes and the region handle (the view goes with the process).
 void close_shared_link(SharedLink* link);
@@ -116,6 +124,8 @@ int send_threshold(SharedLink* link, int32_t threshold);
 // Sets CMD_FOREGROUND_CHANGED with the program in front and the claiming monitor's own
 // process id; 0 when written, -1 as above.
 int send_foreground(SharedLink* link, const ForegroundClaim* claim, uint32_t claimant_pid);
+// Sets CMD_SESSION_ENDING with the monitor's own id; 0 when written, -1 as above.
+int send_session_end(SharedLink* link, uint32_t monitor_pid);
 // Takes the newest snapshot into *out, and the service's report into *report when given,
 // when its sequence count is not 0 and differs from *last_taken, this reader's count of its
 // own last take (0 before the first), which then follows. Writes nothing into the region,
@@ -123,10 +133,17 @@ int send_foreground(SharedLink* link, const ForegroundClaim* claim, uint32_t cla
 // also when the mutex was not had, and nothing is written.
 int take_snapshot(SharedLink* link, uint32_t* last_taken, UsageSnapshot* out, ServiceReport* report = nullptr);
 
+// What opening or creating the link found when an object already existed that neither
+// LocalSystem nor the Administrators own: any user may make a mutex in the global
+// namespace before the service runs, and whoever holds it could lock out every exchange.
+const int kLinkNamesTaken = -2;
+
 // --- service side ---
 // Creates (or takes over by name) the region, its view and both mutexes. Whatever
 // cannot be made stays null and the rest is kept: the service throttles regardless.
-// 0 when all four exist, else -1. Handles stay open for the life of the process.
+// 0 when all four exist, kLinkNamesTaken (with every handle closed and null) when an
+// existing object is not the system's or the Administrators', else -1. Handles stay open
+// for the life of the process.
 int create_shared_link(SharedLink* link);
 // Copies the snapshot over the region's snapshot area with the report beside it, then
 // numbers it one past the region's count and sets SNAPSHOT_READY, under the snapshot mutex. Does nothing without a view and a

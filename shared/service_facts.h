@@ -13,3 +13,10 @@ const uint32_t kServiceStopped = 1;
 const uint32_t kServiceStartPending = 2;
 const uint32_t kServiceStopPending = 3;
 const uint32_t kServiceRunning = 4;
+
+// Why the service stopped by its own account: its service-specific exit code, which the
+// manager keeps and the window reads back. Bit 29 marks a code as the application's own,
+// so none can be taken for one of Windows' error codes.
+const uint32_t kStopReasonNoStopEvent = 0x20000001u;  // it could not make its stop event
+// Another program made the region's mutexes first: the service does not use them.
+const uint32_t kStopReasonNamesTaken = 0x20000002u;

@@ -56,7 +56,7 @@ int take_commands(SharedLink* link, TakenCommands* out) {
   if (flags != 0) {
     out->flags = flags;
     if (flags & CMD_THRESHOLD_CHANGED) out->threshold = block->threshold;
-    if (flags & CMD_MONITOR_ATTACHED) out->monitor_pid = block->monitor_pid;
+    if (flags & (CMD_MONITOR_ATTACHED | CMD_SESSION_ENDING)) out->monitor_pid = block->monitor_pid;
     if (flags & CMD_FOREGROUND_CHANGED) {
       out->foreground.pid = block->foreground_pid;
       out->foreground.creation_time =
@@ -75,6 +75,16 @@ int announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid) 
   if (link_lock(link->command_mutex) != 0) return -1;
   block->command_flags = block->command_flags | CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED;
   block->threshold = threshold;
+  block->monitor_pid = monitor_pid;
+  link_unlock(link->command_mutex);
+  return 0;
+}
+
+int send_session_end(SharedLink* link, uint32_t monitor_pid) {
+  if (!has_command_area(link)) return -1;
+  volatile SharedControlBlock* block = shared_view(link);
+  if (link_lock(link->command_mutex) != 0) return -1;
+  block->command_flags = block->command_flags | CMD_SESSION_ENDING;
   block->monitor_pid = monitor_pid;
   link_unlock(link->command_mutex);
   return 0;

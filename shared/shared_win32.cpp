@@ -2,6 +2,7 @@
 // and "Global\QuellcoreMutex2" (command) as kernel objects.
 #include <windows.h>
 #include <sddl.h>
+#include <aclapi.h>
 
 #include "shared/control_block.h"
 
@@ -11,7 +12,7 @@ const DWORD kRegionBytes = sizeof(SharedControlBlock);
 
 const DWORD kMonitorRegionRights = FILE_MAP_READ | FILE_MAP_WRITE;
 const DWORD kMonitorViewRights = FILE_MAP_WRITE;  // reads too
-const DWORD kMonitorMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+const DWORD kMonitorMutexRights = SYNCHRONIZE | READ_CONTROL | MUTEX_MODIFY_STATE;
 static_assert(kMonitorRegionRights == kRegionUserRights, "the monitor asks for what users are granted");
 static_assert(kMonitorMutexRights == kMutexUserRights, "the monitor asks for what users are granted");
 
@@ -72,6 +73,40 @@ struct Described {
   Described& operator=(const Described&) = delete;
 };
 
+// Whether LocalSystem or the Administrators own the object: only they can have made it
+// as the service does. A standard user's object of the same name is anyone's trap.
+bool owned_by_system(HANDLE object) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool trusted = owner != nullptr && (IsWellKnownSid(owner, WinLocalSystemSid) ||
+                                            IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+  LocalFree(descriptor);
+  return trusted;
+}
+
+// CreateMutexW hands over an existing mutex and ignores the access list it was given, so
+// one that already existed is kept only when it is the system's own. Null otherwise, with
+// *taken set when it was a stranger's.
+HANDLE create_own_mutex(SECURITY_ATTRIBUTES* security, const wchar_t* name, bool* taken) {
+  HANDLE mutex = CreateMutexW(security, FALSE, name);
+  if (mutex == nullptr) {
+    // The name is taken by another kind of object, or by a mutex that denies the system.
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_HANDLE) *taken = true;
+    return nullptr;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS && !owned_by_system(mutex)) {
+    CloseHandle(mutex);
+    *taken = true;
+    return nullptr;
+  }
+  return mutex;
+}
+
 }  // namespace
 
 int link_lock(LinkHandle mutex) {
@@ -95,8 +130,14 @@ int create_shared_link(SharedLink* link) {
     link->region = region;
     link->view = static_cast<SharedControlBlock*>(MapViewOfFile(region, FILE_MAP_WRITE, 0, 0, kRegionBytes));
   }
-  link->snapshot_mutex = CreateMutexW(&mutex_security.attributes, FALSE, kSnapshotMutexName);
-  link->command_mutex = CreateMutexW(&mutex_security.attributes, FALSE, kCommandMutexName);
+  bool taken = false;
+  link->snapshot_mutex = create_own_mutex(&mutex_security.attributes, kSnapshotMutexName, &taken);
+  link->command_mutex = create_own_mutex(&mutex_security.attributes, kCommandMutexName, &taken);
+  if (taken) {
+    close_shared_link(link);
+    link->view = nullptr;
+    return kLinkNamesTaken;
+  }
   const int complete = link->view != nullptr && link->snapshot_mutex != nullptr &&
                        link->command_mutex != nullptr;
   return complete ? 0 : -1;
@@ -110,6 +151,9 @@ int open_shared_link(SharedLink* link) {
   HandleHolder snapshot_mutex(OpenMutexW(kMonitorMutexRights, FALSE, kSnapshotMutexName));
   HandleHolder command_mutex(OpenMutexW(kMonitorMutexRights, FALSE, kCommandMutexName));
   if (view.view == nullptr || snapshot_mutex.handle == nullptr || command_mutex.handle == nullptr) return -1;
+  // A mutex another user made before the service ran: waiting on it would hand that user
+  // every exchange, so the window does not use it.
+  if (!owned_by_system(snapshot_mutex.handle) || !owned_by_system(command_mutex.handle)) return kLinkNamesTaken;
   link->region = region.take();
   link->view = static_cast<SharedControlBlock*>(view.take());
   link->snapshot_mutex = snapshot_mutex.take();

@@ -14,11 +14,25 @@ void* find(HMODULE module, const char* name) {
   return module != nullptr ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
 }
 
+const wchar_t kSessionsLibrary[] = L"\\wtsapi32.dll";
+
+// A library outside the KnownDLLs, by its full path in System32, so that no copy beside
+// the executable is ever taken; its own imports are looked for there too.
+HMODULE load_from_system(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  const size_t name_length = lstrlenW(name);
+  if (length == 0 || length + name_length >= MAX_PATH) return nullptr;
+  lstrcpynW(path + length, name, static_cast<int>(name_length + 1));
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace
 
 const DynCalls* dyn_calls() {
-  // The system modules are loaded in every process of this executable (it imports user32),
-  // so no library is loaded here. A second thread racing the first fill writes the same values.
+  // The system modules are loaded in every process of this executable (it imports user32);
+  // only wtsapi32 is loaded here, and kept. A second thread racing the first fill writes
+  // the same values (and holds the library once more).
   if (g_dyn_calls_loaded == 0) {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
@@ -38,6 +52,10 @@ const DynCalls* dyn_calls() {
         reinterpret_cast<AdjustWindowRectExForDpiFn>(find(user, "AdjustWindowRectExForDpi"));
     g_dyn_calls.SystemParametersInfoForDpi =
         reinterpret_cast<SystemParametersInfoForDpiFn>(find(user, "SystemParametersInfoForDpi"));
+    HMODULE sessions = load_from_system(kSessionsLibrary);
+    g_dyn_calls.WTSQuerySessionInformationW =
+        reinterpret_cast<WTSQuerySessionInformationWFn>(find(sessions, "WTSQuerySessionInformationW"));
+    g_dyn_calls.WTSFreeMemory = reinterpret_cast<WTSFreeMemoryFn>(find(sessions, "WTSFreeMemory"));
     InterlockedExchange(&g_dyn_calls_loaded, 1);
   }
   return &g_dyn_calls;

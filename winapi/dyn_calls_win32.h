@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wtsapi32.h>
 
 typedef LONG(NTAPI* NtQuerySystemInformationFn)(ULONG, PVOID, ULONG, PULONG);
 typedef DWORD(WINAPI* GetActiveProcessorCountFn)(WORD);
@@ -14,6 +15,8 @@ typedef UINT(WINAPI* GetDpiForWindowFn)(HWND);
 typedef BOOL(WINAPI* AdjustWindowRectExForDpiFn)(LPRECT, DWORD, BOOL, DWORD, UINT);
 typedef BOOL(WINAPI* SystemParametersInfoForDpiFn)(UINT, UINT, PVOID, UINT, UINT);
 typedef HWND(WINAPI* HtmlHelpWFn)(HWND, LPCWSTR, UINT, DWORD_PTR);
+typedef decltype(&WTSQuerySessionInformationW) WTSQuerySessionInformationWFn;
+typedef decltype(&WTSFreeMemory) WTSFreeMemoryFn;
 
 struct DynCalls {
   // ntdll: every process's times at one moment.
@@ -34,6 +37,10 @@ struct DynCalls {
   // The HTML Help control (hhctrl.ocx), which no process loads by itself: filled once the
   // help command has loaded it from the system folder.
   HtmlHelpWFn HtmlHelpW;
+  // wtsapi32, which is no KnownDLL: imported statically, the loader would take it from the
+  // executable's own folder (a download's) before any code runs. Loaded from System32.
+  WTSQuerySessionInformationWFn WTSQuerySessionInformationW;
+  WTSFreeMemoryFn WTSFreeMemory;
 };
 
 // The table, filled on first use; a function the system lacks stays null.

@@ -50,3 +50,15 @@ const SYSTEM_PROCESS_INFORMATION* system_process_at(const SystemProcessList* lis
   *next = step == 0 || step > list->filled - offset ? list->filled : offset + step;
   return record;
 }
+
+const SYSTEM_THREAD_INFORMATION* system_thread_at(const SystemProcessList* list, ULONG offset, ULONG index) {
+  ULONG next = 0;
+  const SYSTEM_PROCESS_INFORMATION* record = system_process_at(list, offset, &next);
+  if (record == nullptr || index >= record->NumberOfThreads) return nullptr;
+  // 64-bit, so that no thread count from the system can wrap the bound.
+  const ULONGLONG end = static_cast<ULONGLONG>(sizeof(SYSTEM_PROCESS_INFORMATION)) +
+                        (static_cast<ULONGLONG>(index) + 1) * sizeof(SYSTEM_THREAD_INFORMATION);
+  if (end > next - offset) return nullptr;
+  return reinterpret_cast<const SYSTEM_THREAD_INFORMATION*>(
+             list->buffer + offset + sizeof(SYSTEM_PROCESS_INFORMATION)) + index;
+}

@@ -19,6 +19,12 @@ static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId)
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, SessionId) == (sizeof(void*) == 8 ? 0x64 : 0x50),
               "SessionId where the system writes it");
 
+// Each record is followed by its threads; the ids are read from where the system puts them.
+static_assert(sizeof(SYSTEM_PROCESS_INFORMATION) == (sizeof(void*) == 8 ? 0x100 : 0xB8),
+              "threads follow the process record");
+static_assert(sizeof(SYSTEM_THREAD_INFORMATION) == (sizeof(void*) == 8 ? 0x50 : 0x40),
+              "SYSTEM_THREAD_INFORMATION as the system writes it");
+
 // A buffer kept for the process's life, grown when the system says it is short.
 struct SystemProcessList {
   BYTE* buffer;
@@ -32,3 +38,6 @@ int take_system_process_list(SystemProcessList* list);
 // (`filled` after the last); null past the end or where a record would reach past what
 // the system filled in.
 const SYSTEM_PROCESS_INFORMATION* system_process_at(const SystemProcessList* list, ULONG offset, ULONG* next);
+// Thread `index` of the record at `offset`; null past its threads or where the thread's
+// record would reach past the process record or what the system filled in.
+const SYSTEM_THREAD_INFORMATION* system_thread_at(const SystemProcessList* list, ULONG offset, ULONG index);

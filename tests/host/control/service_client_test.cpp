@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "control/installed_copy.h"
+#include "control/installer.h"
 #include "control/registration.h"
 #include "control/scm.h"
 #include "control/service_client.h"
+#include "service/service.h"
 #include "tests/host/control/fake_scm.h"
 
 namespace {
@@ -90,6 +92,35 @@ TEST_F(ServiceClientTest, InstalledCopyLivesInItsOwnProgramFilesFolder) {
     if (c.target != nullptr) EXPECT_EQ(target, c.target);
     EXPECT_EQ(std::wstring(paths.staging), target + L".new");
     EXPECT_EQ(std::wstring(paths.folder) + L"\\quellcore.exe", target);
+  }
+}
+
+// Where the service runs from decides which copy is installed, so an x86-64 window beside
+// the x86 service finds that service's copy; a registration of any other form names none.
+TEST_F(ServiceClientTest, TheInstalledCopyIsWhereTheServiceIsRegistered) {
+  const struct {
+    const wchar_t* registered;
+    bool exists;
+    const wchar_t* target;  // null: none is found
+  } cases[] = {
+      {L"\"C:\\Program Files (x86)\\Quellcore\\quellcore.exe\"", true, L"C:\\Program Files (x86)\\Quellcore\\quellcore.exe"},
+      {L"C:\\Program Files (x86)\\Quellcore\\quellcore.exe", true, L"C:\\Program Files (x86)\\Quellcore\\quellcore.exe"},
+      {L"\"D:\\Apps\\QUELLCORE\\Quellcore.exe\"", true, L"D:\\Apps\\Quellcore\\quellcore.exe"},
+      {L"\"C:\\Program Files\\Quellcore\\quellcore.exe\" -x", true, nullptr},
+      {L"C:\\Tools\\quellcore.exe", true, nullptr},
+      {L"\"C:\\Users\\x\\Downloads\\quellcore.exe\"", true, nullptr},
+      // No service: this build's own Program Files.
+      {L"", false, L"C:\\Program Files\\Quellcore\\quellcore.exe"},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    g_scm.registered = c.registered;
+    g_scm.exists = c.exists;
+    InstallPaths paths;
+    const int found = locate_installed_copy(&paths);
+    EXPECT_EQ(found, c.target != nullptr ? 0 : -1) << c.registered;
+    if (found == 0 && c.target != nullptr) EXPECT_EQ(std::wstring(paths.target), c.target) << c.registered;
+    EXPECT_EQ(g_scm.open_handles, 0);
   }
 }
 
@@ -241,7 +272,10 @@ TEST_F(ServiceClientTest, TheServiceSetsUpItsRegistrationOnceAndQuotesItsPathEve
     } else {
       EXPECT_EQ(g_scm.failure_actions_set, 0) << c.name;
     }
-    EXPECT_EQ(g_scm.file_ops, std::vector<std::wstring>{L"delete " + aside}) << c.name;
+    // The copy set aside is found where the service runs from, when that is this layout.
+    const bool ours = c.registered == target || c.registered == quoted || c.registered.empty() || !c.exists;
+    EXPECT_EQ(g_scm.file_ops, ours ? std::vector<std::wstring>{L"delete " + aside} : std::vector<std::wstring>{})
+        << c.name;
     EXPECT_EQ(g_scm.open_handles, 0) << c.name;
   }
 }

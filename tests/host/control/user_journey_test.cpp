@@ -13,6 +13,7 @@
 
 #include "control/elevation.h"
 #include "control/installed_copy.h"
+#include "control/installer.h"
 #include "control/registration.h"
 #include "control/service_client.h"
 #include "control/service_requests.h"

@@ -6,7 +6,7 @@ FakePlatform g_fake;
 
 namespace {
 
-enum class Kind { Free, ProcessList, ThreadList, Thread };
+enum class Kind { Free, ProcessList, ThreadList, Thread, Process };
 
 struct Handle {
   Kind kind = Kind::Free;
@@ -79,6 +79,7 @@ const char* kind_name(Kind kind) {
     case Kind::ProcessList: return "process_list";
     case Kind::ThreadList: return "thread_list";
     case Kind::Thread: return "thread";
+    case Kind::Process: return "process";
     default: return "free";
   }
 }
@@ -143,6 +144,7 @@ int platform_runs_own_image(uint32_t process_id) {
 
 int platform_save_suspension_record(const SuspensionRecord* threads, int32_t count) {
   log("save_record " + std::to_string(count));
+  if (g_fake.save_fails) return -1;
   g_fake.crash_record.assign(threads, threads + count);
   std::vector<uint32_t> counts;
   for (const FakeThread& t : g_fake.threads) counts.push_back(t.suspend_count);
@@ -195,6 +197,20 @@ PlatformHandle platform_open_thread(uint32_t thread_id) {
   const FakeThread* t = fake_thread(thread_id);
   if (t == nullptr || !t->opens) return nullptr;
   return make_handle(Kind::Thread, thread_id);
+}
+
+uint32_t platform_thread_process_id(PlatformHandle thread) {
+  Handle* handle = lookup(thread, Kind::Thread);
+  const FakeThread* t = handle != nullptr ? fake_thread(handle->id) : nullptr;
+  if (t == nullptr) return 0;
+  return t->owner_now != 0 ? t->owner_now : t->owner_pid;
+}
+
+PlatformHandle platform_open_process(uint32_t process_id, uint64_t creation_time) {
+  log("open_process " + std::to_string(process_id));
+  const FakeProcess* p = find_process(process_id);
+  if (p == nullptr || !p->opens || p->creation_time != creation_time) return nullptr;
+  return make_handle(Kind::Process, process_id);
 }
 
 uint32_t platform_suspend_thread(PlatformHandle thread) {

@@ -19,6 +19,7 @@ struct FakeProcess {
   int process_class = kProcessOrdinary;
   uint32_t session = 1;
   uint32_t parent = 0;  // the starter's id as the system lists it
+  bool opens = true;  // for the throttle to keep open while it holds it
 };
 
 struct FakeThread {
@@ -27,6 +28,9 @@ struct FakeThread {
   bool opens = true;
   bool suspend_fails = false;
   uint32_t suspend_count = 0;
+  // The process that really owns the thread when it is opened, if not the listed owner:
+  // the id has passed to another process's thread since the list was taken.
+  uint32_t owner_now = 0;
 };
 
 struct FakePlatform {
@@ -48,6 +52,7 @@ struct FakePlatform {
   // Suspend counts of all threads whenever the record is saved: nothing may be
   // suspended yet that the record does not hold.
   std::vector<std::vector<uint32_t>> counts_at_save;
+  bool save_fails = false;  // the crash record cannot be written
 };
 
 extern FakePlatform g_fake;

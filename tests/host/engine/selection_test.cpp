@@ -237,3 +237,49 @@ TEST_F(SteadyThrottlingTest, TheRedBarsAreTheTargetsEvenBelowAnotherProcessesSha
 }
 
 }  // namespace
+
+namespace {
+
+// A sign-out lets its session's programs save their work: none of them is a target from
+// then on, while the system still lists any process of that session.
+TEST_F(EngineTest, ASignedOutSessionIsHeldNoMoreUntilItIsGone) {
+  g_fake.processes = {{100, 1, 0}, {200, 1, 0}};
+  g_fake.processes[1].session = 2;
+  g_fake.threads = {{101, 100}, {201, 200}};
+  auto busy_pass = [this](uint32_t tick) {
+    for (FakeProcess& p : g_fake.processes) p.kernel_time += 1000 * kUnitsPerMs;
+    pass_at(tick);
+    std::vector<uint32_t> pids;
+    for (int32_t t = 0; t < g_engine.targets.target_count; ++t) {
+      pids.push_back(g_engine.table[g_engine.targets.target_slot[t]].pid);
+    }
+    g_engine.targets.target_count = 0;
+    return pids;
+  };
+  pass_at(0);
+  EXPECT_EQ(busy_pass(1000), (std::vector<uint32_t>{100, 200}));
+  end_session_holds(2);
+  EXPECT_EQ(busy_pass(2000), (std::vector<uint32_t>{100}));
+  EXPECT_EQ(busy_pass(3000), (std::vector<uint32_t>{100}));
+  // Gone: the session's number is free for the next sign-in, whose programs are held.
+  g_fake.processes.pop_back();
+  busy_pass(4000);
+  EXPECT_FALSE(session_is_ending(2));
+  g_fake.processes.push_back({300, 1, 0});
+  g_fake.processes.back().session = 2;
+  g_fake.threads.push_back({301, 300});
+  busy_pass(5000);
+  EXPECT_EQ(busy_pass(6000), (std::vector<uint32_t>{100, 300}));
+  // A window told its session ends names itself; only a protected monitor's word counts.
+  g_fake.processes.push_back({400, 1, 0});
+  g_fake.processes.back().session = 3;
+  pass_at(7000);
+  EXPECT_EQ(end_monitor_session(400), -1);
+  EXPECT_EQ(end_monitor_session(100), -1);
+  protect_process(10, 1);  // the service, entry 0
+  protect_process(400, 1);
+  EXPECT_EQ(end_monitor_session(400), 0);
+  EXPECT_TRUE(session_is_ending(3));
+}
+
+}  // namespace

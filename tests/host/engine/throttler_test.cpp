@@ -1,6 +1,7 @@
 // The duty cycle: call order, sleep lengths, and what every pass leaves suspended.
 #include <algorithm>
 #include <climits>
+#include <functional>
 
 #include "tests/host/engine/engine_fixture.h"
 
@@ -12,8 +13,10 @@ class ThrottlerTest : public EngineTest {
   void SetUp() override {
     EngineTest::SetUp();
     g_fake.threads = {{11, 10}, {31, 30}, {21, 20}, {12, 10}};
+    g_fake.processes = {{10, 0, 0}, {20, 0, 0}, {30, 0, 0}};
     g_engine.table[3].pid = 10;
     g_engine.table[5].pid = 20;
+    g_engine.table[3].creation_time = g_engine.table[5].creation_time = 1;
     g_engine.entry_count = 6;
     g_engine.targets.target_count = 2;
     g_engine.targets.target_slot[0] = 3;
@@ -47,11 +50,11 @@ TEST_F(ThrottlerTest, OneThreadWalkSuspendsEveryTargetThenResumesExactlyThoseThr
   };
   run_duty_cycle();
   const std::vector<std::string> expected = {
-      "tick", "open_thread_list", "open_thread 11", "open_thread 21", "open_thread 12",
-      "close thread_list 0", "save_record 3", "suspend 11", "suspend 21", "suspend 12",
+      "tick", "open_process 10", "open_process 20", "open_thread_list", "open_thread 11", "open_thread 21",
+      "open_thread 12", "close thread_list 0", "save_record 3", "suspend 11", "suspend 21", "suspend 12",
       "hold 499", "tick",
       "resume 11", "close thread 11", "resume 21", "close thread 21", "resume 12", "close thread 12",
-      "clear_record", "sleep 501"};
+      "close process 10", "close process 20", "clear_record", "sleep 501"};
   EXPECT_EQ(g_fake.calls, expected);
   EXPECT_EQ(counts_at_first_sleep, (std::vector<uint32_t>{1, 1, 1, 0}));
   for (const FakeThread& t : g_fake.threads) EXPECT_EQ(t.suspend_count, 0u) << t.tid;
@@ -62,8 +65,8 @@ TEST_F(ThrottlerTest, OneThreadWalkSuspendsEveryTargetThenResumesExactlyThoseThr
 }
 
 TEST_F(ThrottlerTest, EverySuspendedThreadIsInTheCrashRecordWhileItIsHeld) {
-  g_engine.table[3].creation_time = 33;
-  g_engine.table[5].creation_time = 55;
+  g_engine.table[3].creation_time = process(10)->creation_time = 33;
+  g_engine.table[5].creation_time = process(20)->creation_time = 55;
   fake_thread(21)->suspend_fails = true;
   std::vector<std::vector<uint32_t>> record_at_sleep;
   g_fake.on_sleep = [&](uint32_t) {
@@ -90,6 +93,73 @@ TEST_F(ThrottlerTest, AShutdownCutsTheHoldShortResumesEveryThreadAndClearsTheRec
   EXPECT_TRUE(g_fake.crash_record.empty());
   EXPECT_EQ(g_fake.calls.back(), "clear_record");
   EXPECT_EQ(g_engine.targets.target_count, 0);
+}
+
+// Between the pass and the duty cycle an id can pass to a stranger: only a process that
+// still is the target, pinned open, and threads that still are its own are held.
+TEST_F(ThrottlerTest, OnlyTheTargetItselfIsHeldAndOnlyItEntersTheCrashRecord) {
+  const struct {
+    const char* name;
+    std::function<void()> change;
+    std::vector<std::string> suspends;
+    std::vector<uint32_t> recorded_tids;
+  } cases[] = {
+      {"id 20 reused by a newer process", [] { g_fake.processes[1].creation_time = 2; },
+       {"suspend 11", "suspend 12"}, {11, 12}},
+      {"process 10 cannot be opened", [] { g_fake.processes[0].opens = false; }, {"suspend 21"}, {21}},
+      {"thread id 12 now another process's", [] { fake_thread(12)->owner_now = 30; },
+       {"suspend 11", "suspend 21"}, {11, 21}},
+      {"process 20 is in a session signing out", [] { g_engine.table[5].session_id = 2; end_session_holds(2); },
+       {"suspend 11", "suspend 12"}, {11, 12}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    c.change();
+    std::vector<uint32_t> recorded;
+    g_fake.on_sleep = [&](uint32_t) {
+      if (g_fake.sleeps.size() != 1) return;
+      for (const SuspensionRecord& r : g_fake.crash_record) recorded.push_back(r.thread_id);
+    };
+    run_duty_cycle();
+    EXPECT_EQ(fake_calls_starting("suspend"), c.suspends);
+    EXPECT_EQ(recorded, c.recorded_tids);
+    for (const FakeThread& t : g_fake.threads) EXPECT_EQ(t.suspend_count, 0u) << t.tid;
+    EXPECT_EQ(g_fake.open_handles, 0);
+  }
+}
+
+TEST_F(ThrottlerTest, NothingIsSuspendedWhenTheCrashRecordCannotBeWritten) {
+  g_fake.save_fails = true;
+  run_duty_cycle();
+  EXPECT_TRUE(fake_calls_starting("suspend").empty());
+  EXPECT_TRUE(fake_calls_starting("resume").empty());
+  EXPECT_EQ(g_fake.sleeps, (std::vector<uint32_t>{499, 501}));
+  EXPECT_EQ(g_engine.table[3].held_ms, 0u);
+}
+
+// The window reads what the service measured: a hold the system stretched or a shutdown
+// cut is reported as it was.
+TEST_F(ThrottlerTest, TheReportCarriesTheMeasuredHoldNotTheIntendedOne) {
+  const struct {
+    const char* name;
+    uint32_t lasted_ms;
+    bool cut;
+  } cases[] = {{"stretched", 640, false}, {"cut short", 120, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    g_engine.report.held[0] = HeldProcess{20, 60, 0, 5};
+    g_engine.report.held[1] = HeldProcess{10, 55, 0, 3};
+    g_fake.cut_hold = c.cut;
+    g_fake.on_sleep = [&](uint32_t) {
+      if (g_fake.sleeps.size() == 1) g_fake.tick += c.lasted_ms;
+    };
+    run_duty_cycle();
+    EXPECT_EQ(g_engine.report.held[0].hold_ms, c.lasted_ms);
+    EXPECT_EQ(g_engine.report.held[1].hold_ms, c.lasted_ms);
+    EXPECT_EQ(g_engine.table[5].held_ms, c.lasted_ms);
+  }
 }
 
 TEST_F(ThrottlerTest, AtStartTheThreadsACrashLeftSuspendedAreResumedOnceIfTheirProcessIsTheSame) {

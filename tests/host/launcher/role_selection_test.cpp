@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "control/installed_copy.h"
+#include "control/installer.h"
 #include "control/service_client.h"
 #include "launcher/launcher.h"
 #include "service/service.h"
@@ -100,6 +101,45 @@ TEST(RoleSelectionTest, AUserStartEndsInTheInstalledCopy) {
     EXPECT_EQ(plan.start, c.plan.start) << c.name;
     EXPECT_EQ(plan.ask_approval, c.plan.ask_approval) << c.name;
     EXPECT_EQ(plan.then, c.plan.then) << c.name;
+  }
+}
+
+// A download's start replaces the installed copy only when it is newer (an equal one would
+// stop and restart the service, with a prompt, at every start), and asks for an approval
+// only when the install was refused for want of rights, not when it failed otherwise.
+TEST(RoleSelectionTest, OnlyANewerCopyReplacesAndOnlyARefusalAsksForApproval) {
+  const std::wstring target = L"C:\\Program Files\\Quellcore\\quellcore.exe";
+  const struct {
+    const char* name;
+    bool exists;
+    uint64_t own_version;
+    Account account;
+    bool copy_fails;
+    int stops;
+    int32_t then;
+    bool ask_approval;
+  } cases[] = {
+      {"same version", true, 5, ELEVATED_ADMIN, false, 0, kThenHandOver, false},
+      {"older", true, 4, ELEVATED_ADMIN, false, 0, kThenHandOver, false},
+      {"newer", true, 6, ELEVATED_ADMIN, false, 1, kThenHandOver, false},
+      {"missing, the copy into Program Files fails", false, 5, ELEVATED_ADMIN, true, 0, kThenOpenWindow, false},
+      {"missing, refused", false, 5, STANDARD_USER, false, 0, kThenOpenWindow, true},
+  };
+  for (const auto& c : cases) {
+    fake_scm_reset();
+    g_scm.account = c.account;
+    g_scm.exists = c.exists;
+    g_scm.state = RUNNING;
+    g_scm.registered = L"\"" + target + L"\"";
+    g_scm.files[target] = "older";
+    g_scm.own_version = c.own_version;
+    g_scm.copy_fails = c.copy_fails;
+    g_pinned_image = PinnedImage{};  // the last case's pin went with its fake files
+    ASSERT_EQ(pin_own_image(), 0);
+    const UserStart start = start_as_user(false);
+    EXPECT_EQ(g_scm.stops_sent, c.stops) << c.name;
+    EXPECT_EQ(start.then, c.then) << c.name;
+    EXPECT_EQ(start.ask_approval, c.ask_approval) << c.name;
   }
 }
 

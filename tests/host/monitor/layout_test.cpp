@@ -3,6 +3,7 @@
 
 #include "monitor/layout.h"
 #include "monitor/status_view.h"
+#include "shared/service_facts.h"
 
 namespace {
 
@@ -224,6 +225,29 @@ TEST(StatusPageTest, UnknownAndPendingStates) {
   const ServiceView pending = {kServiceInstalled, 2, 0, true};
   EXPECT_EQ(status_view(&pending).button, STATUS_BUTTON_START);
   EXPECT_EQ(status_view(&pending).shield, 0);
+}
+
+// A service that stopped for a reason of its own says which; any other stop reads as before.
+TEST(StatusPageTest, AFailedStartNamesItsReason) {
+  const struct {
+    uint32_t state, exit_code;
+    bool names_taken;
+    const wchar_t* headline;
+    const wchar_t* detail;
+  } cases[] = {
+      {1, kStopReasonNamesTaken, false, L"Quellcore Service stopped: another program holds Quellcore's names", nullptr},
+      {1, kStopReasonNoStopEvent, false, L"Quellcore Service stopped: Windows gave it no stop event", nullptr},
+      {1, 1067, false, L"Quellcore Service is stopped", nullptr},
+      {4, 0, true, L"Quellcore Service is running",
+       L"Another program holds Quellcore's names; this window does not use them."},
+  };
+  for (const auto& c : cases) {
+    ServiceView view = {kServiceInstalled, c.state, 0, true, c.exit_code, c.names_taken};
+    const StatusView shown = status_view(&view);
+    EXPECT_STREQ(shown.headline, c.headline);
+    if (c.detail == nullptr) EXPECT_EQ(shown.detail, nullptr);
+    else EXPECT_STREQ(shown.detail, c.detail);
+  }
 }
 
 }  // namespace

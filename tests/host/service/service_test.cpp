@@ -32,6 +32,10 @@ struct Fake {
   int event_result = 0;
   int32_t cpu_count = 12;
   bool view = true, snapshot_mutex = true, command_mutex = true;
+  bool names_taken = false;
+  // The form of handler registered: as Windows does, the manager sends the notice before a
+  // shutdown and session changes only to the extended one.
+  bool extended_handler = true;
   SharedControlBlock block;
 };
 
@@ -114,11 +118,20 @@ int spare_program_in_front(uint32_t pid, uint64_t creation_time, uint32_t claima
 }
 int create_shared_link(SharedLink* link) {
   record("create link");
+  if (g.names_taken) {
+    *link = SharedLink{};
+    return kLinkNamesTaken;
+  }
   link->region = g.view ? &g_region_tag : nullptr;
   link->view = g.view ? &g.block : nullptr;
   link->snapshot_mutex = g.snapshot_mutex ? &g_snapshot_tag : nullptr;
   link->command_mutex = g.command_mutex ? &g_command_tag : nullptr;
   return g.view && g.snapshot_mutex && g.command_mutex ? 0 : -1;
+}
+void end_session_holds(uint32_t session_id) { record("sign out " + std::to_string(session_id)); }
+int end_monitor_session(uint32_t monitor_pid) {
+  record("session end of " + std::to_string(monitor_pid));
+  return 0;
 }
 int link_lock(LinkHandle mutex) {
   record(mutex == &g_snapshot_tag ? "lock snapshot" : "lock command");
@@ -146,16 +159,25 @@ class ServiceTest : public ::testing::Test {
     g.event_result = 0;
     g.cpu_count = 12;
     g.view = g.snapshot_mutex = g.command_mutex = true;
+    g.names_taken = false;
+    g.extended_handler = true;
     std::memset(&g.block, 0, sizeof(g.block));
     service_reset();
     engine_reset();
+  }
+  // The manager as Windows: a plain handler never hears of a coming shutdown or a
+  // session change.
+  static void deliver(uint32_t control, uint32_t session_id = 0) {
+    const bool extended_only = control == kControlPreshutdown || control == kControlSessionChange;
+    if (extended_only && !g.extended_handler) return;
+    handle_service_control(control, control == kControlSessionChange ? kSessionLogoff : 0, session_id);
   }
   // Delivers `controls` when the n-th occurrence of `event` is recorded.
   static void trigger(const std::string& event, int nth, std::vector<uint32_t> controls) {
     auto seen = std::make_shared<int>(0);
     g.hook = [=](const std::string& e) {
       if (e == event && ++*seen == nth) {
-        for (uint32_t c : controls) handle_service_control(c);
+        for (uint32_t c : controls) deliver(c, 2);
       }
     };
   }
@@ -170,6 +192,7 @@ class ServiceTest : public ::testing::Test {
 
 struct Report {
   uint32_t state, checkpoint, wait_hint, accepted;
+  uint32_t reason = 0;  // the service-specific exit code of a failed start
 };
 
 void expect_reports(const std::vector<Report>& expected, const char* name) {
@@ -181,8 +204,8 @@ void expect_reports(const std::vector<Report>& expected, const char* name) {
     EXPECT_EQ(r.dwWaitHint, expected[i].wait_hint) << name << " report " << i + 1;
     EXPECT_EQ(r.dwControlsAccepted, expected[i].accepted) << name << " report " << i + 1;
     EXPECT_EQ(r.dwServiceType, kServiceOwnProcess) << name;
-    EXPECT_EQ(r.dwWin32ExitCode, 0u) << name;
-    EXPECT_EQ(r.dwServiceSpecificExitCode, 0u) << name;
+    EXPECT_EQ(r.dwWin32ExitCode, expected[i].reason != 0 ? kServiceSpecificError : 0u) << name;
+    EXPECT_EQ(r.dwServiceSpecificExitCode, expected[i].reason) << name;
   }
 }
 
@@ -253,17 +276,22 @@ TEST_F(ServiceTest, StartUpFailures) {
     const char* name;
     int register_result;
     int event_result;
+    bool names_taken;
     std::vector<Report> expected;
   };
+  // A failed start says why, so the window's restart rule and Status page see it.
   const Case cases[] = {
-      {"handler cannot be registered: silence", -1, 0, {}},
-      {"no stop event: stopped without a cycle", 0, -1,
-       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {STOPPED, 0, 0, ACC}}},
+      {"handler cannot be registered: silence", -1, 0, false, {}},
+      {"no stop event: stopped without a cycle", 0, -1, false,
+       {{SP, 1, 3000, 0}, {SP, 2, 3000, 0}, {STOPPED, 0, 0, ACC, kStopReasonNoStopEvent}}},
+      {"names another program made first: stopped before a cycle", 0, 0, true,
+       {{SP, 1, 3000, 0}, {STOPPED, 0, 0, ACC, kStopReasonNamesTaken}}},
   };
   for (const Case& c : cases) {
     reset();
     g.register_result = c.register_result;
     g.event_result = c.event_result;
+    g.names_taken = c.names_taken;
     run_service_main();
     if (c.register_result != 0) {
       EXPECT_EQ(g.reports.size(), 0u) << c.name;
@@ -284,6 +312,7 @@ TEST_F(ServiceTest, StopPointsOfTheCycle) {
     int nth;
     Events expected;
     uint32_t control = kControlStop;
+    bool extended_handler = true;
   };
   const std::vector<Case> cases = {
       {"stop during the first check ends at once", 0, "check", 1,
@@ -309,6 +338,18 @@ TEST_F(ServiceTest, StopPointsOfTheCycle) {
        {"check", "sample", "check", "lock command", "unlock command", "duty begin", "report 3", "signal",
         "release", "duty end", "lock snapshot", "unlock snapshot", "check", "report 1"},
        kControlPreshutdown},
+      {"a plain handler hears no notice before a shutdown", 0, "duty begin", 1,
+       {"check", "sample", "check", "lock command", "unlock command", "duty begin", "duty end", "lock snapshot",
+        "unlock snapshot", "check", "sample", "check", "lock command", "unlock command", "duty begin",
+        "report 3", "signal", "duty end", "lock snapshot", "unlock snapshot", "check", "report 1"},
+       kControlPreshutdown, false},
+      // A sign-out ends the hold under way, and the engine hears of it before it holds again.
+      {"a sign-out during the duty cycle", 0, "duty begin", 1,
+       {"check", "sample", "check", "lock command", "unlock command", "duty begin", "release", "duty end",
+        "lock snapshot", "unlock snapshot", "check", "sign out 2", "sample", "check", "lock command",
+        "unlock command", "duty begin", "report 3", "signal", "duty end", "lock snapshot", "unlock snapshot",
+        "check", "report 1"},
+       kControlSessionChange},
       {"unknown command bits still add the extra check", 0x100, "duty begin", 1,
        {"check", "sample", "check", "lock command", "unlock command", "check", "duty begin", "report 3",
         "signal", "duty end", "lock snapshot", "unlock snapshot", "check", "report 1"}},
@@ -317,7 +358,17 @@ TEST_F(ServiceTest, StopPointsOfTheCycle) {
     reset();
     g.block.command_flags = c.command_flags;
     g.block.threshold = 70;
+    g.extended_handler = c.extended_handler;
     trigger(c.event, c.nth, {c.control});
+    // A control that does not stop it: the next cycle's duty cycle stops it.
+    if (c.control == kControlSessionChange || !c.extended_handler) {
+      auto first = g.hook;
+      auto cycles = std::make_shared<int>(0);
+      g.hook = [first, cycles](const std::string& e) {
+        first(e);
+        if (e == "duty begin" && ++*cycles == 2) handle_service_control(kControlStop);
+      };
+    }
     run_service_main();
     EXPECT_EQ(cycle_events(), c.expected) << c.name;
     EXPECT_EQ(g.block.command_flags, 0u) << c.name;
@@ -409,6 +460,20 @@ TEST_F(ServiceTest, TheProgramInFrontIsSparedAfterTheMonitorAndTheReportIsPublis
   EXPECT_EQ(report.held[0].share, 30);
   EXPECT_EQ(report.held[0].hold_ms, 0xFFFF);
   EXPECT_EQ(report.held[1].pid, 0u);
+}
+
+// A monitor whose session ends names itself; beside an announcement the id may be the
+// newcomer's, and nobody's session is ended on it.
+TEST_F(ServiceTest, AMonitorsSessionEndIsPassedOnOnlyWhenItsIdIsUnambiguous) {
+  const uint32_t cases[][2] = {{CMD_SESSION_ENDING, 1}, {CMD_SESSION_ENDING | CMD_MONITOR_ATTACHED, 0}};
+  for (const auto& c : cases) {
+    reset();
+    g.block.command_flags = c[0];
+    g.block.monitor_pid = 777;
+    trigger("duty begin", 1, {kControlStop});
+    run_service_main();
+    EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "session end of 777"), c[1]) << c[0];
+  }
 }
 
 TEST_F(ServiceTest, EveryAnnouncedMonitorIsProtectedAndTheListNeverOverflows) {

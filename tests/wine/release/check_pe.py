@@ -17,19 +17,23 @@ import xml.etree.ElementTree as ET
 
 import pefile
 
-# What the static MinGW build may import: Windows system DLLs only. The C and C++
-# runtimes, libgcc and winpthread are linked in statically, so their DLLs must not appear.
-ALLOWED_IMPORTS = {
+# What the static MinGW build may import: KnownDLLs only, which the loader takes from the
+# system and never from the executable's folder (a download's, where anyone may plant a
+# DLL that would then run elevated). Any other system DLL is loaded at run time from
+# System32. The C and C++ runtimes, libgcc and winpthread are linked in statically.
+KNOWN_DLL_IMPORTS = {
     "kernel32.dll",
     "user32.dll",
     "gdi32.dll",
     "advapi32.dll",
-    "comctl32.dll",
     "shell32.dll",
     "ole32.dll",
-    "wtsapi32.dll",
+    "oleaut32.dll",
     "msvcrt.dll",
 }
+# No KnownDLL, but the manifest's dependency on the common controls has the loader take
+# it from the system's side-by-side store.
+MANIFEST_IMPORTS = {"comctl32.dll": "Microsoft.Windows.Common-Controls"}
 
 ARCHES = {
     # arch: (optional-header magic, magic text, machine)
@@ -242,11 +246,36 @@ def check_headers(f, pe, arch):
             "subsystem 2, Windows GUI (found %d)" % pe.OPTIONAL_HEADER.Subsystem)
 
 
+def manifest_dependencies(pe):
+    """The names of the assemblies the manifest depends on."""
+    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None) and pe.DIRECTORY_ENTRY_RESOURCE.entries or []:
+        if kind.id != RT_MANIFEST:
+            continue
+        for entry in kind.directory.entries:
+            for language in entry.directory.entries:
+                data = pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+                try:
+                    root = ET.fromstring(data)
+                except ET.ParseError:
+                    return set()
+                return {e.get("name") for e in root.iter() if e.tag.rsplit("}", 1)[-1] == "assemblyIdentity"}
+    return set()
+
+
 def check_imports(f, pe):
-    dlls = [entry.dll.decode("ascii", "replace") for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
+    entries = getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
+    dlls = [entry.dll.decode("ascii", "replace") for entry in entries]
     f.check(any(d.lower() == "kernel32.dll" for d in dlls), "imports are listed (KERNEL32.dll among them)")
+    assemblies = manifest_dependencies(pe)
     for dll in dlls:
-        f.check(dll.lower() in ALLOWED_IMPORTS, "imports only system DLLs (found %s)" % dll)
+        known = dll.lower() in KNOWN_DLL_IMPORTS or MANIFEST_IMPORTS.get(dll.lower()) in assemblies
+        f.check(known, "imports only KnownDLLs, or comctl32 through the manifest (found %s)" % dll)
+    # The manager sends the notice before a shutdown and session changes only to a handler
+    # registered in the extended form.
+    names = {imp.name for entry in entries for imp in entry.imports if imp.name}
+    if b"StartServiceCtrlDispatcherW" in names:
+        f.check(b"RegisterServiceCtrlHandlerExW" in names and b"RegisterServiceCtrlHandlerW" not in names,
+                "the service registers the extended control handler")
     return dlls
 
 

@@ -5,6 +5,8 @@
 //   service_probe lifecycle <quellcore.exe>   install, run, region, hostile writer, stop
 //   service_probe pending <quellcore.exe>     a user start while the service is start-pending
 //                                            (needs a display: it opens the window)
+//   service_probe squatted <quellcore.exe>    a mutex of the service's name made first
+//                                            (needs a display: it reads the Status page)
 //   service_probe stall                       (as a service) stays start-pending for good
 #include <windows.h>
 #include <aclapi.h>
@@ -484,9 +486,102 @@ int run_pending(const char* exe_arg) {
   return check_summary("start-pending user start");
 }
 
+// --- names another program made first ---
+
+struct StatusSearch {
+  DWORD pid;
+  HWND window;
+  HWND tabs;
+  wchar_t headline[256];
+};
+
+BOOL CALLBACK find_main_window(HWND window, LPARAM param) {
+  StatusSearch* search = reinterpret_cast<StatusSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  wchar_t name[32] = L"";
+  GetClassNameW(window, name, 32);
+  if (pid == search->pid && wcscmp(name, L"KESTO") == 0) search->window = window;
+  return TRUE;
+}
+
+// The tab control, and the visible line that begins as the Status page's headlines do.
+BOOL CALLBACK find_status_parts(HWND child, LPARAM param) {
+  StatusSearch* search = reinterpret_cast<StatusSearch*>(param);
+  wchar_t name[32] = L"";
+  GetClassNameW(child, name, 32);
+  if (wcscmp(name, L"SysTabControl32") == 0) search->tabs = child;
+  wchar_t text[256] = L"";
+  if (wcscmp(name, L"Static") == 0 && IsWindowVisible(child) && GetWindowTextW(child, text, 256) > 0 &&
+      wcsncmp(text, L"Quellcore Service", 17) == 0) {
+    wcscpy(search->headline, text);
+  }
+  return TRUE;
+}
+
+// A mutex of the service's name, made by a user's program before the service first runs:
+// the service does not use it, stops with its reason, and the window's Status page says so.
+int run_squatted(const char* exe_arg) {
+  HANDLE squatted = CreateMutexW(nullptr, FALSE, kSnapshotMutexName);
+  CHECK(squatted != nullptr);
+  wchar_t source[MAX_PATH];
+  to_windows_path(exe_arg, source, MAX_PATH);
+  CreateDirectoryW(QC_PROGRAM_FILES, nullptr);
+  CreateDirectoryW(kInstallDir, nullptr);
+  CHECK(CopyFileW(source, kInstalledExe, FALSE));
+  DWORD pid = 0;
+  HANDLE user = launch(kInstalledExe, &pid);
+  CHECK(user != nullptr);
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = nullptr;
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD begin = GetTickCount();
+  bool stopped = false;
+  while (!stopped && manager != nullptr && GetTickCount() - begin < kStartLimitMs) {
+    Sleep(250);  // gently: the manager's own work is what the service waits on
+    if (service == nullptr) service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS);
+    stopped = service != nullptr && query_state(service, &status) == SERVICE_STOPPED && status.dwWin32ExitCode != 0 &&
+              status.dwWin32ExitCode != ERROR_SERVICE_NEVER_STARTED;
+  }
+  printf("service stopped after %lu ms: exit code %lu, its own %lu\n", GetTickCount() - begin,
+         status.dwWin32ExitCode, status.dwServiceSpecificExitCode);
+  CHECK(stopped);
+  CHECK_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+  CHECK_EQ(status.dwServiceSpecificExitCode, kStopReasonNamesTaken);
+
+  // The Status tab, clicked as a user would: the window learns of the stop at its next look.
+  StatusSearch search = {pid, nullptr, nullptr, L""};
+  const wchar_t kWanted[] = L"Quellcore Service stopped: another program holds Quellcore's names";
+  begin = GetTickCount();
+  bool clicked = false;
+  while (wcscmp(search.headline, kWanted) != 0 && GetTickCount() - begin < kStartLimitMs) {
+    Sleep(250);
+    if (search.window == nullptr) EnumWindows(find_main_window, reinterpret_cast<LPARAM>(&search));
+    if (search.window == nullptr) continue;
+    EnumChildWindows(search.window, find_status_parts, reinterpret_cast<LPARAM>(&search));
+    if (!clicked && search.tabs != nullptr) {
+      const LPARAM status_tab = MAKELPARAM(70, 10);
+      PostMessageW(search.tabs, WM_LBUTTONDOWN, MK_LBUTTON, status_tab);
+      PostMessageW(search.tabs, WM_LBUTTONUP, 0, status_tab);
+      clicked = true;
+    }
+  }
+  printf("Status page after %lu ms: %ls\n", GetTickCount() - begin, search.headline);
+  CHECK(wcscmp(search.headline, kWanted) == 0);
+  if (user != nullptr) {
+    TerminateProcess(user, 0);
+    CloseHandle(user);
+  }
+  if (service != nullptr) CloseServiceHandle(service);
+  if (manager != nullptr) CloseServiceHandle(manager);
+  if (squatted != nullptr) CloseHandle(squatted);
+  return check_summary("names taken before the service ran");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 3 && strcmp(argv[1], "squatted") == 0) return run_squatted(argv[2]);
   if (argc >= 2 && strcmp(argv[1], "stall") == 0) return run_stall();
   if (argc >= 3 && strcmp(argv[1], "lifecycle") == 0) return run_lifecycle(argv[2]);
   if (argc >= 3 && strcmp(argv[1], "pending") == 0) return run_pending(argv[2]);
