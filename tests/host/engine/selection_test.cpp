@@ -276,8 +276,8 @@ TEST_F(EngineTest, ASignedOutSessionIsHeldNoMoreUntilItIsGone) {
   pass_at(7000);
   EXPECT_EQ(end_monitor_session(400), -1);
   EXPECT_EQ(end_monitor_session(100), -1);
-  protect_process(10, 1);  // the service, entry 0
-  protect_process(400, 1);
+  protect_process(10, 1, 0);  // the service, entry 0
+  protect_process(400, 1, 3);
   EXPECT_EQ(end_monitor_session(400), 0);
   EXPECT_TRUE(session_is_ending(3));
 }
