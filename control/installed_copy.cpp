@@ -169,10 +169,16 @@ int replace_installed_copy() {
   // Refused while a window still runs the old copy; the service removes it at a later start.
   delete_file(paths.aside);
   if (result == 0) add_start_menu_shortcut();
+  if (result == 0) add_startup_shortcut();
   return result;
 }
 
 void add_start_menu_shortcut() {
   InstallPaths paths;
   if (locate_installed_copy(&paths) == 0) make_start_menu_shortcut(paths.target, paths.folder);
+}
+
+void add_startup_shortcut() {
+  InstallPaths paths;
+  if (locate_installed_copy(&paths) == 0) make_startup_shortcut(paths.target, paths.folder);
 }

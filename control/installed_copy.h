@@ -73,6 +73,9 @@ StartPlan plan_user_start(const StartFacts* facts);
 int replace_installed_copy();
 // Adds the Start-menu shortcut to the installed copy (best effort).
 void add_start_menu_shortcut();
+// Adds the Startup-folder shortcut to the installed copy (best effort): every user's
+// sign-in then starts it into the notification area.
+void add_startup_shortcut();
 
 // Starts the installed copy as this user, with this process's rights; 0 when started.
 // With `process` given, it receives the new process's handle, for the caller to close.

@@ -67,6 +67,7 @@ int create_service_from_copy(const wchar_t* own_path) {
   ScmHolder created(scm_create_service(manager.handle, command_line));
   if (created.handle == nullptr) return -1;
   if (copied) add_start_menu_shortcut();
+  if (copied) add_startup_shortcut();
   return 0;
 }
 
