@@ -181,6 +181,9 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     case IDM_EXIT:
       DestroyWindow(window);
       return 0;
+    case IDM_OPEN_WINDOW:
+      open_main_window();
+      return 0;
     case IDC_STOP_SERVICE:
       request_action_from_window(ACTION_STOP);
       return 0;
@@ -231,9 +234,35 @@ LRESULT on_link_news(WPARAM news) {
     return 0;
   }
   load_frame(&g_shown);
+  // The back buffer takes every column, so the graph's history is there when the window
+  // opens; a hidden window paints nothing and only the icon follows.
   advance_graph();
+  update_tray_icon();
+  if (!IsWindowVisible(g_windows.main)) return 0;
   refresh_held_tip();
   repaint_main_window();
+  return 0;
+}
+
+// The close box and Alt+F4 hide the window: the monitor goes on sparing the program in
+// front from the notification area. Without an icon to come back from, it ends as before.
+LRESULT on_close(HWND window) {
+  if (!tray_icon_shown()) {
+    DestroyWindow(window);
+    return 0;
+  }
+  hide_held_tip();
+  ShowWindow(window, SW_HIDE);
+  tell_goes_on_once();
+  return 0;
+}
+
+// Sign-out or shutdown: the monitor ends as with Exit, shown or not, before Windows ends
+// the process.
+LRESULT on_end_session(HWND window, WPARAM ending) {
+  if (!ending) return 0;
+  end_monitor();
+  DestroyWindow(window);
   return 0;
 }
 
@@ -257,7 +286,7 @@ bool take_instance_mutex() {
     // By class, not title: a folder named after the product has its title too.
     HWND other = FindWindowW(g_window_class, nullptr);
     if (other != nullptr && stays_open(other)) {
-      SetForegroundWindow(other);
+      open_monitor_window(other);
       return false;
     }
     if (waited >= kClosingWindowWaitMs) return true;
@@ -269,10 +298,29 @@ bool take_instance_mutex() {
 
 bool stays_open(HWND other) {
   for (DWORD watched = 0;; watched += kClosingWindowPollMs) {
-    if (!IsWindow(other) || !IsWindowVisible(other)) return false;
+    // An ending window is destroyed in the same call that hides it; a window that stays
+    // hidden sits in the notification area.
+    if (!IsWindow(other)) return false;
     if (watched >= kClosingWindowWatchMs) return true;
     Sleep(kClosingWindowPollMs);
   }
+}
+
+void open_monitor_window(HWND window) {
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  // This start came from the user, so it may pass the right to come to the front on.
+  AllowSetForegroundWindow(owner);
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_OPEN_WINDOW, 0), 0);
+  SetForegroundWindow(window);
+}
+
+void open_main_window() {
+  // A sign-in start's first show may take the starter's "minimized"; restored then.
+  ShowWindow(g_windows.main, IsIconic(g_windows.main) ? SW_RESTORE : SW_SHOW);
+  if (IsIconic(g_windows.main)) ShowWindow(g_windows.main, SW_RESTORE);
+  SetForegroundWindow(g_windows.main);
+  repaint_main_window();
 }
 
 void repaint_main_window() { RedrawWindow(g_windows.main, nullptr, nullptr, kRepaintNow); }
@@ -368,11 +416,24 @@ BOOL CALLBACK layout_child(HWND child, LPARAM rect) {
 }
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  // Registered at run time, so it cannot be a case of the switch.
+  if (is_taskbar_created(message)) {
+    restore_tray_icon();
+    return 0;
+  }
   switch (message) {
     case WM_CREATE:
       return on_create(window);
     case WM_DESTROY:
       return on_destroy();
+    case WM_CLOSE:
+      return on_close(window);
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      return on_end_session(window, wparam);
+    case kTrayMessage:
+      return on_tray_message(wparam, lparam);
     case WM_SIZE:
       return on_size(lparam);
     case WM_PAINT:
