@@ -20,6 +20,11 @@ const wchar_t kInstanceMutexName[] = L"Local\\QuellcoreMutex3";
 const DWORD kClosingWindowWaitMs = 3000;
 const DWORD kClosingWindowPollMs = 50;
 const DWORD kClosingWindowWatchMs = 500;
+// Set on the window from its creation until it is told to end: a hidden window that has
+// it sits in the notification area, one without it is ending (its hiding alone may take a
+// second under Wine).
+const wchar_t kStaysOpenProperty[] = L"QuellcoreStaysOpen";
+const HANDLE kPropertySet = reinterpret_cast<HANDLE>(1);
 
 // Created 40 px wider than the client and 400 high; WM_SIZE sizes it properly.
 const int kTabExtraWidth = 40;
@@ -52,6 +57,11 @@ HWND create_status_line() {
 }
 
 void move_box(HWND window, WindowBox box) { MoveWindow(window, box.x, box.y, box.width, box.height, TRUE); }
+
+void end_main_window() {
+  RemovePropW(g_windows.main, kStaysOpenProperty);
+  DestroyWindow(g_windows.main);
+}
 
 LRESULT on_create(HWND window) {
   EnableMenuItem(GetMenu(window), IDM_OPTIONS, MF_BYCOMMAND | MF_GRAYED);
@@ -179,7 +189,7 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
       show_about_box(g_windows.instance, window);
       return 0;
     case IDM_EXIT:
-      DestroyWindow(window);
+      end_main_window();
       return 0;
     case IDM_OPEN_WINDOW:
       open_main_window();
@@ -230,7 +240,7 @@ LRESULT on_link_news(WPARAM news) {
   }
   if (news == NEWS_HAND_OVER) {
     g_windows.hand_over = true;
-    DestroyWindow(g_windows.main);
+    end_main_window();
     return 0;
   }
   load_frame(&g_shown);
@@ -248,7 +258,7 @@ LRESULT on_link_news(WPARAM news) {
 // front from the notification area. Without an icon to come back from, it ends as before.
 LRESULT on_close(HWND window) {
   if (!tray_icon_shown()) {
-    DestroyWindow(window);
+    end_main_window();
     return 0;
   }
   hide_held_tip();
@@ -259,10 +269,10 @@ LRESULT on_close(HWND window) {
 
 // Sign-out or shutdown: the monitor ends as with Exit, shown or not, before Windows ends
 // the process.
-LRESULT on_end_session(HWND window, WPARAM ending) {
+LRESULT on_end_session(WPARAM ending) {
   if (!ending) return 0;
   end_monitor();
-  DestroyWindow(window);
+  end_main_window();
   return 0;
 }
 
@@ -298,9 +308,8 @@ bool take_instance_mutex() {
 
 bool stays_open(HWND other) {
   for (DWORD watched = 0;; watched += kClosingWindowPollMs) {
-    // An ending window is destroyed in the same call that hides it; a window that stays
-    // hidden sits in the notification area.
     if (!IsWindow(other)) return false;
+    if (!IsWindowVisible(other) && GetPropW(other, kStaysOpenProperty) == nullptr) return false;
     if (watched >= kClosingWindowWatchMs) return true;
     Sleep(kClosingWindowPollMs);
   }
@@ -346,6 +355,7 @@ int init_instance(HINSTANCE instance, int show_command) {
   g_windows.main = CreateWindowExW(0, g_window_class, g_window_title, kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                                    kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
   if (g_windows.main == nullptr) return 0;
+  SetPropW(g_windows.main, kStaysOpenProperty, kPropertySet);
   // Only now is it known on which screen, and so at which DPI, the window opens.
   g_windows.dpi = window_dpi(g_windows.main);
   size_window_to_dpi();
@@ -431,7 +441,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:
-      return on_end_session(window, wparam);
+      return on_end_session(wparam);
     case kTrayMessage:
       return on_tray_message(wparam, lparam);
     case WM_SIZE:
