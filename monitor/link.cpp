@@ -24,6 +24,7 @@ struct LinkRun {
   int32_t restarts;      // in a row, since it last ran
   int restart_waiting;
   uint32_t restart_due;  // tick
+  int list_taken;  // the system's process list was taken for this poll's names
   MonitorFrame frame;  // the next frame, 28 KB: static storage
 };
 
@@ -153,7 +154,13 @@ int pause_serving(uint32_t milliseconds) {
   }
 }
 
+// The list is taken only once a new id needs its name: most polls name nobody new, and a
+// monitor runs all day in the notification area.
 int name_from_list(uint32_t pid, wchar_t* out, int32_t capacity) {
+  if (!g_run.list_taken) {
+    g_run.platform->take_process_list();
+    g_run.list_taken = 1;
+  }
   ProcessFacts facts;
   if (g_run.platform->describe_process(pid, &facts) != 0) return -1;
   copy_text(out, static_cast<uint32_t>(capacity), facts.name);
@@ -212,7 +219,7 @@ void poll() {
       g_run.frame.report = report;
       column = held_column_of(&report);
     }
-    g_run.platform->take_process_list();
+    g_run.list_taken = 0;
     record_held_column(&g_run.frame.held, &column, ready ? report.spared_pid : 0, name_from_list);
     ++g_run.frame.columns;
     changed = 1;
