@@ -327,8 +327,9 @@ xdotool key Escape
 sleep 0.5
 xdotool mousemove "$icon_x" "$icon_y" click 1
 probe wait-window present 10 || fail "a click on the icon did not open the window"
-probe exit-and-wait 10
-expect "File, Exit ends it" "$(val exit)" = 0
+probe end-session 15
+expect "a sign-out: the monitor agrees" "$(val agreed)" = 1
+expect "and ends as with Exit, with 0" "$(val exited) $(val exit)" = "1 0"
 
 say "at 150 %: the window and its controls 1.5 times their size at 100 %, and sharp"
 restart_wine_at_dpi 144

@@ -594,6 +594,29 @@ int cmd_exit_and_wait(double seconds) {
   return wait == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+// Sign-out as Windows tells it to the monitor's window: asked, then told the session ends;
+// waits for the process to end. agreed: the window's answer to the question.
+int cmd_end_session(double seconds) {
+  HWND window = main_window();
+  if (!window) return 1;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return 1;
+  const DWORD start = GetTickCount();
+  DWORD_PTR agreed = 0, ignored = 0;
+  SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &agreed);
+  SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, (UINT)(seconds * 1000),
+                      &ignored);
+  const DWORD wait = WaitForSingleObject(process, (DWORD)(seconds * 1000));
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  printf("agreed=%d exited=%d exit=%lu ms=%lu\n", agreed ? 1 : 0, wait == WAIT_OBJECT_0 ? 1 : 0, code,
+         GetTickCount() - start);
+  return wait == WAIT_OBJECT_0 ? 0 : 1;
+}
+
 // The About box: a top-level dialog with its caption, owned by the main window.
 int cmd_about(bool present, double seconds) {
   DWORD start = GetTickCount();
@@ -1118,6 +1141,7 @@ int usage() {
           "       start-service | watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID |\n"
           "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS [MS] |\n"
           "       kill PID | window | wait-window present|absent SECONDS | post ID | close | exit-and-wait SECONDS |\n"
+          "       end-session SECONDS |\n"
           "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes | image PID |\n"
           "       idle SECONDS | slider POSITION | hogs SECONDS | busy SECONDS | busy-front SECONDS |\n"
           "       busy-front-child SECONDS | tooltip [tray] | texts |\n"
@@ -1158,6 +1182,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"wait-window" && argc == 4) return cmd_wait_window(word(2) == L"present", num(3));
   if (cmd == L"post" && argc == 3) return cmd_post((UINT)num(2));
   if (cmd == L"close") return cmd_close();
+  if (cmd == L"end-session" && argc == 3) return cmd_end_session(num(2));
   if (cmd == L"exit-and-wait" && argc == 3) return cmd_exit_and_wait(num(2));
   if (cmd == L"about" && argc == 4) return cmd_about(word(2) == L"present", num(3));
   if (cmd == L"close-others") return cmd_close_others();
