@@ -3,7 +3,8 @@
 slider level beside cpulimit, what it costs to hold eight busy programs at 100, and what the
 program in front gets beside three busy programs under no limiter, nice 19, cpulimit and
 Quellcore: the work of a busy program whose window is in front, and the lateness of a frame
-loop in front. Figures are reported, never judged.
+loop in front; and the monitor's own processor use with its window shown and hidden in the
+notification area. Figures are reported, never judged.
 
     wine_bench.py QUELLCORE_EXE PROBE_EXE OUT_DIR   (run by tools/wine-run --xvfb)
     wine_bench.py --report OUT_DIR                  (the tables of every build measured)
@@ -42,7 +43,9 @@ FRONT_SETTLE_S = 3  # the program in front's claim reaches the service within a 
 FRONT_S = 12
 FRAMES_S = 20
 HOGS = 3
+MONITOR_S = 60  # twenty polls; the processor times Wine reports move in 10 ms steps
 IDM_SPARE_FRONT = 118
+IDM_OPEN_WINDOW = 119
 EIGHT = 8
 SERVICE_STOPPED, SERVICE_RUNNING = 1, 4
 
@@ -342,6 +345,35 @@ def start_until_pid(args):
     return p, parse(said)
 
 
+def monitor_cost():
+    """The monitor's own processor use, percent of one processor, with its window shown and
+    then hidden by the close box (the link and the icon go on, nothing is painted)."""
+    window = probe("window")
+    pid = window.get("pid")
+    figures = {}
+    for state in ("shown", "hidden"):
+        if state == "hidden":
+            probe("close")
+            time.sleep(1)
+        used = probe("cpu", pid, MONITOR_S, timeout=MONITOR_S + 30)
+        figures[f"{state}_pct"] = 100.0 * parse_int(used, "used_ms") / max(parse_int(used, "elapsed_ms", 1), 1)
+        log(f"monitor, window {state}: {figures[f'{state}_pct']:.3f} % of one processor")
+    probe("post", IDM_OPEN_WINDOW)
+    return figures
+
+
+def monitor_table(figures):
+    lines = [
+        "| build | monitor's own CPU, window shown | window hidden (notification area) |",
+        "|---|---|---|",
+    ]
+    for arch, fig in figures.items():
+        m = fig.get("monitor")
+        if m:
+            lines.append(f"| {arch} | {m['shown_pct']:.3f} % | {m['hidden_pct']:.3f} % |")
+    return "\n".join(lines)
+
+
 def front_rate():
     """Processor use (% of one) of a busy program whose window is in front."""
     front, _ = start_until_pid(["busy-front", FRONT_SETTLE_S + FRONT_S + 5])
@@ -576,8 +608,12 @@ def measure():
         # The service's own cost alone (QC_BENCH_ONLY=eight), logged, not kept.
         eight_programs()
         return 0
+    log("== the monitor's own processor use, window shown and hidden")
+    monitor = monitor_cost()
+    if os.environ.get("QC_BENCH_ONLY") == "monitor":
+        return 0
     log("== throttle figures")
-    figures = {"rows": [throttle_level(level) for level in LEVELS]}
+    figures = {"rows": [throttle_level(level) for level in LEVELS], "monitor": monitor}
     log(f"== {EIGHT} busy programs at 100")
     figures["eight"] = eight_programs()
     stop_service()
@@ -640,6 +676,8 @@ def report():
         log("no figures to report")
         return 1
     parts = [throttle_table(figures), eight_table(figures)]
+    if any("monitor" in fig for fig in figures.values()):
+        parts.append(monitor_table(figures))
     if "x86" not in figures:
         why = subprocess.run([os.path.join(os.path.dirname(__file__), "..", "tools", "x86-runs")],
                              capture_output=True, text=True).stdout.strip()

@@ -130,3 +130,8 @@ void add_start_menu_shortcut() {
   InstallPaths paths;
   if (locate_installed_copy(&paths) == 0) make_start_menu_shortcut(paths.target, paths.folder);
 }
+
+void add_startup_shortcut() {
+  InstallPaths paths;
+  if (locate_installed_copy(&paths) == 0) make_startup_shortcut(paths.target, paths.folder);
+}

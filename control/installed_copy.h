@@ -45,6 +45,9 @@ int32_t compare_with_installed_copy();
 
 // Adds the Start-menu shortcut to the installed copy (best effort).
 void add_start_menu_shortcut();
+// Adds the Startup-folder shortcut to the installed copy (best effort): every user's
+// sign-in then starts it into the notification area.
+void add_startup_shortcut();
 
 // Starts the installed copy as the signed-in user without an administrator's token: from
 // an elevated process through the shell, else directly; 0 when started. With `process`

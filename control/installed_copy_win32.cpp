@@ -184,9 +184,12 @@ int read_file_version(const wchar_t* path, uint64_t* version) {
   return result;
 }
 
-int make_start_menu_shortcut(const wchar_t* target, const wchar_t* folder) {
+namespace {
+
+// "Quellcore.lnk" in a shell folder for every user, to `target`, opened with `show_command`.
+int save_shortcut(int shell_folder, const wchar_t* target, const wchar_t* folder, int show_command) {
   wchar_t link[MAX_PATH];
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, link)) ||
+  if (FAILED(SHGetFolderPathW(nullptr, shell_folder, nullptr, SHGFP_TYPE_CURRENT, link)) ||
       lstrlenW(link) + lstrlenW(kShortcutName) >= MAX_PATH) {
     return -1;
   }
@@ -198,6 +201,7 @@ int make_start_menu_shortcut(const wchar_t* target, const wchar_t* folder) {
                                  reinterpret_cast<void**>(&shell_link)))) {
     IPersistFile* file = nullptr;
     if (SUCCEEDED(shell_link->SetPath(target)) && SUCCEEDED(shell_link->SetWorkingDirectory(folder)) &&
+        SUCCEEDED(shell_link->SetShowCmd(show_command)) &&
         SUCCEEDED(shell_link->QueryInterface(__uuidof(IPersistFile), reinterpret_cast<void**>(&file)))) {
       if (SUCCEEDED(file->Save(link, TRUE))) result = 0;
       file->Release();
@@ -206,6 +210,18 @@ int make_start_menu_shortcut(const wchar_t* target, const wchar_t* folder) {
   }
   if (SUCCEEDED(com)) CoUninitialize();
   return result;
+}
+
+}  // namespace
+
+int make_start_menu_shortcut(const wchar_t* target, const wchar_t* folder) {
+  return save_shortcut(CSIDL_COMMON_PROGRAMS, target, folder, SW_SHOWNORMAL);
+}
+
+// Minimized: the start it makes at every sign-in opens into the notification area. The
+// common Startup folder, so Windows' own Startup settings list it and a user can turn it off.
+int make_startup_shortcut(const wchar_t* target, const wchar_t* folder) {
+  return save_shortcut(CSIDL_COMMON_STARTUP | CSIDL_FLAG_CREATE, target, folder, SW_SHOWMINNOACTIVE);
 }
 
 int start_installed_copy(void** process) {

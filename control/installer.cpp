@@ -31,6 +31,7 @@ int install_service() {
   const int created = create_service(command_line);
   if (created != 0) return created;
   if (copied) add_start_menu_shortcut();
+  if (copied) add_startup_shortcut();
   return 0;
 }
 
@@ -87,5 +88,6 @@ int replace_installed_copy() {
   // Refused while a window still runs the old copy; the service removes it at a later start.
   delete_file(paths.aside);
   if (result == 0) add_start_menu_shortcut();
+  if (result == 0) add_startup_shortcut();
   return result;
 }

@@ -106,6 +106,8 @@ int move_file_replacing(const wchar_t* from, const wchar_t* to);
 void delete_file(const wchar_t* path);
 // The Start-menu shortcut "Quellcore" for every user, to the installed copy; 0 on success.
 int make_start_menu_shortcut(const wchar_t* target, const wchar_t* folder);
+// The same in the common Startup folder, minimized, so the copy starts at every sign-in.
+int make_startup_shortcut(const wchar_t* target, const wchar_t* folder);
 
 // Closes the file it holds, on every path out of a scope.
 struct FileHolder {

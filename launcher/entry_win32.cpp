@@ -74,13 +74,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   pin_own_image();
   LoadStringW(instance, IDS_WINDOW_CLASS, g_class_name, kNameLength);
   LoadStringW(instance, IDS_APP_TITLE, g_title, kNameLength);
+  // The show command as the starter gave it: a sign-in shortcut's "Minimized" arrives here.
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  GetStartupInfoW(&startup);
+  const bool into_tray = starts_in_notification_area((startup.dwFlags & STARTF_USESHOWWINDOW) != 0,
+                                                     startup.wShowWindow);
   HWND open_window = monitor_window(0);
   if (open_window != nullptr && !stays_open(open_window)) open_window = nullptr;
-  const UserStart start = start_as_user(open_window != nullptr);
+  const UserStart start = start_as_user(open_window != nullptr, into_tray);
   if (start.then == kThenFrontAndExit) {
-    SetForegroundWindow(open_window);
+    // A sign-in start finds the monitor already running and leaves it as it is.
+    if (!into_tray) open_monitor_window(open_window);
     return start.done ? 0 : kExitWorkNotDone;
   }
   if (start.then == kThenHandOver && hand_over_to_installed_copy() == 0) return 0;
-  return run_monitor(instance, show_command, start.ask_approval ? 1 : 0);
+  return run_monitor(instance, show_command, start.ask_approval ? 1 : 0, into_tray);
 }

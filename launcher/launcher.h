@@ -21,8 +21,18 @@ struct UserStart {
   bool done;          // the planned install or replacement succeeded (or none was planned)
 };
 // Finds out what this start is (which copy, the service, the versions, an open window),
-// and installs, replaces and starts as planned.
-UserStart start_as_user(bool window_open);
+// and installs, replaces and starts as planned. A start into the notification area leaves
+// starting a stopped service to the window's link, so it waits for nothing before its icon.
+UserStart start_as_user(bool window_open, bool into_notification_area = false);
+
+// The show commands a starter may ask for (STARTUPINFO's wShowWindow), as Windows numbers them.
+const int32_t kShowMinimized = 2;        // SW_SHOWMINIMIZED
+const int32_t kShowMinimize = 6;         // SW_MINIMIZE
+const int32_t kShowMinNoActive = 7;      // SW_SHOWMINNOACTIVE, a shortcut's "Minimized"
+const int32_t kShowForceMinimize = 11;   // SW_FORCEMINIMIZE
+// Whether a start opens into the notification area with no window shown: when its starter
+// asked for it minimized, as a sign-in shortcut does. Any other start shows the window.
+bool starts_in_notification_area(bool show_command_given, int32_t show_command);
 
 // Exit codes.
 const int kExitServiceEnded = -2;

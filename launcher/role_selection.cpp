@@ -14,7 +14,7 @@ ProcessRole select_role(uint32_t own_process_id) {
   return dispatched == kDispatcherRefusedUserStart ? ROLE_USER_START : ROLE_NO_DISPATCHER;
 }
 
-UserStart start_as_user(bool window_open) {
+UserStart start_as_user(bool window_open, bool into_notification_area) {
   StartFacts facts;
   facts.runs_installed_copy = runs_installed_copy();
   facts.service = find_service();
@@ -39,6 +39,12 @@ UserStart start_as_user(bool window_open) {
   }
   if (plan.replace && replace_installed_copy() != 0) start.done = false;
   // A start refused for want of the right is left to the window's link and buttons.
-  if (plan.start && !service_is_running()) start_service_and_wait();
+  if (plan.start && !into_notification_area && !service_is_running()) start_service_and_wait();
   return start;
+}
+
+bool starts_in_notification_area(bool show_command_given, int32_t show_command) {
+  if (!show_command_given) return false;
+  return show_command == kShowMinimized || show_command == kShowMinimize || show_command == kShowMinNoActive ||
+         show_command == kShowForceMinimize;
 }

@@ -26,6 +26,7 @@ struct LinkRun {
   int32_t restarts;      // in a row, since it last ran
   int restart_waiting;
   uint32_t restart_due;  // tick
+  int list_taken;  // the system's process list was taken for this poll's names
   MonitorFrame frame;  // the next frame, 28 KB: static storage
 };
 
@@ -160,7 +161,13 @@ int pause_serving(uint32_t milliseconds) {
   }
 }
 
+// The list is taken only once a new id needs its name: most polls name nobody new, and a
+// monitor runs all day in the notification area.
 int name_from_list(uint32_t pid, wchar_t* out, int32_t capacity) {
+  if (!g_run.list_taken) {
+    g_run.platform->take_process_list();
+    g_run.list_taken = 1;
+  }
   ProcessFacts facts;
   if (g_run.platform->describe_process(pid, &facts) != 0) return -1;
   copy_text(out, static_cast<uint32_t>(capacity), facts.name);
@@ -211,7 +218,8 @@ void poll() {
     g_run.frame.snapshot = taken;
     g_run.frame.report = report;
     const HeldColumn column = held_column_of(&report);
-    g_run.platform->take_process_list();
+    // The list is taken only when a name is needed that the held history lacks.
+    g_run.list_taken = 0;
     record_held_column(&g_run.frame.held, &column, report.spared_pid, name_from_list);
     ++g_run.frame.columns;
     changed = 1;

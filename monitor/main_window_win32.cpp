@@ -20,6 +20,11 @@ const wchar_t kInstanceMutexName[] = L"Local\\QuellcoreMutex3";
 const DWORD kClosingWindowWaitMs = 3000;
 const DWORD kClosingWindowPollMs = 50;
 const DWORD kClosingWindowWatchMs = 500;
+// Set on the window from its creation until it is told to end: a hidden window that has
+// it sits in the notification area, one without it is ending (its hiding alone may take a
+// second under Wine).
+const wchar_t kStaysOpenProperty[] = L"QuellcoreStaysOpen";
+const HANDLE kPropertySet = reinterpret_cast<HANDLE>(1);
 
 // Created 40 px wider than the client and 400 high; WM_SIZE sizes it properly.
 const int kTabExtraWidth = 40;
@@ -52,6 +57,11 @@ HWND create_status_line() {
 }
 
 void move_box(HWND window, WindowBox box) { MoveWindow(window, box.x, box.y, box.width, box.height, TRUE); }
+
+void end_main_window() {
+  RemovePropW(g_windows.main, kStaysOpenProperty);
+  DestroyWindow(g_windows.main);
+}
 
 LRESULT on_create(HWND window) {
   EnableMenuItem(GetMenu(window), IDM_OPTIONS, MF_BYCOMMAND | MF_GRAYED);
@@ -179,7 +189,10 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
       show_about_box(g_windows.instance, window);
       return 0;
     case IDM_EXIT:
-      DestroyWindow(window);
+      end_main_window();
+      return 0;
+    case IDM_OPEN_WINDOW:
+      open_main_window();
       return 0;
     case IDC_STOP_SERVICE:
       request_action_from_window(ACTION_STOP);
@@ -227,13 +240,46 @@ LRESULT on_link_news(WPARAM news) {
   }
   if (news == NEWS_HAND_OVER) {
     g_windows.hand_over = true;
-    DestroyWindow(g_windows.main);
+    end_main_window();
     return 0;
   }
   load_frame(&g_shown);
+  // The back buffer takes every column, so the graph's history is there when the window
+  // opens; a hidden window paints nothing and only the icon follows.
   advance_graph();
+  update_tray_icon();
+  if (!IsWindowVisible(g_windows.main)) return 0;
   refresh_held_tip();
   repaint_main_window();
+  return 0;
+}
+
+// The close box and Alt+F4 hide the window: the monitor goes on sparing the program in
+// front from the notification area. Without an icon to come back from, it ends as before.
+LRESULT on_close(HWND window) {
+  if (!tray_icon_shown()) {
+    end_main_window();
+    return 0;
+  }
+  hide_held_tip();
+  ShowWindow(window, SW_HIDE);
+  tell_goes_on_once();
+  return 0;
+}
+
+// The session is about to end: the service is told at once, while the link still runs, to
+// hold nothing of it while its programs save their work.
+LRESULT on_query_end_session() {
+  link_request_session_end();
+  return TRUE;
+}
+
+// Sign-out or shutdown: the monitor ends as with Exit, shown or not, before Windows ends
+// the process.
+LRESULT on_end_session(WPARAM ending) {
+  if (!ending) return 0;
+  end_monitor();
+  end_main_window();
   return 0;
 }
 
@@ -257,7 +303,7 @@ bool take_instance_mutex() {
     // By class, not title: a folder named after the product has its title too.
     HWND other = FindWindowW(g_window_class, nullptr);
     if (other != nullptr && stays_open(other)) {
-      SetForegroundWindow(other);
+      open_monitor_window(other);
       return false;
     }
     if (waited >= kClosingWindowWaitMs) return true;
@@ -269,10 +315,28 @@ bool take_instance_mutex() {
 
 bool stays_open(HWND other) {
   for (DWORD watched = 0;; watched += kClosingWindowPollMs) {
-    if (!IsWindow(other) || !IsWindowVisible(other)) return false;
+    if (!IsWindow(other)) return false;
+    if (!IsWindowVisible(other) && GetPropW(other, kStaysOpenProperty) == nullptr) return false;
     if (watched >= kClosingWindowWatchMs) return true;
     Sleep(kClosingWindowPollMs);
   }
+}
+
+void open_monitor_window(HWND window) {
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  // This start came from the user, so it may pass the right to come to the front on.
+  AllowSetForegroundWindow(owner);
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_OPEN_WINDOW, 0), 0);
+  SetForegroundWindow(window);
+}
+
+void open_main_window() {
+  // A sign-in start's first show may take the starter's "minimized"; restored then.
+  ShowWindow(g_windows.main, IsIconic(g_windows.main) ? SW_RESTORE : SW_SHOW);
+  if (IsIconic(g_windows.main)) ShowWindow(g_windows.main, SW_RESTORE);
+  SetForegroundWindow(g_windows.main);
+  repaint_main_window();
 }
 
 void repaint_main_window() { RedrawWindow(g_windows.main, nullptr, nullptr, kRepaintNow); }
@@ -298,6 +362,7 @@ int init_instance(HINSTANCE instance, int show_command) {
   g_windows.main = CreateWindowExW(0, g_window_class, g_window_title, kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                                    kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
   if (g_windows.main == nullptr) return 0;
+  SetPropW(g_windows.main, kStaysOpenProperty, kPropertySet);
   // Only now is it known on which screen, and so at which DPI, the window opens.
   g_windows.dpi = window_dpi(g_windows.main);
   size_window_to_dpi();
@@ -368,11 +433,24 @@ BOOL CALLBACK layout_child(HWND child, LPARAM rect) {
 }
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  // Registered at run time, so it cannot be a case of the switch.
+  if (is_taskbar_created(message)) {
+    restore_tray_icon();
+    return 0;
+  }
   switch (message) {
     case WM_CREATE:
       return on_create(window);
     case WM_DESTROY:
       return on_destroy();
+    case WM_CLOSE:
+      return on_close(window);
+    case WM_QUERYENDSESSION:
+      return on_query_end_session();
+    case WM_ENDSESSION:
+      return on_end_session(wparam);
+    case kTrayMessage:
+      return on_tray_message(wparam, lparam);
     case WM_SIZE:
       return on_size(lparam);
     case WM_PAINT:

@@ -23,6 +23,9 @@ void load_text(HINSTANCE instance, UINT id, wchar_t* buffer, const wchar_t* fall
   lstrcpynW(buffer, fallback, kTextBufferLength);
 }
 
+HANDLE g_link_thread = nullptr;
+bool g_ended = false;
+
 void close_instance_mutex() {
   if (g_windows.instance_mutex == nullptr) return;
   CloseHandle(g_windows.instance_mutex);
@@ -31,13 +34,33 @@ void close_instance_mutex() {
 
 }  // namespace
 
-int run_monitor(HINSTANCE instance, int show_command, int install_refused) {
+void end_monitor() {
+  if (g_ended) return;
+  g_ended = true;
+  remove_tray_icon();
+  // The window is going: a new start may open its own at once.
+  close_instance_mutex();
+  if (g_windows.hand_over) start_installed_copy();
+  stop_following_foreground();
+  flag_store(&g_monitor.stop_requested, kStopAll);
+  wake_link();
+  if (g_link_thread != nullptr) {
+    // The link ends at its next step; one that is still waiting for a service start or
+    // stop it asked for is left to the end of the process, which closes its handles.
+    WaitForSingleObject(g_link_thread, kLinkEndWaitMs);
+    CloseHandle(g_link_thread);
+    g_link_thread = nullptr;
+  }
+  remove_help_file();
+}
+
+int run_monitor(HINSTANCE instance, int show_command, int install_refused, bool into_tray) {
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
   load_text(instance, IDS_APP_TITLE, g_window_title, kDefaultTitle);
   load_text(instance, IDS_WINDOW_CLASS, g_window_class, kDefaultClass);
   register_main_window_class(instance);
-  if (!init_instance(instance, show_command)) {
+  if (!init_instance(instance, into_tray ? SW_HIDE : show_command)) {
     close_instance_mutex();
     return 0;
   }
@@ -45,7 +68,8 @@ int run_monitor(HINSTANCE instance, int show_command, int install_refused) {
   // Checked at every start: nothing about it is kept from one run to the next.
   flag_store(&g_monitor.spare_front, 1);
   follow_foreground();
-  HANDLE link_thread = start_link_thread();
+  add_tray_icon();
+  g_link_thread = start_link_thread();
   // From the link thread, so the window is up and answering while Windows asks.
   if (install_refused) request_action_from_window(ACTION_ASK_TO_INSTALL);
   MSG message = {};
@@ -57,18 +81,6 @@ int run_monitor(HINSTANCE instance, int show_command, int install_refused) {
       DispatchMessageW(&message);
     }
   }
-  // The window is gone: a new start may open its own at once.
-  close_instance_mutex();
-  if (g_windows.hand_over) start_installed_copy();
-  stop_following_foreground();
-  flag_store(&g_monitor.stop_requested, kStopAll);
-  wake_link();
-  if (link_thread != nullptr) {
-    // The link ends at its next step; one that is still waiting for a service start or
-    // stop it asked for is left to the end of the process, which closes its handles.
-    WaitForSingleObject(link_thread, kLinkEndWaitMs);
-    CloseHandle(link_thread);
-  }
-  remove_help_file();
+  end_monitor();
   return static_cast<int>(message.wParam);
 }

@@ -13,6 +13,8 @@ const DWORD kMainWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS;
 const BOOL kMainWindowHasMenu = TRUE;
 // Posted to the main window by the link thread, with a LinkNews in wparam.
 const UINT kLinkNewsMessage = WM_APP + 1;
+// Sent by the shell for the notification icon.
+const UINT kTrayMessage = WM_APP + 2;
 
 struct MonitorWindows {
   HINSTANCE instance;
@@ -102,6 +104,23 @@ const UINT kForegroundLookMs = 500;
 int32_t window_dpi(HWND window);
 void size_window_to_dpi();
 void replace_ui_font();
+
+// The notification icon: added once the window exists, removed at the end; its tooltip
+// and state follow each frame.
+void add_tray_icon();
+void remove_tray_icon();
+bool tray_icon_shown();
+bool is_taskbar_created(UINT message);
+void restore_tray_icon();
+void update_tray_icon();
+// The notice, once a run, that closing the window left the monitor running.
+void tell_goes_on_once();
+LRESULT on_tray_message(WPARAM wparam, LPARAM lparam);
+// Shows the window (restored, in front) from the notification area or a second start.
+void open_main_window();
+// Ends the monitor as File, Exit does: icon, link thread, handles, help copy. Safe to call
+// twice; the second call does nothing.
+void end_monitor();
 
 // Creates the link's wake event and starts the link thread; its handle, or null.
 HANDLE start_link_thread();

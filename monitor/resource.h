@@ -18,3 +18,9 @@
 #define IDM_HELP 116
 #define IDC_INSTALL_SERVICE 117
 #define IDM_SPARE_FRONT 118
+#define IDM_OPEN_WINDOW 119  // the notification icon's "Open Quellcore", and a second start's
+
+// The notification icon's states: holding something, holding nothing, service stopped.
+#define IDI_TRAY_HOLDING 120
+#define IDI_TRAY_IDLE 121
+#define IDI_TRAY_STOPPED 122

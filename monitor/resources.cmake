@@ -30,4 +30,4 @@ add_library(qc_monitor_rc OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/quellcore.rc)
 add_dependencies(qc_monitor_rc qc_help_chm)
 target_include_directories(qc_monitor_rc PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR})
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/quellcore.rc PROPERTIES OBJECT_DEPENDS
-  "${QC_HELP_CHM};${CMAKE_CURRENT_SOURCE_DIR}/resource.h;${CMAKE_CURRENT_SOURCE_DIR}/quellcore.ico;${CMAKE_CURRENT_SOURCE_DIR}/small.ico;${CMAKE_CURRENT_SOURCE_DIR}/quellcore.manifest")
+  "${QC_HELP_CHM};${CMAKE_CURRENT_SOURCE_DIR}/resource.h;${CMAKE_CURRENT_SOURCE_DIR}/quellcore.ico;${CMAKE_CURRENT_SOURCE_DIR}/small.ico;${CMAKE_CURRENT_SOURCE_DIR}/tray_hold.ico;${CMAKE_CURRENT_SOURCE_DIR}/tray_idle.ico;${CMAKE_CURRENT_SOURCE_DIR}/tray_stopped.ico;${CMAKE_CURRENT_SOURCE_DIR}/quellcore.manifest")

@@ -44,6 +44,9 @@ cp "$root/monitor/quellcore.ico" "$staging/quellcore.ico"
 name=Quellcore-$version-$arch.msi
 (cd "$staging" && wixl -a "$arch" -D Version="$version" -D Arch="$arch" -o "$name" \
   "$root/package/quellcore.wxs")
+# wixl leaves a shortcut's Show out: the Startup-folder shortcut starts minimized
+# (SW_SHOWMINNOACTIVE), so a sign-in opens the monitor into the notification area.
+(cd "$staging" && msibuild "$name" -q "UPDATE Shortcut SET ShowCmd = 7 WHERE Shortcut = 'StartupShortcut'")
 mkdir -p "$out"
 mv "$staging/$name" "$out/$name"
 echo "$out/$name"

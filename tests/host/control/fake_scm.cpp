@@ -280,6 +280,11 @@ int make_start_menu_shortcut(const wchar_t* target, const wchar_t*) {
   return 0;
 }
 
+int make_startup_shortcut(const wchar_t* target, const wchar_t*) {
+  g_scm.file_ops.push_back(L"startup " + std::wstring(target));
+  return 0;
+}
+
 namespace {
 
 // Windows' consent prompt, then the approved program as an elevated administrator.

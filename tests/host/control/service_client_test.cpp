@@ -136,6 +136,7 @@ TEST_F(ServiceClientTest, InstallRegistersACopyInProgramFilesMadeFromThePinnedIm
   const std::vector<std::wstring> copied = {mkdir, write, set_aside, move};
   std::vector<std::wstring> copied_with_shortcut = copied;
   copied_with_shortcut.push_back(shortcut);
+  copied_with_shortcut.push_back(L"startup " + target);
   struct Case {
     const char* name;
     std::wstring path;

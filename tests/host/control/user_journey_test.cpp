@@ -229,7 +229,7 @@ TEST_P(UserJourneyTest, InstallLeavesAServiceEveryUserCanStartAndThatComesBackAf
   start_quellcore(GetParam(), kDownloaded);
   EXPECT_EQ(g_scm.registered, L"\"" + std::wstring(kInstalled) + L"\"");
   EXPECT_EQ(g_scm.files[kInstalled], g_scm.image);
-  EXPECT_EQ(g_scm.file_ops.back(), L"shortcut " + std::wstring(kInstalled));
+  EXPECT_EQ(g_scm.file_ops.back(), L"startup " + std::wstring(kInstalled));
   EXPECT_TRUE(g_scm.security_set);
   EXPECT_TRUE(g_scm.failure_actions);
   EXPECT_EQ(g_scm.elevation_requests, elevated() ? 0 : 1);

@@ -144,3 +144,36 @@ TEST(RoleSelectionTest, OnlyANewerCopyReplacesAndOnlyARefusalAsksForApproval) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sign-in shortcut's "Minimized" opens into the notification area; every other start,
+// including one with no show command at all, shows the window.
+TEST(StartModeTest, OnlyAMinimizedStartOpensIntoTheNotificationArea) {
+  struct Case {
+    bool given;
+    int32_t show;
+    bool into_tray;
+  };
+  const Case cases[] = {
+      {true, kShowMinNoActive, true}, {true, kShowMinimized, true}, {true, kShowMinimize, true},
+      {true, kShowForceMinimize, true}, {true, 1 /* normal */, false}, {true, 3 /* maximized */, false},
+      {true, 0 /* hidden */, false}, {false, kShowMinNoActive, false}, {false, 10 /* default */, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(starts_in_notification_area(c.given, c.show), c.into_tray) << c.given << " " << c.show;
+  }
+}
+
+// Such a start leaves a stopped service to the window's link: nothing waits before its icon.
+TEST(StartModeTest, AStartIntoTheNotificationAreaLeavesTheServiceStartToTheLink) {
+  for (bool into_tray : {false, true}) {
+    fake_scm_reset();
+    g_scm.path = L"C:\\Program Files\\Quellcore\\quellcore.exe";
+    pin_own_image();
+    start_as_user(false, into_tray);
+    EXPECT_EQ(g_scm.starts, into_tray ? 0 : 1) << into_tray;
+  }
+}
+
+}  // namespace

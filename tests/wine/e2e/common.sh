@@ -97,6 +97,18 @@ check_graph_page() {
   python3 "$here/pixels.py" graph "$QC_ARTIFACTS/$1.png" "$cx" "$cy" "$gw" "$gh" "$line_y" ${3:-}
 }
 
+# tray_icon: moves the tray window that Wine's explorer draws (at the screen's top left,
+# where windows open) aside, and leaves the screen place of its first icon in icon_x/icon_y.
+tray_icon() {
+  local tray
+  tray=$(xdotool search --name '^Wine System Tray$' | head -1)
+  [ -n "$tray" ] || return 1
+  xdotool windowmove "$tray" 700 600
+  sleep 0.5
+  eval "$(xdotool getwindowgeometry --shell "$tray")"
+  icon_x=$((X + HEIGHT / 2)) icon_y=$((Y + HEIGHT / 2))
+}
+
 # click_client X Y: a left click at client coordinates of the main window.
 click_client() {
   probe window >/dev/null

@@ -66,6 +66,14 @@ sleep 6  # two more scrolls under the resting mouse
 probe tooltip
 screenshot tooltip_later
 expect "and still does two scrolls later" "$(grep -c 'busy-one.exe [0-9]* %, held [0-9]* ms' <<<"$(rest tip)")" = 1
+# The notification icon's tooltip says the same in a line; the mouse only rests on it.
+tray_icon || fail "no tray window"
+xdotool mousemove "$icon_x" "$icon_y"
+sleep 2.5
+probe tooltip tray
+screenshot tray_tooltip_holding
+expect "the icon's tooltip names the largest held program and counts the other" \
+  "$(grep -cE '^Quellcore: holding (busy-one|dwm)\.exe \([0-9]+ %\) and 1 more$' <<<"$(rest tip)")" = 1
 xdotool mousemove 900 700
 probe hogs 8
 held=$(val held)

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # A user's first start on a clean prefix and everything the window offers, as a user
 # sees it: started from the Downloads folder, the service installed from its own copy in
-# Program Files and started, a Start-menu shortcut, the window handed over to the installed
-# copy, which spares the busy program in front; the Graph page with grid, threshold line
+# Program Files and started, Start-menu and Startup-folder shortcuts, the window handed
+# over to the installed copy, which spares the busy program in front; the Graph page with grid, threshold line
 # and takes, the Status page, the slider's clamp, a second start, help, About, Stop and
 # Start Service from the Status page, closing with File, Exit, a newer copy from Downloads
-# taking the installed copy's place, and the window again with the display at 150 %.
+# taking the installed copy's place, a sign-in that starts it into the notification area,
+# and the window again with the display at 150 %.
 #
 #   first_start.sh QUELLCORE_EXE PROBE_EXE      (run by tools/wine-run --xvfb)
 source "$(dirname "$0")/common.sh"
@@ -67,10 +68,15 @@ probe wait-window present 60 || fail "the window did not open"
 wait_last_monitor
 expect "the start from Downloads ends with 0 once the installed copy's window is up" "$?" = 0
 expect_installed_window "first start"
-link=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name Quellcore.lnk 2>/dev/null)
+link=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -not -ipath '*/StartUp/*' -name Quellcore.lnk 2>/dev/null)
 expect "one Start-menu shortcut" "$(grep -c . <<<"$link")" = 1
 probe shortcut "$(winpath "$link")"
 expect "the shortcut opens the installed copy" "$(rest target)" = "$installed_path"
+startup=$(find "$WINEPREFIX/drive_c/ProgramData" -ipath '*/StartUp/Quellcore.lnk' 2>/dev/null)
+expect "one shortcut in the common Startup folder" "$(grep -c . <<<"$startup")" = 1
+probe shortcut "$(winpath "$startup")"
+expect "it starts the installed copy at sign-in" "$(rest target)" = "$installed_path"
+expect "minimized (7): into the notification area" "$(val show)" = 7
 probe config
 expect "service type own process" "$(val type)" = 16
 expect "demand start" "$(val start)" = 3
@@ -286,6 +292,51 @@ exe=$older
 
 probe stop-service
 probe wait-service $SERVICE_STOPPED 10 || fail "service did not stop at the end"
+
+say "a sign-in: the Startup folder starts the installed copy into the notification area, and it starts the service"
+wineserver -k
+wineserver -w
+keep_session
+# With no option wineboot does the shell's after-log-in work: the Run keys and the Startup
+# folder. Windows' shell runs the common Startup folder and starts a shortcut with its show
+# command; Wine's runs only the user's folder, and its link object drops the show command
+# (a shortcut saved with 7 starts with 1). So the user's folder gets what Windows makes of
+# the shortcut checked above: its target, started minimized.
+user_startup="$("$QC_WINE" winepath -u "$("$QC_WINE" cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null)/Microsoft/Windows/Start Menu/Programs/StartUp"
+mkdir -p "$user_startup"
+printf 'start "" /min "%s"\r\n' "$installed_path" >"$user_startup/quellcore.bat"
+timeout 60 "$QC_WINE64" wineboot >/dev/null 2>&1
+probe wait-service $SERVICE_RUNNING 60 || fail "the sign-in start did not start the stopped service"
+for _ in $(seq 40); do probe window >/dev/null && break; sleep 0.5; done
+probe window
+expect "a monitor runs after the sign-in" "$(val count)" = 1
+expect "with no window shown" "$(val visible)" = 0
+probe image "$(val pid)"
+expect "it is the installed copy" "$(rest image)" = "$installed_path"
+probe processes
+expect "one service and one monitor process" "$(val quellcore_processes)" = 2
+tray_icon || fail "no tray window"
+# The tip follows the frames; the service has just started, so it is read again for a while.
+for _ in $(seq 5); do
+  xdotool mousemove 900 700
+  sleep 0.3
+  xdotool mousemove "$icon_x" "$icon_y"
+  sleep 2
+  probe tooltip tray
+  [ "$(rest tip)" = "Quellcore: nothing held" ] && break
+done
+screenshot tray_tooltip
+expect "the icon's tooltip says so" "$(rest tip)" = "Quellcore: nothing held"
+xdotool click 3
+sleep 1
+screenshot tray_menu
+xdotool key Escape
+sleep 0.5
+xdotool mousemove "$icon_x" "$icon_y" click 1
+probe wait-window present 10 || fail "a click on the icon did not open the window"
+probe end-session 15
+expect "a sign-out: the monitor agrees" "$(val agreed)" = 1
+expect "and ends as with Exit, with 0" "$(val exited) $(val exit)" = "1 0"
 
 say "at 150 %: the window and its controls 1.5 times their size at 100 %, and sharp"
 restart_wine_at_dpi 144

@@ -137,8 +137,52 @@ expect "the slider's value reached the service after all" "$(val threshold)" = 6
 expect "and was taken" "$(val command)" = 0
 probe service
 expect "service still running" "$(val state)" = $SERVICE_RUNNING
+
+say "7. the close box hides the window: at 100 the program in front is still spared, one behind is held"
+probe window
+second_window=$(val window)
+background_probe front busy-front 45
+out=$(first_line_of front); front=$(val pid)
+expect "the busy program's window is in front" "$(val front)" = 1
+background_probe behind busy 45
+out=$(first_line_of behind); behind=$(val pid)
+probe stop-service
+probe wait-service $SERVICE_STOPPED 10 || fail "the service did not stop"
+probe cpu "$front" 4
+free=$(val percent)
+probe start-service
+probe wait-service $SERVICE_RUNNING 30 || fail "the service did not start again"
+probe slider 100
+probe close
+sleep 6  # the new service process hears the level and the program in front; its passes spare it
+probe window
+expect "closed: the window is hidden" "$(val visible)" = 0
+expect "and the same monitor runs on" "$(val pid)" = "$second"
+probe cpu "$front" 4
+kept=$(val percent)
+probe hogs 4
+expect "the program in front is spared" "$(val spared)" = "$front"
+expect "and never held" "$(grep -c "\b$front\b" <<<"$(val held)")" = 0
+expect "the one behind is held" "$(grep -c "\b$behind\b" <<<"$(val held)")" -ge 1
+echo "figure: after the close box at 100 the program in front ran at $kept % of one processor, $((kept * 100 / (free > 0 ? free : 1))) % of its $free % with the service stopped"
+expect "it kept at least a third of its rate with the service stopped" "$((kept * 3))" -ge "$free"
+kill "${background_pids[@]: -2}" 2>/dev/null
+
+say "8. a second start while the monitor sits in the notification area shows its window"
+start_monitor
+for _ in $(seq 40); do kill -0 "${monitor_pids[-1]}" 2>/dev/null || break; sleep 0.5; done
+if kill -0 "${monitor_pids[-1]}" 2>/dev/null; then fail "the second start did not end within 20 s"; else
+  wait_last_monitor
+  expect "the second start exits with 0" "$?" = 0
+fi
+probe window
+expect "the hidden window is shown again" "$(val visible)" = 1
+expect "the same window" "$(val window)" = "$second_window"
+expect "and still one" "$(val count)" = 1
+probe close
+probe wait-window absent 5 || fail "the close box did not hide the window again"
 probe exit-and-wait 10
-expect "second monitor exits with 0" "$(val exit)" = 0
+expect "File, Exit ends the monitor hidden in the notification area, with 0" "$(val exit)" = 0
 
 say "5. stopped while no monitor runs, then a user's start"
 probe stop-service

@@ -51,11 +51,15 @@ probe config
 expect "the service quoted its registered path" "$(rest path)" = "$registered_path"
 probe stop-service
 probe wait-service $SERVICE_STOPPED 10 || fail "the service did not stop"
-link=$(shortcut)
+link=$(shortcut | grep -v -i '/StartUp/')
 expect "one Start-menu shortcut" "$(grep -c . <<<"$link")" = 1
 probe shortcut "$(winpath "$link")"
 target=$(rest target)
 expect "the shortcut opens the installed file" "$target" = "$installed_path"
+startup=$(shortcut | grep -i '/StartUp/')
+expect "one Startup-folder shortcut" "$(grep -c . <<<"$startup")" = 1
+probe shortcut "$(winpath "$startup")"
+expect "it starts the installed file at sign-in, minimized (7)" "$(val show) $(rest target)" = "7 $installed_path"
 
 say "the shortcut's target started as a user, the service stopped as after a reboot"
 exe=$target

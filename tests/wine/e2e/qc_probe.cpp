@@ -571,6 +571,13 @@ int cmd_post(UINT id) {
   return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
 }
 
+// The close box, as the window sees it.
+int cmd_close() {
+  HWND window = main_window();
+  if (!window) return 1;
+  return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+}
+
 // Chooses File, Exit, then waits for the monitor process to end; prints its exit code
 // and how long it took from the command.
 int cmd_exit_and_wait(double seconds) {
@@ -587,6 +594,29 @@ int cmd_exit_and_wait(double seconds) {
   GetExitCodeProcess(process, &code);
   CloseHandle(process);
   printf("exited=%d exit=%lu ms=%lu\n", wait == WAIT_OBJECT_0 ? 1 : 0, code, elapsed);
+  return wait == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+// Sign-out as Windows tells it to the monitor's window: asked, then told the session ends;
+// waits for the process to end. agreed: the window's answer to the question.
+int cmd_end_session(double seconds) {
+  HWND window = main_window();
+  if (!window) return 1;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return 1;
+  const DWORD start = GetTickCount();
+  DWORD_PTR agreed = 0, ignored = 0;
+  SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &agreed);
+  SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, (UINT)(seconds * 1000),
+                      &ignored);
+  const DWORD wait = WaitForSingleObject(process, (DWORD)(seconds * 1000));
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  printf("agreed=%d exited=%d exit=%lu ms=%lu\n", agreed ? 1 : 0, wait == WAIT_OBJECT_0 ? 1 : 0, code,
+         GetTickCount() - start);
   return wait == WAIT_OBJECT_0 ? 0 : 1;
 }
 
@@ -688,6 +718,7 @@ int cmd_help_files(const wchar_t* exe) {
 // The target of a shell link (.lnk), as the shell resolves it when a user opens it.
 int cmd_shortcut(const wchar_t* lnk) {
   wchar_t target[MAX_PATH] = L"";
+  int show = -1;
   CoInitialize(nullptr);
   IShellLinkW* link = nullptr;
   if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
@@ -700,8 +731,13 @@ int cmd_shortcut(const wchar_t* lnk) {
     link->Release();
   }
   CoUninitialize();
+  // The show command from the file's header, as the shell reads it at a start (Wine's link
+  // object does not load it back).
+  const DWORD kShowCommandOffset = 0x3C;
+  std::string header = read_file(lnk);
+  if (header.size() >= kShowCommandOffset + sizeof(DWORD)) memcpy(&show, header.data() + kShowCommandOffset, sizeof(DWORD));
   // Alone on the line: the path may hold spaces.
-  printf("target=%s\n", narrow(target).c_str());
+  printf("show=%d target=%s\n", show, narrow(target).c_str());
   return target[0] ? 0 : 1;
 }
 
@@ -944,18 +980,20 @@ int cmd_texts() {
   return window ? 0 : 1;
 }
 
-// The text of the monitor's tooltip that shows now, lines joined with '|'.
-int cmd_tooltip() {
+// The text of the monitor's tooltip that shows now, lines joined with '|'; with `tray`,
+// of the notification icon's, which the shell's process shows.
+int cmd_tooltip(bool tray) {
   HWND window = main_window();
   DWORD monitor = 0;
-  if (window) GetWindowThreadProcessId(window, &monitor);
+  if (window && !tray) GetWindowThreadProcessId(window, &monitor);
   std::string text = "none";
-  for (HWND tip : top_windows(TOOLTIPS_CLASSW, nullptr, monitor)) {
+  for (HWND tip : top_windows(TOOLTIPS_CLASSW, nullptr, tray ? 0 : monitor)) {
     if (!IsWindowVisible(tip)) continue;
     // Asked of the tooltip itself: another process's GetWindowTextW reads only the title.
     wchar_t buffer[512] = L"";
     DWORD_PTR copied = 0;
     SendMessageTimeoutW(tip, WM_GETTEXT, 512, (LPARAM)buffer, SMTO_ABORTIFHUNG, 2000, &copied);
+    if (tray && wcsncmp(buffer, L"Quellcore", 9) != 0) continue;
     text = narrow(buffer);
     for (char& c : text) {
       if (c == '\r') c = ' ';
@@ -1170,10 +1208,11 @@ int usage() {
           "usage: qc_probe service | wait-service STATE SECONDS | config | stop-service | region |\n"
           "       start-service | watch SECONDS | watch-snapshots SECONDS | clear-ready | mark THRESHOLD PID |\n"
           "       hold-mutex snapshot|command THRESHOLD SECONDS | announce PID | answers SECONDS [MS] |\n"
-          "       kill PID | window | wait-window present|absent SECONDS | post ID | exit-and-wait SECONDS |\n"
+          "       kill PID | window | wait-window present|absent SECONDS | post ID | close | exit-and-wait SECONDS |\n"
+          "       end-session SECONDS |\n"
           "       about present|absent SECONDS | close-others | help-files EXE | shortcut LNK | processes | image PID |\n"
           "       idle SECONDS | slider POSITION | hogs SECONDS | columns SECONDS | busy SECONDS | busy-front SECONDS |\n"
-          "       busy-front-child SECONDS | tooltip | texts |\n"
+          "       busy-front-child SECONDS | tooltip [tray] | texts |\n"
           "       cpu PID SECONDS |\n"
           "       recovery PID SECONDS | spin PID | kill-while-held BUSY_PID SERVICE_PID SECONDS | moving PID SECONDS |\n"
           "       frames SECONDS [FILE] | frames-front SECONDS FILE | frames-front-child SECONDS FILE\n");
@@ -1210,6 +1249,8 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"window") return cmd_window();
   if (cmd == L"wait-window" && argc == 4) return cmd_wait_window(word(2) == L"present", num(3));
   if (cmd == L"post" && argc == 3) return cmd_post((UINT)num(2));
+  if (cmd == L"close") return cmd_close();
+  if (cmd == L"end-session" && argc == 3) return cmd_end_session(num(2));
   if (cmd == L"exit-and-wait" && argc == 3) return cmd_exit_and_wait(num(2));
   if (cmd == L"about" && argc == 4) return cmd_about(word(2) == L"present", num(3));
   if (cmd == L"close-others") return cmd_close_others();
@@ -1224,7 +1265,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"busy" && argc == 3) return cmd_busy(num(2));
   if (cmd == L"busy-front" && argc == 3) return cmd_busy_front(num(2));
   if (cmd == L"busy-front-child" && argc == 3) return cmd_busy_front_child(num(2));
-  if (cmd == L"tooltip") return cmd_tooltip();
+  if (cmd == L"tooltip") return cmd_tooltip(word(2) == L"tray");
   if (cmd == L"texts") return cmd_texts();
   if (cmd == L"cpu" && argc == 4) return cmd_cpu((DWORD)num(2), num(3));
   if (cmd == L"recovery" && argc == 4) return cmd_recovery((DWORD)num(2), num(3));

@@ -24,6 +24,7 @@ int g_helps = 0;
 void wake_link() { ++g_wakes; }
 void show_about_box(HINSTANCE, HWND) { ++g_abouts; }
 void show_help_file(HWND) { ++g_helps; }
+void end_monitor() {}
 
 namespace {
 

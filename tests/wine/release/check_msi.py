@@ -5,8 +5,8 @@
 
 Checks what Windows Installer will do with the package: the file it installs (the
 executable, byte for byte) and where, the service it registers and how it stops and
-removes it, the Start-menu shortcut, the installed-programs entry's name, version and
-icon, and the upgrade that replaces an older package. Prints one line per failed check
+removes it, the Start-menu and Startup-folder shortcuts, the installed-programs entry's
+name, version and icon, and the upgrade that replaces an older package. Prints one line per failed check
 and a summary line; the exit code is 0 only when every check passed.
 """
 
@@ -25,6 +25,7 @@ ARCHES = {
 SERVICE_WIN32_OWN_PROCESS = 16
 SERVICE_DEMAND_START = 3
 SERVICE_ERROR_NORMAL = 1
+SW_SHOWMINNOACTIVE = 7  # a shortcut's "Minimized"
 # Start at install; stop at install and at uninstall; delete at uninstall.
 SERVICE_CONTROL_EVENTS = 0x001 | 0x002 | 0x020 | 0x080
 
@@ -114,10 +115,14 @@ def main():
           int(controls[0][2]) == SERVICE_CONTROL_EVENTS and controls[0][4] == "1",
           "started at install, stopped at install and uninstall, removed at uninstall, waited for")
 
-    shortcuts = table(args.package, "Shortcut")
-    check(len(shortcuts) == 1 and shortcuts[0][1] == "ProgramMenuFolder" and
-          shortcuts[0][2] == "Quellcore" and shortcuts[0][4] == "[#quellcore.exe]",
+    shortcuts = {row[1]: row for row in table(args.package, "Shortcut")}
+    menu = shortcuts.get("ProgramMenuFolder")
+    check(len(shortcuts) == 2 and menu is not None and menu[2] == "Quellcore" and menu[4] == "[#quellcore.exe]",
           "Start-menu shortcut Quellcore to the installed file")
+    startup = shortcuts.get("StartupFolder")
+    check(startup is not None and startup[2] == "Quellcore" and startup[4] == "[#quellcore.exe]" and
+          startup[10] == str(SW_SHOWMINNOACTIVE),
+          "Startup-folder shortcut to the installed file, minimized (a sign-in start into the notification area)")
 
     print("%s: %d passed, %d failed" % (os.path.basename(args.package), passed, len(failed)))
     return 1 if failed else 0
