@@ -305,6 +305,9 @@ keep_session
 user_startup="$("$QC_WINE" winepath -u "$("$QC_WINE" cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null)/Microsoft/Windows/Start Menu/Programs/StartUp"
 mkdir -p "$user_startup"
 printf 'start "" /min "%s"\r\n' "$installed_path" >"$user_startup/quellcore.bat"
+# The log-in's work follows a session that is up, as on Windows: seen once, a wineboot run
+# while the new session still started left no trace of the start.
+for _ in $(seq 20); do probe service >/dev/null && [ -n "$out" ] && break; sleep 0.5; done
 timeout 60 "$QC_WINE64" wineboot >/dev/null 2>&1
 probe wait-service $SERVICE_RUNNING 60 || fail "the sign-in start did not start the stopped service"
 for _ in $(seq 40); do probe window >/dev/null && break; sleep 0.5; done
