@@ -70,8 +70,10 @@ expect_publishing "window closed"
 
 say "3. second start with the service running, the rights it asks for traced"
 probe mark 0 0
-# Wine grants every right; its trace shows which ones the monitor asks for.
-WINEDEBUG=+pid,+service "$QC_WINE" "$exe" 2>"$QC_ARTIFACTS/second_monitor.trace" &
+# Wine grants every right; its trace shows which ones the monitor asks for. The installed
+# copy, as the Start menu starts it: a copy from elsewhere hands over through the shell
+# (every Wine process counts as elevated), whose window the trace would not see.
+WINEDEBUG=+pid,+service "$QC_WINE" "$installed_exe" 2>"$QC_ARTIFACTS/second_monitor.trace" &
 monitor_pids+=($!)
 probe wait-window present 60 || fail "the second window did not open"
 probe window
