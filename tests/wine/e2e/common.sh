@@ -79,6 +79,14 @@ wait_last_monitor() {
   wait "$pid"
 }
 
+# A start that found a window open ends by itself: its exit code, or fails after 20 s.
+expect_start_ends() {
+  for _ in $(seq 40); do kill -0 "${monitor_pids[-1]}" 2>/dev/null || break; sleep 0.5; done
+  if kill -0 "${monitor_pids[-1]}" 2>/dev/null; then fail "$1 did not end within 20 s"; return; fi
+  wait_last_monitor
+  expect "$1 exits with 0" "$?" = 0
+}
+
 screenshot() {
   import -window root "$QC_ARTIFACTS/$1.png"
   echo "screenshot: $QC_ARTIFACTS/$1.png"

@@ -578,14 +578,19 @@ int cmd_close() {
   return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
 }
 
+// The process of `window`, opened to wait for its end and read its exit code; null if none.
+HANDLE window_process(HWND window) {
+  if (!window) return nullptr;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+}
+
 // Chooses File, Exit, then waits for the monitor process to end; prints its exit code
 // and how long it took from the command.
 int cmd_exit_and_wait(double seconds) {
   HWND window = main_window();
-  if (!window) return 1;
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  HANDLE process = window_process(window);
   if (!process) return 1;
   DWORD start = GetTickCount();
   PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
@@ -601,10 +606,7 @@ int cmd_exit_and_wait(double seconds) {
 // waits for the process to end. agreed: the window's answer to the question.
 int cmd_end_session(double seconds) {
   HWND window = main_window();
-  if (!window) return 1;
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  HANDLE process = window_process(window);
   if (!process) return 1;
   const DWORD start = GetTickCount();
   DWORD_PTR agreed = 0, ignored = 0;
