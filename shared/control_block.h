@@ -27,6 +27,8 @@ const wchar_t kRegionSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x6;;;IU)S:(M
 const wchar_t kMutexSecurity[] = L"O:SYD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120001;;;IU)S:(ML;;NWNRNX;;;ME)";
 
 const uint32_t CMD_THRESHOLD_CHANGED = 2u;
+// The bits below travel over the link pipe (shared/link_pipe.h), which names the sender;
+// the service acts on none of them from the region, where anyone may write any id.
 const uint32_t CMD_MONITOR_ATTACHED = 4u;
 // The program in front changed: spare the one named (or none, when the id is 0).
 const uint32_t CMD_FOREGROUND_CHANGED = 8u;
@@ -64,6 +66,8 @@ struct SharedControlBlock {
   // user, and the service keeps one claim per monitor.
   uint32_t foreground_claimant;
   int32_t threshold;
+  // The monitor the service last took an announcement from (over the pipe): the service
+  // writes it, a display aid like the report.
   uint32_t monitor_pid;
   // Beside each snapshot, under the snapshot mutex.
   ServiceReport report;
@@ -126,6 +130,8 @@ int send_threshold(SharedLink* link, int32_t threshold);
 int send_foreground(SharedLink* link, const ForegroundClaim* claim, uint32_t claimant_pid);
 // Sets CMD_SESSION_ENDING with the monitor's own id; 0 when written, -1 as above.
 int send_session_end(SharedLink* link, uint32_t monitor_pid);
+// The service notes the monitor it last protected, under the command mutex.
+void echo_monitor(SharedLink* link, uint32_t monitor_pid);
 // Takes the newest snapshot into *out, and the service's report into *report when given,
 // when its sequence count is not 0 and differs from *last_taken, this reader's count of its
 // own last take (0 before the first), which then follows. Writes nothing into the region,
