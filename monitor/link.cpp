@@ -232,10 +232,11 @@ int pause_serving(uint32_t milliseconds) {
   }
 }
 
-int name_from_list(uint32_t pid, wchar_t* out, int32_t capacity) {
+int name_from_list(uint32_t pid, wchar_t* out, int32_t capacity, uint64_t* creation_time) {
   ProcessFacts facts;
   if (g_run.platform->describe_process(pid, &facts) != 0) return -1;
   copy_text(out, static_cast<uint32_t>(capacity), facts.name);
+  *creation_time = facts.creation_time;
   return 0;
 }
 
@@ -284,8 +285,10 @@ void poll() {
     g_run.frame.snapshot = taken;
     g_run.frame.report = report;
     const HeldColumn column = held_column_of(&report);
-    g_run.platform->take_process_list();
-    record_held_column(&g_run.frame.held, &column, report.spared_pid, name_from_list);
+    // The whole list is read only for a name not yet known, not at every take.
+    const int unnamed = held_names_missing(&g_run.frame.held, &column, report.spared_pid);
+    if (unnamed) g_run.platform->take_process_list();
+    record_held_column(&g_run.frame.held, &column, report.spared_pid, unnamed ? name_from_list : nullptr);
     ++g_run.frame.columns;
     changed = 1;
   }

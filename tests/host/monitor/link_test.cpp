@@ -360,8 +360,8 @@ TEST_F(LinkTest, TheProgramInFrontAsTheServiceIsTold) {
 // engine measured and the names of who was held all come from one take.
 TEST_F(LinkTest, AFrameShowsOneTakeWithTheHoldsTheServiceMeasured) {
   fake.processes = {{100, {1, 1, L"prog100.exe"}}, {200, {1, 1, L"firefox.exe"}}};
-  stop_after_polls(2, [this](size_t poll) {
-    if (poll != 1) return;
+  stop_after_polls(3, [this](size_t poll) {
+    if (poll > 2) return;
     ServiceReport report = {};
     report.spared_pid = 200;
     report.spared_family = 6;
@@ -373,7 +373,8 @@ TEST_F(LinkTest, AFrameShowsOneTakeWithTheHoldsTheServiceMeasured) {
   g_monitor.slider_threshold = 100;  // the level's own hold would read 999 ms
   run_monitor_link(&kFakePlatform);
   const MonitorFrame& frame = latest_frame();
-  EXPECT_EQ(frame.columns, 1);  // the take; the next poll found nothing new
+  EXPECT_EQ(frame.columns, 2);  // two takes; the last poll found nothing new
+  EXPECT_EQ(fake.lists_taken, 1);  // the second take named nobody new: the list was not read
   EXPECT_EQ(frame.snapshot.active_count, 3u);
   EXPECT_EQ(frame.snapshot.bars[0], HOG_FLAG | 45);
   EXPECT_EQ(frame.report.spared_family, 6u);
