@@ -193,6 +193,11 @@ int protect_own_process(uint32_t pid);
 // Protects an announced process only when it is a real monitor: it runs the service's
 // own executable image. 0 when it is protected, -1 when refused or not found.
 int protect_monitor(uint32_t pid);
+// The same for a monitor whose session the system named apart from the list (the pipe's
+// client session): refused when the list puts the process in another session.
+int protect_monitor_in_session(uint32_t pid, uint32_t session_id);
+// 1 when the id names a protected monitor (an entry from 1 on), else 0.
+int is_protected_monitor(uint32_t pid);
 
 // Spares the program in front of the claimant's user, and every process descended from
 // it in its session: no pass makes them targets until the claim is replaced or forgotten.

@@ -129,6 +129,14 @@ int protect_monitor(uint32_t pid) {
   return protect_process(pid, monitor.creation_time, monitor.session_id);
 }
 
+int protect_monitor_in_session(uint32_t pid, uint32_t session_id) {
+  PlatformProcessInfo monitor;
+  if (pid == kNoProcess || listed_process(pid, &monitor) != 0 || monitor.session_id != session_id) return -1;
+  return protect_monitor(pid);
+}
+
+int is_protected_monitor(uint32_t pid) { return monitor_entry_of(pid) >= 0 ? 1 : 0; }
+
 int spare_program_in_front(uint32_t pid, uint64_t creation_time, uint32_t claimant_pid) {
   const int32_t claimant = monitor_entry_of(claimant_pid);
   if (claimant < 0) return -1;

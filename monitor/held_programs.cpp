@@ -72,13 +72,34 @@ void drop_unneeded_names(HeldHistory* history, uint32_t front) {
   history->name_count = kept;
 }
 
+void look_up(ProgramName* entry, ResolveName resolve) {
+  if (resolve(entry->pid, entry->name, kProgramNameCapacity, &entry->creation_time) != 0) {
+    entry->name[0] = L'\0';
+    entry->creation_time = 0;
+  }
+  entry->name[kProgramNameCapacity - 1] = L'\0';
+}
+
 // Looked up once: an id already named keeps its name while any column shows it.
 void name_once(HeldHistory* history, uint32_t pid, ResolveName resolve) {
   if (pid == 0 || find_name(history, pid) != nullptr || history->name_count >= kNameTableCapacity) return;
   ProgramName* entry = &history->names[history->name_count++];
   entry->pid = pid;
-  if (resolve(pid, entry->name, kProgramNameCapacity) != 0) entry->name[0] = L'\0';
-  entry->name[kProgramNameCapacity - 1] = L'\0';
+  look_up(entry, resolve);
+}
+
+// With the list just read: an id the system gave to a newer process takes that one's name.
+void rename_reused(HeldHistory* history, ResolveName resolve) {
+  for (int32_t i = 0; i < history->name_count; ++i) {
+    ProgramName* entry = &history->names[i];
+    ProgramName now = {entry->pid, 0, {}};
+    look_up(&now, resolve);
+    if (now.creation_time != 0 && now.creation_time != entry->creation_time) *entry = now;
+  }
+}
+
+int32_t needs_name(const HeldHistory* history, uint32_t pid) {
+  return pid != 0 && find_name(history, pid) == nullptr && history->name_count < kNameTableCapacity;
 }
 
 }  // namespace
@@ -98,8 +119,17 @@ void record_held_column(HeldHistory* history, const HeldColumn* column, uint32_t
   memmove(&history->columns[1], &history->columns[0], sizeof(HeldColumn) * (kHistoryColumns - 1));
   history->columns[0] = *column;
   drop_unneeded_names(history, front);
+  if (resolve == nullptr) return;
+  rename_reused(history, resolve);
   for (const HeldProgram& held : column->held) name_once(history, held.pid, resolve);
   name_once(history, front, resolve);
+}
+
+int held_names_missing(const HeldHistory* history, const HeldColumn* column, uint32_t front) {
+  for (const HeldProgram& held : column->held) {
+    if (needs_name(history, held.pid)) return 1;
+  }
+  return needs_name(history, front);
 }
 
 int32_t column_at(int32_t x, int32_t graph_width) {

@@ -24,8 +24,10 @@ struct HeldColumn {
   HeldProgram held[kHeldIdsCapacity];
 };
 
+// A name as the system's list gave it, for the process with this id and creation time.
 struct ProgramName {
   uint32_t pid;
+  uint64_t creation_time;
   wchar_t name[kProgramNameCapacity];
 };
 
@@ -37,11 +39,17 @@ struct HeldHistory {
 
 // The programs the service's report says it held, as it measured them.
 HeldColumn held_column_of(const ServiceReport* report);
-// The image name of a process, without its folder; 0 with the name in `out` on success.
-typedef int (*ResolveName)(uint32_t pid, wchar_t* out, int32_t capacity);
+// The image name of a process, without its folder, and its creation time; 0 with both
+// written on success.
+typedef int (*ResolveName)(uint32_t pid, wchar_t* out, int32_t capacity, uint64_t* creation_time);
+// 1 when the column or `front` names an id the history has no name for yet: only then is
+// the system's list worth reading.
+int held_names_missing(const HeldHistory* history, const HeldColumn* column, uint32_t front);
 // A new column enters the history (an empty one for a poll without a snapshot), as the
-// graph scrolls. Names are looked up once per id; names no column needs any more go.
-// `front` is the spared program in front, whose name the Status page shows (0 for none).
+// graph scrolls. `front` is the spared program in front, whose name the Status page shows
+// (0 for none). With `resolve` (the list was read) the new ids are named, and a name whose
+// id now belongs to a newer process is looked up again; without it the names stay as
+// they are. Names no column needs any more go.
 void record_held_column(HeldHistory* history, const HeldColumn* column, uint32_t front, ResolveName resolve);
 
 // The column under a client x of the graph area gw wide: 0 for the newest, -1 where no

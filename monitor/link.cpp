@@ -26,7 +26,15 @@ struct LinkRun {
   int32_t restarts;      // in a row, since it last ran
   int restart_waiting;
   uint32_t restart_due;  // tick
-  int list_taken;  // the system's process list was taken for this poll's names
+  // The link pipe: each message waits for the service's acknowledgement.
+  int pipe_open;
+  uint32_t unsent;     // commands to send
+  uint32_t in_flight;  // commands of the message awaiting its reply
+  uint32_t message_sequence;
+  uint32_t sent_tick;
+  ForegroundClaim pipe_claim;  // the claim every message with the claim's bit carries
+  int refused;          // the last announcement was refused
+  uint32_t refused_tick;
   MonitorFrame frame;  // the next frame, 28 KB: static storage
 };
 
@@ -92,28 +100,84 @@ ForegroundClaim current_claim() {
   return claim;
 }
 
-// Sends the claim when it is new to the service (always, with `force`); kept unsent when
-// the mutex was not had.
-void send_claim(int force) {
+// Sends the claim over the pipe when it is new to the service.
+void send_claim() {
   const ForegroundClaim claim = current_claim();
-  if (!force && claim.pid == g_run.claimed.pid && claim.creation_time == g_run.claimed.creation_time) return;
-  if (send_foreground(&g_run.link, &claim, g_run.platform->current_process_id()) != 0) {
-    flag_store(&g_monitor.front_unsent, 1);
-    return;
-  }
+  if (claim.pid == g_run.claimed.pid && claim.creation_time == g_run.claimed.creation_time) return;
+  g_run.pipe_claim = claim;
+  g_run.unsent |= CMD_FOREGROUND_CHANGED;
   g_run.claimed = claim;
 }
 
-// 0 once the service has the monitor's threshold and id. The program in front follows:
-// the service takes it from a monitor it protects.
-int announce() {
-  if (announce_monitor(&g_run.link, flag_read(&g_monitor.slider_threshold),
-                       g_run.platform->current_process_id()) != 0) {
-    return -1;
+// The pipe broke: what the last message carried goes again, over the next connection.
+void pipe_lost() {
+  if (g_run.pipe_open) g_run.platform->close_pipe();
+  g_run.pipe_open = 0;
+  g_run.unsent |= g_run.in_flight;
+  g_run.in_flight = 0;
+}
+
+void take_replies() {
+  LinkReply reply;
+  int got;
+  while ((got = g_run.platform->take_reply(&reply)) == 1) {
+    // A late reply to a message sent again is not the one awaited.
+    if (g_run.in_flight == 0 || reply.sequence != g_run.message_sequence) continue;
+    // Refused: the window is not protected, its claims are not taken, and it asks again later.
+    g_run.refused = (g_run.in_flight & CMD_MONITOR_ATTACHED) != 0 && (reply.status & LINK_PROTECTED) == 0;
+    if (g_run.refused) g_run.refused_tick = g_run.platform->tick_ms();
+    g_run.in_flight = 0;
   }
+  if (got < 0) pipe_lost();
+}
+
+// Sends what the service has not acknowledged, one message at a time, again when no reply
+// came within two cycles. Never waits longer than the pipe's bounded write.
+void exchange() {
+  if (!g_run.connected || g_run.platform->open_pipe == nullptr) return;
+  if (!g_run.pipe_open) {
+    const uint32_t service_pid = g_run.frame.service.process_id;
+    if (service_pid == 0 || g_run.platform->open_pipe(service_pid) != 0) return;
+    g_run.pipe_open = 1;
+    // A new connection, to a new service process or after the old one ended, which
+    // withdrew the window's claim: the window announces itself and claims again.
+    g_run.unsent |= CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED;
+    flag_store(&g_monitor.front_unsent, 0);
+    g_run.pipe_claim = current_claim();
+    g_run.claimed = g_run.pipe_claim;
+  }
+  take_replies();
+  if (!g_run.pipe_open) return;
+  const uint32_t now = g_run.platform->tick_ms();
+  if (g_run.in_flight != 0) {
+    if (now - g_run.sent_tick < kAcknowledgeWaitMs) return;
+    g_run.unsent |= g_run.in_flight;
+    g_run.in_flight = 0;
+  }
+  if (g_run.refused && now - g_run.refused_tick >= kRefusedRetryMs) {
+    g_run.refused = 0;
+    g_run.unsent |= CMD_MONITOR_ATTACHED;
+  }
+  if (g_run.unsent == 0) return;
+  if (++g_run.message_sequence == 0) g_run.message_sequence = 1;
+  const ForegroundClaim* claim = &g_run.pipe_claim;
+  const LinkRequest request = {g_run.message_sequence, g_run.unsent, claim->pid, static_cast<uint32_t>(claim->creation_time),
+                               static_cast<uint32_t>(claim->creation_time >> 32)};
+  if (g_run.platform->send_message(&request) != 0) {
+    pipe_lost();
+    return;
+  }
+  g_run.in_flight = g_run.unsent;
+  g_run.unsent = 0;
+  g_run.sent_tick = now;
+}
+
+// 0 once the region has the monitor's threshold. The announcement and the program in
+// front go over the pipe, which tells the service who sends them, as soon as it opens.
+int announce() {
+  exchange();
+  if (send_threshold(&g_run.link, flag_read(&g_monitor.slider_threshold)) != 0) return -1;
   flag_store(&g_monitor.threshold_unsent, 0);
-  flag_store(&g_monitor.front_unsent, 0);
-  send_claim(1);
   return 0;
 }
 
@@ -139,13 +203,15 @@ void serve_requests() {
   if (!g_run.connected) return;
   // First, as the window ends right after it asks.
   if (flag_take(&g_monitor.session_end_unsent) != 0) {
-    send_session_end(&g_run.link, g_run.platform->current_process_id());
+    g_run.unsent |= CMD_SESSION_ENDING;
+    exchange();
   }
   if (flag_take(&g_monitor.threshold_unsent) != 0 &&
       send_threshold(&g_run.link, flag_read(&g_monitor.slider_threshold)) != 0) {
     flag_store(&g_monitor.threshold_unsent, 1);
   }
-  if (flag_take(&g_monitor.front_unsent) != 0) send_claim(0);
+  if (flag_take(&g_monitor.front_unsent) != 0) send_claim();
+  exchange();
 }
 
 // Pauses for `milliseconds`, doing what the window asks meanwhile; -1 once stop_requested
@@ -157,20 +223,20 @@ int pause_serving(uint32_t milliseconds) {
     if (stop_seen()) return -1;
     const uint32_t elapsed = g_run.platform->tick_ms() - begin;
     if (elapsed >= milliseconds) return 0;
-    if (!g_run.platform->wait_ms(milliseconds - elapsed)) return stop_seen() ? -1 : 0;
+    uint32_t wait = milliseconds - elapsed;
+    if (g_run.in_flight != 0 && wait > kReplyCheckMs) wait = kReplyCheckMs;  // the reply is looked for
+    if (!g_run.platform->wait_ms(wait)) {
+      if (stop_seen()) return -1;
+      if (wait == milliseconds - elapsed) return 0;
+    }
   }
 }
 
-// The list is taken only once a new id needs its name: most polls name nobody new, and a
-// monitor runs all day in the notification area.
-int name_from_list(uint32_t pid, wchar_t* out, int32_t capacity) {
-  if (!g_run.list_taken) {
-    g_run.platform->take_process_list();
-    g_run.list_taken = 1;
-  }
+int name_from_list(uint32_t pid, wchar_t* out, int32_t capacity, uint64_t* creation_time) {
   ProcessFacts facts;
   if (g_run.platform->describe_process(pid, &facts) != 0) return -1;
   copy_text(out, static_cast<uint32_t>(capacity), facts.name);
+  *creation_time = facts.creation_time;
   return 0;
 }
 
@@ -210,17 +276,19 @@ void poll() {
   const int disconnected = g_run.platform->session_disconnected();
   if (disconnected != g_run.disconnected) {
     g_run.disconnected = disconnected;
-    send_claim(0);
+    send_claim();
   }
+  exchange();
   UsageSnapshot taken;
   ServiceReport report = {};
   if (take_snapshot(&g_run.link, &g_run.taken_sequence, &taken, &report) != 0) {
     g_run.frame.snapshot = taken;
     g_run.frame.report = report;
     const HeldColumn column = held_column_of(&report);
-    // The list is taken only when a name is needed that the held history lacks.
-    g_run.list_taken = 0;
-    record_held_column(&g_run.frame.held, &column, report.spared_pid, name_from_list);
+    // The whole list is read only for a name not yet known, not at every take.
+    const int unnamed = held_names_missing(&g_run.frame.held, &column, report.spared_pid);
+    if (unnamed) g_run.platform->take_process_list();
+    record_held_column(&g_run.frame.held, &column, report.spared_pid, unnamed ? name_from_list : nullptr);
     ++g_run.frame.columns;
     changed = 1;
   }

@@ -10,9 +10,17 @@
 #include "control/service_client.h"
 #include "monitor/held_programs.h"
 #include "shared/control_block.h"
+#include "shared/link_pipe.h"
 
 const uint32_t kServiceRetryMs = 500;
 const uint32_t kSnapshotPollMs = 3000;
+// A message the service has not acknowledged within two of its cycles is sent again; the
+// replies are looked for this often meanwhile.
+const uint32_t kAcknowledgeWaitMs = 2500;
+const uint32_t kReplyCheckMs = 500;
+// A window the service refused (its session has its monitors) announces itself again
+// this much later, when one of them may have closed.
+const uint32_t kRefusedRetryMs = 30000;
 
 // News the link thread posts to the window; the window never waits for it.
 enum LinkNews {
@@ -54,6 +62,13 @@ struct LinkPlatform {
   int (*session_disconnected)();
   // Carries out a Status page button: kActionDone, kActionFailed or kActionHandOver.
   int (*run_action)(int32_t action);
+  // The link pipe. Opens it when the service process with this id serves it; 0 or -1.
+  int (*open_pipe)(uint32_t service_pid);
+  // 0 when the message went out whole within a bounded wait, else -1.
+  int (*send_message)(const LinkRequest* request);
+  // 1 with a reply that waited, 0 when none waits, -1 when the pipe broke.
+  int (*take_reply)(LinkReply* out);
+  void (*close_pipe)();
 };
 
 // Opens the link once the region exists; between tries it starts the service when it is

@@ -22,6 +22,68 @@ const uint32_t kApprovalWaitMs = 60000;
 HANDLE g_link_wake = nullptr;  // auto-reset: one wake per request
 SystemProcessList g_processes;
 
+// The window's end of the link pipe: only what reading and writing a connection needs.
+const DWORD kPipeRights = FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+static_assert(kPipeRights == kLinkPipeUserRights, "the window asks for what users are granted");
+// No pipe operation of the link thread waits longer than this.
+const DWORD kPipeWaitMs = 250;
+HANDLE g_pipe = INVALID_HANDLE_VALUE;
+HANDLE g_pipe_event = nullptr;  // manual reset, for the one operation under way
+
+void close_pipe() {
+  if (g_pipe != INVALID_HANDLE_VALUE) CloseHandle(g_pipe);
+  g_pipe = INVALID_HANDLE_VALUE;
+}
+
+int open_pipe(uint32_t service_pid) {
+  close_pipe();
+  if (g_pipe_event == nullptr) g_pipe_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (g_pipe_event == nullptr) return -1;
+  // Identification only: the service learns who the window is, and cannot act as it.
+  HANDLE pipe = CreateFileW(kLinkPipeName, kPipeRights, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) return -1;
+  // Anyone may serve a pipe of this name before the service runs: the window speaks only
+  // to the service's own process.
+  ULONG server = 0;
+  if (!GetNamedPipeServerProcessId(pipe, &server) || server != service_pid) {
+    CloseHandle(pipe);
+    return -1;
+  }
+  g_pipe = pipe;
+  return 0;
+}
+
+// One read or write, over within kPipeWaitMs or cancelled; true when `bytes` went whole.
+bool pipe_io(bool write, void* data, DWORD bytes) {
+  OVERLAPPED io = {};
+  io.hEvent = g_pipe_event;
+  ResetEvent(g_pipe_event);
+  DWORD done = 0;
+  const BOOL started = write ? WriteFile(g_pipe, data, bytes, &done, &io) : ReadFile(g_pipe, data, bytes, &done, &io);
+  if (!started && GetLastError() != ERROR_IO_PENDING) return false;
+  if (WaitForSingleObject(g_pipe_event, kPipeWaitMs) != WAIT_OBJECT_0) {
+    CancelIo(g_pipe);
+    GetOverlappedResult(g_pipe, &io, &done, TRUE);
+    return false;
+  }
+  return GetOverlappedResult(g_pipe, &io, &done, FALSE) && done == bytes;
+}
+
+int send_message(const LinkRequest* request) {
+  if (g_pipe == INVALID_HANDLE_VALUE) return -1;
+  LinkRequest copy = *request;
+  return pipe_io(true, &copy, sizeof(copy)) ? 0 : -1;
+}
+
+int take_reply(LinkReply* out) {
+  if (g_pipe == INVALID_HANDLE_VALUE) return -1;
+  DWORD waiting = 0;
+  if (!PeekNamedPipe(g_pipe, nullptr, 0, nullptr, &waiting, nullptr)) return -1;
+  if (waiting < sizeof(*out)) return 0;
+  return pipe_io(false, out, sizeof(*out)) ? 1 : -1;
+}
+
 void look_with_rights(ServiceView* out) { look_at_service(out, 1); }
 
 int wait_ms(uint32_t milliseconds) { return WaitForSingleObject(g_link_wake, milliseconds) == WAIT_OBJECT_0; }
@@ -102,6 +164,7 @@ DWORD WINAPI monitor_link_thread(LPVOID) {
       look_with_rights, start_service_and_wait, wait_ms,           tick_ms,
       open_shared_link, close_shared_link,     current_process_id, tell_window,
       take_process_list, describe_process,     session_disconnected, run_action,
+      open_pipe,         send_message,         take_reply,           close_pipe,
   };
   run_monitor_link(&platform);
   return 0;

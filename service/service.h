@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "shared/control_block.h"
+#include "shared/link_pipe.h"
 #include "shared/service_facts.h"
 
 // Control codes and the rest of the status record, as the service control manager numbers them.
@@ -62,6 +63,8 @@ struct ServiceState {
   // Under the status lock, too.
   int32_t sign_out_count;
   uint32_t signing_out[kSignOutCapacity];
+  // The monitor a message of this cycle protected, for the region's echo; the worker's.
+  uint32_t echoed_monitor;
 };
 
 extern ServiceState g_service;
@@ -89,8 +92,13 @@ uint32_t handle_service_control(uint32_t control, uint32_t event_type = 0, uint3
 void take_sign_outs();
 // The processor count to use, from the operating system's count.
 int32_t usable_cpu_count(int32_t reported);
-// Applies one pass of commands: the threshold first, then the monitor's id.
+// Applies one pass of the region's commands: only the threshold, which any window may set.
 void apply_commands(const TakenCommands* commands);
+// One window's message over the link pipe, from the process and session the pipe names:
+// the announcement, then a session end, then the claim, each as that process's own.
+LinkReply serve_link_request(const LinkRequest* request, uint32_t client_pid, uint32_t client_session);
+// A window's connection ended: its claim of the program in front goes at once.
+void link_client_gone(uint32_t client_pid);
 
 // Run by the service itself (LocalSystem) before it reports running, whoever installed
 // it. The first run after an install grants interactive users the start and stop rights
@@ -118,5 +126,12 @@ void release_held_threads();
 int32_t query_logical_cpu_count();
 void raise_worker_priority();
 uint32_t current_process_id();
+// Makes the link pipe's first instance; 0 when made. A name another process serves
+// already is refused, and the windows then find no service's pipe.
+int open_link_pipe();
+// Takes every connection and message that waits, answers each message through
+// serve_link_request and reports ended connections to link_client_gone, never waiting
+// for a client. The number of messages served.
+int serve_link_pipe();
 // Hands the main thread to the service dispatcher; one of the kDispatcher... results.
 int run_service_dispatcher();

@@ -137,15 +137,26 @@ void apply_commands(const TakenCommands* commands) {
       g_engine.threshold_percent = threshold;
     }
   }
-  if (commands->flags & CMD_MONITOR_ATTACHED) protect_monitor(commands->monitor_pid);
-  // Beside an announcement the id may be the newcomer's: nobody's session is ended on it.
-  const uint32_t ending = CMD_SESSION_ENDING | CMD_MONITOR_ATTACHED;
-  if ((commands->flags & ending) == CMD_SESSION_ENDING) end_monitor_session(commands->monitor_pid);
-  // After the monitor, which the engine takes a claim from only once it protects it.
-  if (commands->flags & CMD_FOREGROUND_CHANGED) {
-    const ForegroundClaim* claim = &commands->foreground;
-    spare_program_in_front(claim->pid, claim->creation_time, commands->foreground_claimant);
+}
+
+LinkReply serve_link_request(const LinkRequest* request, uint32_t client_pid, uint32_t client_session) {
+  LinkReply reply = {request->sequence, 0};
+  if ((request->commands & CMD_MONITOR_ATTACHED) && protect_monitor_in_session(client_pid, client_session) == 0) {
+    g_service.echoed_monitor = client_pid;
   }
+  if (request->commands & CMD_SESSION_ENDING) end_monitor_session(client_pid);
+  // After the announcement, which the engine takes a claim from only once it protects it.
+  if (request->commands & CMD_FOREGROUND_CHANGED) {
+    const ForegroundClaim claim = link_request_claim(request);
+    if (spare_program_in_front(claim.pid, claim.creation_time, client_pid) == 0) reply.status |= LINK_CLAIM_TAKEN;
+  }
+  if (is_protected_monitor(client_pid)) reply.status |= LINK_PROTECTED;
+  return reply;
+}
+
+void link_client_gone(uint32_t client_pid) {
+  // Id 0 withdraws the claim; nothing of another process is touched.
+  if (is_protected_monitor(client_pid)) spare_program_in_front(0, 0, client_pid);
 }
 
 int run_service_cycle() {
@@ -154,10 +165,14 @@ int run_service_cycle() {
   run_sampling_pass();
   if (wait_for_stop(kStopCheckMs)) return -1;
   TakenCommands commands;
-  if (take_commands(&g_service.link, &commands)) {
-    apply_commands(&commands);
-    if (wait_for_stop(kStopCheckMs)) return -1;
+  const int region_commands = take_commands(&g_service.link, &commands);
+  if (region_commands) apply_commands(&commands);
+  const int messages = serve_link_pipe();
+  if (g_service.echoed_monitor != 0) {
+    echo_monitor(&g_service.link, g_service.echoed_monitor);
+    g_service.echoed_monitor = 0;
   }
+  if ((region_commands || messages > 0) && wait_for_stop(kStopCheckMs)) return -1;
   // A sign-out heard since the pass: its session's targets are not held.
   take_sign_outs();
   // Whether it runs its course or a shutdown cuts its hold short, it resumes every
@@ -180,6 +195,8 @@ void service_worker() {
     report_failed_start(kStopReasonNamesTaken);
     return;
   }
+  // Without it no window is protected or spared; the service throttles regardless.
+  open_link_pipe();
   report_service_status(kServiceStartPending, kStartWaitHintMs);
   if (create_stop_event() != 0) {
     report_failed_start(kStopReasonNoStopEvent);

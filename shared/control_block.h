@@ -27,6 +27,8 @@ const wchar_t kRegionSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x6;;;IU)S:(M
 const wchar_t kMutexSecurity[] = L"O:SYD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120001;;;IU)S:(ML;;NWNRNX;;;ME)";
 
 const uint32_t CMD_THRESHOLD_CHANGED = 2u;
+// The bits below travel over the link pipe (shared/link_pipe.h), which names the sender;
+// the service acts on none of them from the region, where anyone may write any id.
 const uint32_t CMD_MONITOR_ATTACHED = 4u;
 // The program in front changed: spare the one named (or none, when the id is 0).
 const uint32_t CMD_FOREGROUND_CHANGED = 8u;
@@ -64,6 +66,8 @@ struct SharedControlBlock {
   // user, and the service keeps one claim per monitor.
   uint32_t foreground_claimant;
   int32_t threshold;
+  // The monitor the service last took an announcement from (over the pipe): the service
+  // writes it, a display aid like the report.
   uint32_t monitor_pid;
   // Beside each snapshot, under the snapshot mutex.
   ServiceReport report;
@@ -116,16 +120,9 @@ void link_unlock(LinkHandle mutex);
 int open_shared_link(SharedLink* link);
 // Closes the mutexes and the region handle (the view goes with the process).
 void close_shared_link(SharedLink* link);
-// Sets both command bits with the threshold and the monitor's id, under the command
-// mutex. 0 when written; -1 when the link lacks the command area or the mutex was not had.
-int announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid);
-// Sets CMD_THRESHOLD_CHANGED with the threshold; 0 when written, -1 as for the announcement.
+// Sets CMD_THRESHOLD_CHANGED with the threshold; 0 when written; -1 when the link lacks the
+// command area or the mutex was not had.
 int send_threshold(SharedLink* link, int32_t threshold);
-// Sets CMD_FOREGROUND_CHANGED with the program in front and the claiming monitor's own
-// process id; 0 when written, -1 as above.
-int send_foreground(SharedLink* link, const ForegroundClaim* claim, uint32_t claimant_pid);
-// Sets CMD_SESSION_ENDING with the monitor's own id; 0 when written, -1 as above.
-int send_session_end(SharedLink* link, uint32_t monitor_pid);
 // Takes the newest snapshot into *out, and the service's report into *report when given,
 // when its sequence count is not 0 and differs from *last_taken, this reader's count of its
 // own last take (0 before the first), which then follows. Writes nothing into the region,
@@ -149,6 +146,8 @@ int create_shared_link(SharedLink* link);
 // numbers it one past the region's count and sets SNAPSHOT_READY, under the snapshot mutex. Does nothing without a view and a
 // snapshot mutex, or when the mutex was not had.
 void publish_snapshot(SharedLink* link, const UsageSnapshot* snapshot, const ServiceReport* report = nullptr);
+// The service notes the monitor it last protected, under the command mutex.
+void echo_monitor(SharedLink* link, uint32_t monitor_pid);
 
 // The commands found in one pass; a field is meaningful only when its bit is in `flags`.
 struct TakenCommands {

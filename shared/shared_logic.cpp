@@ -1,6 +1,9 @@
 // The protocol over the region: what each side reads and writes, in which order and
 // under which mutex. Kernel objects are reached only through link_lock/link_unlock.
+#include <string.h>
+
 #include "shared/control_block.h"
+#include "shared/link_pipe.h"
 
 namespace {
 
@@ -69,46 +72,12 @@ int take_commands(SharedLink* link, TakenCommands* out) {
   return flags != 0 ? 1 : 0;
 }
 
-int announce_monitor(SharedLink* link, int32_t threshold, uint32_t monitor_pid) {
-  if (!has_command_area(link)) return -1;
-  volatile SharedControlBlock* block = shared_view(link);
-  if (link_lock(link->command_mutex) != 0) return -1;
-  block->command_flags = block->command_flags | CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED;
-  block->threshold = threshold;
-  block->monitor_pid = monitor_pid;
-  link_unlock(link->command_mutex);
-  return 0;
-}
-
-int send_session_end(SharedLink* link, uint32_t monitor_pid) {
-  if (!has_command_area(link)) return -1;
-  volatile SharedControlBlock* block = shared_view(link);
-  if (link_lock(link->command_mutex) != 0) return -1;
-  block->command_flags = block->command_flags | CMD_SESSION_ENDING;
-  block->monitor_pid = monitor_pid;
-  link_unlock(link->command_mutex);
-  return 0;
-}
-
 int send_threshold(SharedLink* link, int32_t threshold) {
   if (!has_command_area(link)) return -1;
   volatile SharedControlBlock* block = shared_view(link);
   if (link_lock(link->command_mutex) != 0) return -1;
   block->command_flags = block->command_flags | CMD_THRESHOLD_CHANGED;
   block->threshold = threshold;
-  link_unlock(link->command_mutex);
-  return 0;
-}
-
-int send_foreground(SharedLink* link, const ForegroundClaim* claim, uint32_t claimant_pid) {
-  if (!has_command_area(link)) return -1;
-  volatile SharedControlBlock* block = shared_view(link);
-  if (link_lock(link->command_mutex) != 0) return -1;
-  block->foreground_pid = claim->pid;
-  block->foreground_created_low = static_cast<uint32_t>(claim->creation_time);
-  block->foreground_created_high = static_cast<uint32_t>(claim->creation_time >> 32);
-  block->foreground_claimant = claimant_pid;
-  block->command_flags = block->command_flags | CMD_FOREGROUND_CHANGED;
   link_unlock(link->command_mutex);
   return 0;
 }
@@ -126,4 +95,26 @@ int take_snapshot(SharedLink* link, uint32_t* last_taken, UsageSnapshot* out, Se
   link_unlock(link->snapshot_mutex);
   if (fresh) *last_taken = sequence;
   return fresh;
+}
+
+int read_link_request(const void* bytes, uint32_t size, LinkRequest* out) {
+  if (bytes == nullptr || out == nullptr || size != sizeof(LinkRequest)) return -1;
+  memcpy(out, bytes, sizeof(LinkRequest));
+  if (out->sequence == 0 || out->commands == 0 || (out->commands & ~kLinkCommands) != 0) return -1;
+  return 0;
+}
+
+ForegroundClaim link_request_claim(const LinkRequest* request) {
+  ForegroundClaim claim;
+  claim.pid = request->foreground_pid;
+  claim.creation_time = (static_cast<uint64_t>(request->foreground_created_high) << 32) | request->foreground_created_low;
+  return claim;
+}
+
+void echo_monitor(SharedLink* link, uint32_t monitor_pid) {
+  if (!has_command_area(link)) return;
+  volatile SharedControlBlock* block = shared_view(link);
+  if (link_lock(link->command_mutex) != 0) return;
+  block->monitor_pid = monitor_pid;
+  link_unlock(link->command_mutex);
 }

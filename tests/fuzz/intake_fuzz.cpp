@@ -6,7 +6,8 @@
 // say how many real monitors announced themselves before, so the protected list can start
 // anywhere from nearly empty to full, sessions at their cap included. Every further 1088 bytes are what the
 // region holds at one cycle; a shorter tail overwrites only the region's first bytes, the
-// rest keeping what the previous cycle left there.
+// rest keeping what the previous cycle left there. The service also takes one message
+// over its pipe at each cycle, made from the cycle's first bytes (see fuzz_pipe_message).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -49,6 +50,8 @@ int32_t query_logical_cpu_count() { abort(); }
 void raise_worker_priority() { abort(); }
 uint32_t current_process_id() { abort(); }
 int create_shared_link(SharedLink*) { abort(); }
+int open_link_pipe() { abort(); }
+int serve_link_pipe() { abort(); }
 int secure_service_registration() { abort(); }
 
 namespace {
@@ -168,7 +171,31 @@ void check_service_state() {
   REQUIRE(g_fake.open_handles == 0);
 }
 
-// As the service cycle does it: take the commands, then apply them to the engine.
+// A message over the link pipe, from the cycle's snapshot bytes, which the region's
+// intake never reads: byte 0 picks the client (a real monitor, or a process that is
+// none), byte 1 whether the pipe names the session the system lists for it, byte 2 the
+// message's length (up to a few bytes more than one), then the message; byte 3's top bit
+// ends the client's connection afterwards. The pipe names the client truly; what it
+// writes is anyone's.
+void fuzz_pipe_message() {
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&g_region.snapshot);
+  const uint32_t strangers[] = {kBusyProgramPid, kOtherSessionPid, kShellPid, kUncheckablePid, kSessionZeroPid, kServicePid};
+  const uint32_t choice = bytes[0] % (kMonitorCount + sizeof(strangers) / sizeof(strangers[0]));
+  const uint32_t pid = choice < kMonitorCount ? kFirstMonitorPid + choice : strangers[choice - kMonitorCount];
+  const FakeProcess* process = listed(pid);
+  const uint32_t session = (bytes[1] & 1) ? process->session : process->session + 1;
+  const uint32_t length = bytes[2] % (sizeof(LinkRequest) + 4);
+  LinkRequest request;
+  if (read_link_request(bytes + 3, length, &request) == 0) {
+    const LinkReply reply = serve_link_request(&request, pid, session);
+    REQUIRE(reply.sequence == request.sequence);
+    REQUIRE(((reply.status & LINK_PROTECTED) != 0) == (is_protected_monitor(pid) != 0));
+  }
+  if (bytes[3] & 0x80) link_client_gone(pid);
+}
+
+// As the service cycle does it: take the commands, then apply them to the engine; then a
+// message over the pipe.
 void fuzz_service(int earlier_monitors) {
   engine_reset();
   REQUIRE(protect_own_process(kServicePid) == 0);
@@ -180,6 +207,8 @@ void fuzz_service(int earlier_monitors) {
   while (write_next_region() == 0) {
     TakenCommands commands;
     if (take_commands(&link, &commands)) apply_commands(&commands);
+    check_service_state();
+    fuzz_pipe_message();
     check_service_state();
   }
 }

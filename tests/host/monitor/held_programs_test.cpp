@@ -12,13 +12,23 @@
 namespace {
 
 std::vector<uint32_t> g_resolved;
+bool g_reused = false;  // id 100 now belongs to a newer process
 
-int resolve(uint32_t pid, wchar_t* out, int32_t capacity) {
+int resolve(uint32_t pid, wchar_t* out, int32_t capacity, uint64_t* created) {
   g_resolved.push_back(pid);
   if (pid >= 9000) return -1;  // a process this user may not open
-  const std::wstring name = L"prog" + std::to_wstring(pid) + L".exe";
+  const bool newer = g_reused && pid == 100;
+  const std::wstring name = (newer ? L"new" : L"prog") + std::to_wstring(pid) + L".exe";
   wcsncpy(out, name.c_str(), capacity);
+  *created = newer ? 2 : 1;
   return 0;
+}
+
+// As the link does it: the list is read only when a name is missing. 1 when it was.
+int record(HeldHistory* history, const HeldColumn& column, uint32_t front) {
+  const int missing = held_names_missing(history, &column, front);
+  record_held_column(history, &column, front, missing ? resolve : nullptr);
+  return missing;
 }
 
 // A column as the service's report names it: id, share and hold for each.
@@ -40,21 +50,28 @@ TEST(HeldProgramsTest, ColumnsFollowTheGraphAndNamesAreResolvedOnceWhileShown) {
   g_resolved.clear();
   const HeldColumn held = column_of({{100, 640, 45, 0}, {0, 0, 0, 0}, {9001, 999, 30, 0}});
   const HeldColumn empty = {};
-  record_held_column(&history, &held, 0, resolve);
-  record_held_column(&history, &held, 0, resolve);
-  record_held_column(&history, &empty, 0, resolve);  // a poll without a snapshot scrolls too
+  g_reused = false;
+  EXPECT_EQ(record(&history, held, 0), 1);
+  EXPECT_EQ(record(&history, held, 0), 0);  // all named, one of them without a name: no list
+  EXPECT_EQ(record(&history, empty, 0), 0);  // a poll without a snapshot scrolls too
   EXPECT_EQ(g_resolved, (std::vector<uint32_t>{100, 9001}));
   // The newest column is 0 and sits left of the two black column widths.
   EXPECT_EQ(history.columns[0].held[0].pid, 0u);
   EXPECT_EQ(history.columns[1].held[0].pid, 100u);
   EXPECT_EQ(tip(history, history.columns[2]), L"prog100.exe 45 %, held 640 ms\r\nprocess 9001 30 %, held 999 ms");
-  for (int i = 0; i < kHistoryColumns - 2; ++i) record_held_column(&history, &empty, 0, resolve);
+  for (int i = 0; i < kHistoryColumns - 2; ++i) EXPECT_EQ(record(&history, empty, 0), 0);
   EXPECT_EQ(history.columns[kHistoryColumns - 1].held[0].pid, 100u);
   EXPECT_EQ(history.name_count, 2);
-  record_held_column(&history, &empty, 0, resolve);  // the last column with them scrolls out
+  record(&history, empty, 0);  // the last column with them scrolls out
   EXPECT_EQ(history.name_count, 0);
-  record_held_column(&history, &held, 0, resolve);  // shown again: named again
+  EXPECT_EQ(record(&history, held, 0), 1);  // shown again: named again
   EXPECT_EQ(g_resolved.size(), 4u);
+  // A list read for a new id (the spared 300) finds id 100 under a newer process: renamed.
+  g_reused = true;
+  EXPECT_EQ(record(&history, held, 300), 1);
+  EXPECT_EQ(tip(history, history.columns[0]), L"new100.exe 45 %, held 640 ms\r\nprocess 9001 30 %, held 999 ms");
+  EXPECT_EQ(history.name_count, 3);
+  g_reused = false;
 }
 
 TEST(HeldProgramsTest, ClientXFindsTheColumnUnderIt) {
@@ -72,7 +89,7 @@ TEST(HeldProgramsTest, StatusTextsNameHeldSparedAndSystemProcesses) {
   static HeldHistory history;
   history = HeldHistory{};
   const HeldColumn held = column_of({{100, 999, 45, 0}});
-  record_held_column(&history, &held, 200, resolve);
+  record(&history, held, 200);
   wchar_t text[128];
   held_summary(&history, &held, text, 128);
   EXPECT_STREQ(text, L"Held in the last cycle: prog100.exe 45 %");

@@ -67,6 +67,14 @@ struct FakeSystem {
   int action_result = 0;
   std::function<void(size_t)> after_wait;  // called with the number of waits so far
   SharedControlBlock region;
+  // The link pipe as the service serves it: what the window sent, the replies it has not
+  // read, how many next messages get none (lost), and a connection the service ended.
+  std::vector<LinkRequest> sent;
+  std::vector<LinkReply> replies;
+  int lose = 0;
+  uint32_t status = LINK_PROTECTED | LINK_CLAIM_TAKEN;
+  bool broken = false;
+  std::vector<uint32_t> pipe_opens;  // the service process each open asked for
 };
 
 FakeSystem* g_fake = nullptr;
@@ -125,11 +133,45 @@ int fake_run_action(int32_t action) {
   return g_fake->action_result;
 }
 
+int fake_open_pipe(uint32_t service_pid) {
+  g_fake->pipe_opens.push_back(service_pid);
+  return 0;
+}
+int fake_send_message(const LinkRequest* request) {
+  g_fake->sent.push_back(*request);
+  if (g_fake->lose > 0) {
+    --g_fake->lose;
+    return 0;
+  }
+  g_fake->replies.push_back(LinkReply{request->sequence, g_fake->status});
+  return 0;
+}
+int fake_take_reply(LinkReply* out) {
+  if (g_fake->broken) {
+    g_fake->broken = false;
+    g_fake->replies.clear();
+    return -1;
+  }
+  if (g_fake->replies.empty()) return 0;
+  *out = g_fake->replies.front();
+  g_fake->replies.erase(g_fake->replies.begin());
+  return 1;
+}
+void fake_close_pipe() {}
+
 const LinkPlatform kFakePlatform = {
     fake_look_at_service,     fake_start_service_and_wait, fake_wait_ms,          fake_tick_ms,
     fake_open_link,           fake_close_link,             fake_current_process_id, fake_tell_window,
     fake_take_process_list,   fake_describe_process,       fake_session_disconnected, fake_run_action,
+    fake_open_pipe,           fake_send_message,           fake_take_reply,       fake_close_pipe,
 };
+
+// The commands of every message sent, in order.
+std::vector<uint32_t> sent_commands() {
+  std::vector<uint32_t> commands;
+  for (const LinkRequest& r : g_fake->sent) commands.push_back(r.commands);
+  return commands;
+}
 
 int count(const std::vector<int32_t>& values, int32_t value) {
   int n = 0;
@@ -253,13 +295,17 @@ TEST_F(LinkTest, AnnouncesSliderValueProcessIdAndTheProgramInFrontOnConnect) {
   EXPECT_EQ(fake.region.command_flags, 0u);
   stop_after_polls(1);
   run_monitor_link(&kFakePlatform);
-  EXPECT_EQ(fake.region.command_flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED);
+  // The region carries the level; the announcement and the claim go over the service's
+  // pipe, in one message, and nothing claims in the region any more.
+  EXPECT_EQ(fake.region.command_flags, CMD_THRESHOLD_CHANGED);
   EXPECT_EQ(fake.region.threshold, 64);
-  EXPECT_EQ(fake.region.monitor_pid, kPid);
-  EXPECT_EQ(fake.region.foreground_pid, 321u);
-  EXPECT_EQ(fake.region.foreground_created_high, 0x01234567u);
-  EXPECT_EQ(fake.region.foreground_created_low, 0x89ABCDEFu);
-  EXPECT_EQ(fake.region.foreground_claimant, kPid);
+  EXPECT_EQ(fake.region.foreground_claimant, 0u);
+  EXPECT_EQ(fake.pipe_opens, std::vector<uint32_t>{10});
+  ASSERT_EQ(fake.sent.size(), 1u);
+  EXPECT_EQ(fake.sent[0].commands, CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED);
+  EXPECT_EQ(fake.sent[0].foreground_pid, 321u);
+  EXPECT_EQ(fake.sent[0].foreground_created_high, 0x01234567u);
+  EXPECT_EQ(fake.sent[0].foreground_created_low, 0x89ABCDEFu);
   EXPECT_EQ(g_lock_depth, 0);
 }
 
@@ -293,13 +339,15 @@ TEST_F(LinkTest, TheProgramInFrontAsTheServiceIsTold) {
   stop_after_polls(kSteps + 1, [&](size_t poll) {
     if (poll > 1 && poll - 2 < kSteps) {
       const Step& s = steps[poll - 2];
-      EXPECT_EQ((fake.region.command_flags & CMD_FOREGROUND_CHANGED) != 0, s.sent) << s.name;
+      EXPECT_EQ(!fake.sent.empty(), s.sent) << s.name;
       if (s.sent) {
-        EXPECT_EQ(fake.region.foreground_pid, s.pid) << s.name;
-        EXPECT_EQ(fake.region.foreground_created_low, s.created) << s.name;
+        ASSERT_EQ(fake.sent.size(), 1u) << s.name;
+        EXPECT_EQ(fake.sent[0].commands, CMD_FOREGROUND_CHANGED) << s.name;
+        EXPECT_EQ(fake.sent[0].foreground_pid, s.pid) << s.name;
+        EXPECT_EQ(fake.sent[0].foreground_created_low, s.created) << s.name;
       }
     }
-    fake.region.command_flags = 0;
+    fake.sent.clear();
     if (poll > kSteps) return;
     fake.disconnected = steps[poll - 1].disconnected;
     if (steps[poll - 1].claim != kNoNewClaim) claim_program_in_front(steps[poll - 1].claim);
@@ -312,8 +360,8 @@ TEST_F(LinkTest, TheProgramInFrontAsTheServiceIsTold) {
 // engine measured and the names of who was held all come from one take.
 TEST_F(LinkTest, AFrameShowsOneTakeWithTheHoldsTheServiceMeasured) {
   fake.processes = {{100, {1, 1, L"prog100.exe"}}, {200, {1, 1, L"firefox.exe"}}};
-  stop_after_polls(2, [this](size_t poll) {
-    if (poll != 1) return;
+  stop_after_polls(3, [this](size_t poll) {
+    if (poll > 2) return;
     ServiceReport report = {};
     report.spared_pid = 200;
     report.spared_family = 6;
@@ -325,7 +373,8 @@ TEST_F(LinkTest, AFrameShowsOneTakeWithTheHoldsTheServiceMeasured) {
   g_monitor.slider_threshold = 100;  // the level's own hold would read 999 ms
   run_monitor_link(&kFakePlatform);
   const MonitorFrame& frame = latest_frame();
-  EXPECT_EQ(frame.columns, 1);  // the take; the next poll found nothing new
+  EXPECT_EQ(frame.columns, 2);  // two takes; the last poll found nothing new
+  EXPECT_EQ(fake.lists_taken, 1);  // the second take named nobody new: the list was not read
   EXPECT_EQ(frame.snapshot.active_count, 3u);
   EXPECT_EQ(frame.snapshot.bars[0], HOG_FLAG | 45);
   EXPECT_EQ(frame.report.spared_family, 6u);
@@ -388,7 +437,7 @@ TEST_F(LinkTest, TheSlidersLevelIsSentOnceItCanBe) {
     }
     if (poll == 2) {
       EXPECT_EQ(fake.region.threshold, 70);  // announced at poll 1 with the newest value
-      EXPECT_EQ(fake.region.monitor_pid, kPid);
+      EXPECT_EQ(sent_commands(), std::vector<uint32_t>{CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED});
       fake.region.command_flags = 0;  // the service took it
       send_slider_threshold(80);
     }
@@ -444,25 +493,60 @@ TEST_F(LinkTest, TheRestartBackOffStartsAgainAfterARunWithoutFailures) {
   for (uint32_t gap : restart_gaps) EXPECT_LE(gap, 10000 + 2 * kSnapshotPollMs);
 }
 
-// A new service process knows no monitor and no claim: the window tells it both again, the
-// program in front included, though that program has not changed.
+// A new service process knows no monitor and no claim: the window opens its pipe and tells
+// it both again, the program in front included, though that program has not changed.
 TEST_F(LinkTest, ANewServiceProcessIsToldTheProgramInFrontAgain) {
   fake.processes[777] = {5, 1, L"front.exe"};
   claim_program_in_front(777);
   stop_after_polls(2, [this](size_t poll) {
     if (poll != 1) return;
-    ASSERT_EQ(fake.region.foreground_pid, 777u);
-    // The first service took the announcement and the claim, and then a new one started.
-    fake.region.command_flags = 0;
-    fake.region.foreground_pid = 0;
-    fake.region.foreground_claimant = 0;
+    ASSERT_EQ(fake.sent.size(), 1u);
+    fake.sent.clear();
+    fake.broken = true;  // the first service ended, and with it the pipe
     fake.views = {view_of(kServiceInstalled, RUNNING, 11)};
   });
   run_monitor_link(&kFakePlatform);
-  EXPECT_EQ(fake.region.command_flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED);
-  EXPECT_EQ(fake.region.foreground_pid, 777u);
-  EXPECT_EQ(fake.region.foreground_created_low, 5u);
-  EXPECT_EQ(fake.region.foreground_claimant, kPid);
+  EXPECT_EQ(fake.pipe_opens, (std::vector<uint32_t>{10, 11}));
+  ASSERT_FALSE(fake.sent.empty());
+  EXPECT_EQ(fake.sent.back().commands, CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED);
+  EXPECT_EQ(fake.sent.back().foreground_pid, 777u);
+  EXPECT_EQ(fake.sent.back().foreground_created_low, 5u);
+}
+
+// Each message waits for the service's reply; one that gets none within two cycles goes
+// again, with whatever is new since, until a reply comes. A refused announcement (the
+// session has its monitors) is made again later, not taken for protection.
+TEST_F(LinkTest, WhatTheServiceDidNotAcknowledgeIsSentAgain) {
+  const uint32_t both = CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED;
+  struct Case {
+    const char* name;
+    int lose;
+    uint32_t status;
+    uint32_t after_ms;
+    std::vector<uint32_t> sent;
+  } cases[] = {
+      {"answered: sent once", 0, LINK_PROTECTED, 20000, {both}},
+      {"two lost: sent until answered, two cycles apart", 2, LINK_PROTECTED, 20000, {both, both, both}},
+      {"refused: announced again later", 0, 0, kRefusedRetryMs + 2 * kSnapshotPollMs, {both, CMD_MONITOR_ATTACHED}},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    fake.processes[777] = {5, 1, L"front.exe"};
+    claim_program_in_front(777);
+    fake.lose = c.lose;
+    fake.status = c.status;
+    std::vector<uint32_t> sent_at;
+    fake.after_wait = [&](size_t) {
+      while (sent_at.size() < fake.sent.size()) sent_at.push_back(fake.clock);
+      if (fake.clock >= c.after_ms) g_monitor.stop_requested = -1;
+    };
+    run_monitor_link(&kFakePlatform);
+    EXPECT_EQ(sent_commands(), c.sent) << c.name;
+    for (size_t i = 1; i < sent_at.size() && c.lose > 0; ++i) {
+      EXPECT_GE(sent_at[i] - sent_at[i - 1], kAcknowledgeWaitMs) << c.name;
+      EXPECT_LE(sent_at[i] - sent_at[i - 1], kAcknowledgeWaitMs + kReplyCheckMs) << c.name;
+    }
+  }
 }
 
 // A button's action runs on the link thread, whether or not the region is open; the frame

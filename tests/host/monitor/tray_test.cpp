@@ -41,8 +41,8 @@ TEST(TrayTest, StateAndTooltipFollowTheServiceAndWhoItHolds) {
     // An older column's program is not the newest snapshot's.
     frame.held.columns[1].held[0] = HeldProgram{800, 90, 900};
     if (c.named) {
-      frame.held.names[0] = ProgramName{700, L"renderfarm.exe"};
-      frame.held.names[1] = ProgramName{701, L"indexer.exe"};
+      frame.held.names[0] = ProgramName{700, 1, L"renderfarm.exe"};
+      frame.held.names[1] = ProgramName{701, 1, L"indexer.exe"};
       frame.held.name_count = 2;
     }
     wchar_t tip[kTrayTipCapacity];

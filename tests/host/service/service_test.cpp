@@ -37,6 +37,15 @@ struct Fake {
   // shutdown and session changes only to the extended one.
   bool extended_handler = true;
   SharedControlBlock block;
+  // The link pipe: messages that wait for the next cycle, each with its client's process
+  // and session as the pipe names them, the replies, and connections that ended.
+  struct Message {
+    uint32_t pid, session;
+    LinkRequest request;
+  };
+  std::vector<Message> pipe;
+  std::vector<LinkReply> replies;
+  std::vector<uint32_t> gone;
 };
 
 Fake g;
@@ -108,13 +117,28 @@ int protect_own_process(uint32_t pid) {
   record("protect own");
   return protect_process(pid, kCreated, 0);
 }
-int protect_monitor(uint32_t pid) { return protect_process(pid, kCreated, pid); }
+int protect_monitor_in_session(uint32_t pid, uint32_t session_id) {
+  return session_id == pid ? protect_process(pid, kCreated, pid) : -1;
+}
+int is_protected_monitor(uint32_t pid) { return pid != kOwnPid && is_protected_process(pid, kCreated); }
 // The engine takes a claim only from a protected monitor; here it notes what it was given.
 int spare_program_in_front(uint32_t pid, uint64_t creation_time, uint32_t claimant_pid) {
-  const bool monitor = is_protected_process(claimant_pid, kCreated) != 0;
+  const bool monitor = is_protected_monitor(claimant_pid) != 0;
   record("spare " + std::to_string(pid) + " " + std::to_string(creation_time) + " by " +
          std::to_string(claimant_pid) + (monitor ? " monitor" : ""));
+  return monitor && pid != 0 ? 0 : -1;
+}
+int open_link_pipe() {
+  record("open pipe");
   return 0;
+}
+int serve_link_pipe() {
+  const std::vector<Fake::Message> waiting = g.pipe;
+  g.pipe.clear();
+  for (const Fake::Message& m : waiting) g.replies.push_back(serve_link_request(&m.request, m.pid, m.session));
+  for (uint32_t pid : g.gone) link_client_gone(pid);
+  g.gone.clear();
+  return static_cast<int>(waiting.size());
 }
 int create_shared_link(SharedLink* link) {
   record("create link");
@@ -162,6 +186,9 @@ class ServiceTest : public ::testing::Test {
     g.names_taken = false;
     g.extended_handler = true;
     std::memset(&g.block, 0, sizeof(g.block));
+    g.pipe.clear();
+    g.replies.clear();
+    g.gone.clear();
     service_reset();
     engine_reset();
   }
@@ -260,10 +287,10 @@ TEST_F(ServiceTest, ReportSequenceWithControlsAtEachStage) {
 TEST_F(ServiceTest, SetupOrderAndItsResults) {
   trigger("check", 1, {kControlStop});
   run_service_main();
-  const Events setup(g.events.begin(), g.events.begin() + 11);
+  const Events setup(g.events.begin(), g.events.begin() + 12);
   // Threads a crashed predecessor left suspended go free, and users get their rights on
   // the service, before it runs.
-  EXPECT_EQ(setup, (Events{"register", "report 2", "create link", "report 2", "event", "resume recorded",
+  EXPECT_EQ(setup, (Events{"register", "report 2", "create link", "open pipe", "report 2", "event", "resume recorded",
                            "secure registration", "report 4", "priority", "protect own", "check"}));
   EXPECT_EQ(g_engine.logical_cpu_count, 12);
   EXPECT_EQ(g_engine.protected_pids.protected_count, 1);
@@ -419,20 +446,24 @@ TEST_F(ServiceTest, ThresholdsOutsideOneToHundredAreIgnored) {
     run_service_main();
     EXPECT_EQ(g_engine.threshold_percent, c.expected) << c.threshold << " flags " << c.flags;
     EXPECT_EQ(g.block.command_flags, 0u);
-    EXPECT_EQ(is_protected_process(777, kCreated) != 0, (c.flags & CMD_MONITOR_ATTACHED) != 0);
+    // Anyone may write the region's announcement bit; only the pipe protects.
+    EXPECT_FALSE(is_protected_process(777, kCreated));
   }
 }
 
-// The program in front arrives with the announcement and is applied after it, in the
-// name of the monitor that claims it; an id of 0, which withdraws that monitor's claim,
-// goes to the engine too. The cycle's report goes out beside the snapshot, with the holds
-// the duty cycle measured and the spared program's family.
+Fake::Message message(uint32_t pid, uint32_t sequence, uint32_t commands, uint32_t front = 0) {
+  return Fake::Message{pid, pid, LinkRequest{sequence, commands, front, 5, 1}};
+}
+
+// The program in front arrives with the announcement over the pipe and is applied after
+// it, in the name of the pipe's client; an id of 0 withdraws that claim, and so does the
+// end of the client's connection. The region's claim fields, anyone's to write, are not
+// acted on. The cycle's report goes out beside the snapshot, with the holds the duty
+// cycle measured and the spared program's family.
 TEST_F(ServiceTest, TheProgramInFrontIsSparedAfterTheMonitorAndTheReportIsPublished) {
-  g.block.command_flags = CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED;
-  g.block.monitor_pid = 777;
-  g.block.foreground_pid = 4321;
-  g.block.foreground_created_low = 5;
-  g.block.foreground_created_high = 1;
+  g.pipe = {message(777, 1, CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED, 4321)};
+  g.block.command_flags = CMD_FOREGROUND_CHANGED;
+  g.block.foreground_pid = 99;
   g.block.foreground_claimant = 777;
   int cycle = 0;
   g.hook = [&cycle](const std::string& e) {
@@ -442,16 +473,22 @@ TEST_F(ServiceTest, TheProgramInFrontIsSparedAfterTheMonitorAndTheReportIsPublis
     g_engine.report.system_passed_over = 2;
     g_engine.report.spared_family = 6;
     g_engine.report.held[0] = HeldProcess{55, 30, 0, 0};
-    if (++cycle == 1) {
-      g.block.command_flags = CMD_FOREGROUND_CHANGED;
-      g.block.foreground_pid = 0;
-    } else {
-      handle_service_control(kControlStop);
-    }
+    ++cycle;
+    if (cycle == 1) g.pipe = {message(777, 2, CMD_FOREGROUND_CHANGED, 0)};
+    if (cycle == 2) g.gone = {777, 888};
+    if (cycle == 3) handle_service_control(kControlStop);
   };
   run_service_main();
   EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "spare 4321 4294967301 by 777 monitor"), 1);
   EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "spare 0 4294967301 by 777 monitor"), 1);
+  EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "spare 0 0 by 777 monitor"), 1);  // gone
+  for (const std::string& e : g.events) EXPECT_EQ(e.find("spare 99"), std::string::npos) << e;
+  for (const std::string& e : g.events) EXPECT_EQ(e.find("by 888"), std::string::npos) << e;
+  ASSERT_EQ(g.replies.size(), 2u);
+  EXPECT_EQ(g.replies[0].sequence, 1u);
+  EXPECT_EQ(g.replies[0].status, LINK_PROTECTED | LINK_CLAIM_TAKEN);
+  EXPECT_EQ(g.replies[1].status, LINK_PROTECTED);
+  EXPECT_EQ(g.block.monitor_pid, 777u);  // the region's echo of the protected monitor
   const ServiceReport& report = g.block.report;
   EXPECT_EQ(report.spared_pid, 4321u);
   EXPECT_EQ(report.spared_family, 6u);
@@ -462,40 +499,69 @@ TEST_F(ServiceTest, TheProgramInFrontIsSparedAfterTheMonitorAndTheReportIsPublis
   EXPECT_EQ(report.held[1].pid, 0u);
 }
 
-// A monitor whose session ends names itself; beside an announcement the id may be the
-// newcomer's, and nobody's session is ended on it.
-TEST_F(ServiceTest, AMonitorsSessionEndIsPassedOnOnlyWhenItsIdIsUnambiguous) {
-  const uint32_t cases[][2] = {{CMD_SESSION_ENDING, 1}, {CMD_SESSION_ENDING | CMD_MONITOR_ATTACHED, 0}};
-  for (const auto& c : cases) {
+// Who speaks is the pipe's client: a claim names no claimant, a client the system puts in
+// another session than its process is not protected, and a session end ends the sender's
+// own session, even beside its announcement. The region's bits reach none of these.
+TEST_F(ServiceTest, EachMessageActsOnlyForThePipesClient) {
+  struct Case {
+    const char* name;
+    Fake::Message message;
+    uint32_t region_flags;
+    uint32_t status;
+    const char* event;  // expected once, or nullptr
+  };
+  const Fake::Message other_session = {777, 5, LinkRequest{1, CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED, 4321, 5, 1}};
+  const Case cases[] = {
+      {"a protected monitor's claim", message(777, 1, CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED, 4321), 0,
+       LINK_PROTECTED | LINK_CLAIM_TAKEN, "spare 4321 4294967301 by 777 monitor"},
+      {"a claim of a window that never announced", message(888, 1, CMD_FOREGROUND_CHANGED, 4321), 0, 0,
+       "spare 4321 4294967301 by 888"},
+      {"a client in another session than its process", other_session, 0, 0, "spare 4321 4294967301 by 777"},
+      {"a session end beside the announcement", message(777, 1, CMD_MONITOR_ATTACHED | CMD_SESSION_ENDING), 0,
+       LINK_PROTECTED, "session end of 777"},
+      {"the region's announcement and session end", Fake::Message{}, CMD_MONITOR_ATTACHED | CMD_SESSION_ENDING, 0,
+       nullptr},
+  };
+  for (const Case& c : cases) {
     reset();
-    g.block.command_flags = c[0];
+    if (c.message.pid != 0) g.pipe = {c.message};
+    g.block.command_flags = c.region_flags;
     g.block.monitor_pid = 777;
     trigger("duty begin", 1, {kControlStop});
     run_service_main();
-    EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "session end of 777"), c[1]) << c[0];
+    if (c.message.pid != 0) {
+      ASSERT_EQ(g.replies.size(), 1u) << c.name;
+      EXPECT_EQ(g.replies[0].status, c.status) << c.name;
+    }
+    EXPECT_EQ(is_protected_process(777, kCreated) != 0, (c.status & LINK_PROTECTED) != 0) << c.name;
+    if (c.event != nullptr) EXPECT_EQ(std::count(g.events.begin(), g.events.end(), c.event), 1) << c.name;
+    if (c.event == nullptr) EXPECT_EQ(std::count(g.events.begin(), g.events.end(), "session end of 777"), 0) << c.name;
   }
 }
 
+// Windows announcing in the same cycle are all heard, two at a time here, each told
+// whether it is protected; a full list pushes none of the first out.
 TEST_F(ServiceTest, EveryAnnouncedMonitorIsProtectedAndTheListNeverOverflows) {
   const int kAnnouncements = 70;
   const uint32_t kFirstMonitor = 1000;
-  int cycle = 0;
+  int sent = 0;
   g.hook = [&](const std::string& e) {
-    if (e == "lock command" && cycle < kAnnouncements) {
-      g.block.command_flags = CMD_MONITOR_ATTACHED;
-      g.block.monitor_pid = kFirstMonitor + cycle++;
+    if (e == "lock command" && sent < kAnnouncements && g.pipe.empty()) {
+      for (int i = 0; i < 2; ++i, ++sent) g.pipe.push_back(message(kFirstMonitor + sent, 1, CMD_MONITOR_ATTACHED));
     }
-    if (e == "duty end" && cycle == kAnnouncements) handle_service_control(kControlStop);
+    if (e == "duty end" && sent == kAnnouncements) handle_service_control(kControlStop);
   };
   run_service_main();
   const ProtectedPidList& list = g_engine.protected_pids;
   ASSERT_LE(list.protected_count, kProtectedCapacity);
   EXPECT_EQ(list.processes[0].pid, kOwnPid);
+  ASSERT_EQ(g.replies.size(), static_cast<size_t>(kAnnouncements));
   // The first monitors fill every slot but the service's own; later ones, each of another
-  // session, push none of them out.
+  // session, push none of them out, and learn they are not protected.
   for (int i = 0; i < kAnnouncements; ++i) {
     const bool first = i < kProtectedCapacity - 1;
     EXPECT_EQ(is_protected_process(kFirstMonitor + i, kCreated) != 0, first) << "monitor " << i;
+    EXPECT_EQ(g.replies[i].status, first ? LINK_PROTECTED : 0u) << "monitor " << i;
   }
 }
 

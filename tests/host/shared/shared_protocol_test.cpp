@@ -189,26 +189,14 @@ TEST_F(SharedProtocolTest, LastWriterWinsAndBitsMerge) {
   EXPECT_EQ(block_.command_flags, CMD_THRESHOLD_CHANGED);
   EXPECT_EQ(block_.threshold, 90);
 
-  announce_monitor(&link_, 40, 111);
-  announce_monitor(&link_, 55, 222);
-  EXPECT_EQ(block_.command_flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED);
-  EXPECT_EQ(block_.threshold, 55);
+  // The service's echo of the monitor it protected goes under the command mutex too.
+  echo_monitor(&link_, 222);
   EXPECT_EQ(block_.monitor_pid, 222u);
-
-  // A slider move after the announcement keeps the attach bit waiting; of two claims on
-  // the program in front, the later one with its claimant stands.
-  send_threshold(&link_, 80);
-  const ForegroundClaim first = {31, 1}, second = {32, 0x0000000500000002ull};
-  send_foreground(&link_, &first, 111);
-  send_foreground(&link_, &second, 222);
+  EXPECT_EQ(block_.command_flags, CMD_THRESHOLD_CHANGED);
   TakenCommands taken;
   EXPECT_EQ(take_commands(&link_, &taken), 1);
-  EXPECT_EQ(taken.flags, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED | CMD_FOREGROUND_CHANGED);
-  EXPECT_EQ(taken.threshold, 80);
-  EXPECT_EQ(taken.monitor_pid, 222u);
-  EXPECT_EQ(taken.foreground.pid, 32u);
-  EXPECT_EQ(taken.foreground.creation_time, second.creation_time);
-  EXPECT_EQ(taken.foreground_claimant, 222u);
+  EXPECT_EQ(taken.flags, CMD_THRESHOLD_CHANGED);
+  EXPECT_EQ(taken.threshold, 90);
   EXPECT_EQ(take_commands(&link_, &taken), 0);
   for (size_t i = 0; i < g_events.size(); i += 2) {
     EXPECT_EQ(g_events[i], "lock command");
@@ -297,8 +285,9 @@ TEST_F(SharedProtocolTest, MissingPiecesMakeEveryOperationANoOp) {
     EXPECT_EQ(take_commands(&link_, &taken), c.command_ops_run ? 1 : 0) << c.name;
     EXPECT_EQ(taken.flags, c.command_ops_run ? CMD_MONITOR_ATTACHED : 0u) << c.name;
     send_threshold(&link_, 77);
-    announce_monitor(&link_, 78, 9);
-    EXPECT_EQ(block_.threshold, c.command_ops_run ? 78 : 0) << c.name;
+    echo_monitor(&link_, 9);
+    EXPECT_EQ(block_.threshold, c.command_ops_run ? 77 : 0) << c.name;
+    EXPECT_EQ(block_.monitor_pid, c.command_ops_run ? 9u : 0u) << c.name;
     const size_t expected_events = (c.snapshot_ops_run ? 4 : 0) + (c.command_ops_run ? 6 : 0);
     EXPECT_EQ(g_events.size(), expected_events) << c.name;
   }
@@ -317,7 +306,7 @@ TEST_F(SharedProtocolTest, AMutexHeldElsewhereSkipsTheStepAndTouchesNothing) {
   TakenCommands commands;
   EXPECT_EQ(take_commands(&link_, &commands), 0);
   EXPECT_EQ(commands.flags, 0u);
-  EXPECT_EQ(announce_monitor(&link_, 40, 1234), -1);
+  echo_monitor(&link_, 1234);
   EXPECT_EQ(send_threshold(&link_, 60), -1);
   UsageSnapshot taken = make_snapshot(0, 0, 0);
   uint32_t last_taken = 0;

@@ -85,6 +85,10 @@ if [ "$system" != none ]; then
   expect "the system folder's dwm.exe never" "$(in_any "$held" "$system")" = no
   expect "the service reports passing it over" "$(val passed)" -ge 1
 fi
+probe region
+# The window's claim reaches the service over its pipe, which names the window; the
+# region, which anyone may write, carries none.
+expect "the claim came over the service's pipe, none through the region" "$(val foreground_pid)" = 0
 probe cpu "$front" 5
 spared=$(val percent)
 probe cpu "$one" 5

@@ -274,8 +274,9 @@ void talk_through_region(SharedLink* link) {
          "active_count %u\n",
          total / kCyclesWatched, shortest, longest, kCyclesWatched, snapshot.active_count);
 
-  // Announcing sets both bits; the service takes both within a cycle.
-  announce_monitor(link, 40, GetCurrentProcessId());
+  // Both bits of an announcement, as anyone may write them; the service clears the word
+  // within a cycle (and acts only on the level: announcements come over its pipe).
+  write_commands(link, CMD_THRESHOLD_CHANGED | CMD_MONITOR_ATTACHED, 40);
   CHECK(wait_for_commands_taken(link));
 
   // A hostile writer: levels the duty cycle cannot use, bits nobody defined, and a
