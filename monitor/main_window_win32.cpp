@@ -47,13 +47,47 @@ int insert_tab(HWND tab_control, int index, const wchar_t* text) {
 
 HWND create_service_button(const wchar_t* text, int id) {
   const WindowBox box = service_button_box(0, 0, g_windows.dpi);
-  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD, box.x, box.y, box.width, box.height, g_windows.main,
+  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_TABSTOP, box.x, box.y, box.width, box.height, g_windows.main,
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
 }
 
 HWND create_status_line() {
   return CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 0, 0, 0, 0,
                          g_windows.main, nullptr, nullptr, nullptr);
+}
+
+// The control that had the focus when the window went inactive, and the one each page had
+// when another page was chosen: given back on return, if it can still take it.
+HWND g_focus_at_deactivation = nullptr;
+HWND g_page_focus[2] = {nullptr, nullptr};
+
+bool can_take_focus(HWND control) {
+  return control != nullptr && IsWindow(control) && GetParent(control) == g_windows.main &&
+         IsWindowVisible(control) && IsWindowEnabled(control);
+}
+
+// Where the focus goes when there is nothing to give back: the page's own control, else
+// the tabs, which are always there.
+HWND page_default_focus() {
+  if (g_monitor.selected_tab == kTabGraph && can_take_focus(g_windows.slider)) return g_windows.slider;
+  return g_windows.tab_control;
+}
+
+void restore_focus() {
+  HWND target = g_focus_at_deactivation;
+  if (!can_take_focus(target)) target = page_default_focus();
+  if (can_take_focus(target)) SetFocus(target);
+}
+
+LRESULT on_activate(WPARAM wparam) {
+  if (LOWORD(wparam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    if (focus != nullptr && GetParent(focus) == g_windows.main) g_focus_at_deactivation = focus;
+    return 0;
+  }
+  // Minimized: the focus comes back with the restore.
+  if (HIWORD(wparam) == 0) restore_focus();
+  return 0;
 }
 
 void move_box(HWND window, WindowBox box) { MoveWindow(window, box.x, box.y, box.width, box.height, TRUE); }
@@ -140,11 +174,22 @@ LRESULT on_get_min_max_info(LPARAM lparam) {
 }
 
 void select_tab(int32_t selected) {
+  // A focus on a control of the page left is kept for the return and parked on the tabs
+  // before that control is hidden; one on the tabs stays there, as the user moves along them.
+  HWND focus = GetFocus();
+  const bool in_page = focus != nullptr && focus != g_windows.tab_control && GetParent(focus) == g_windows.main;
+  if (in_page) {
+    g_page_focus[g_monitor.selected_tab == kTabStatus ? 1 : 0] = focus;
+    SetFocus(g_windows.tab_control);
+  }
   g_monitor.selected_tab = selected;
   if (selected != kTabGraph) hide_held_tip();
   SendMessageW(g_windows.tab_control, TCM_SETCURSEL, selected, 0);
   ShowWindow(g_windows.slider, selected == kTabStatus ? SW_HIDE : SW_SHOW);
+  // The paint shows the new page's button, which may then take the focus back.
   repaint_main_window();
+  HWND back = g_page_focus[selected == kTabStatus ? 1 : 0];
+  if (in_page && can_take_focus(back)) SetFocus(back);
 }
 
 void switch_tab() {
@@ -209,6 +254,11 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     case IDM_SPARE_FRONT:
       toggle_sparing(window);
       return 0;
+    // Two pages: the next one and the previous one are the other one.
+    case IDM_NEXT_PAGE:
+    case IDM_PREVIOUS_PAGE:
+      switch_tab();
+      return 0;
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }
@@ -220,14 +270,25 @@ LRESULT on_ctl_color_static(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   if (reinterpret_cast<HWND>(lparam) == g_windows.graph_area && g_windows.graph_area != nullptr) {
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
   }
-  // The Status page's lines stand on the page's own colour.
+  // The Status page's lines: the system's text colour on the page's window colour.
   for (HWND line : g_windows.status_lines) {
     if (reinterpret_cast<HWND>(lparam) == line && line != nullptr) {
-      SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_MENU));
-      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_MENU));
+      SetTextColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOWTEXT));
+      SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     }
   }
   return DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT on_colours_changed(UINT message, WPARAM wparam, LPARAM lparam) {
+  const HWND controls[] = {g_windows.tab_control, g_windows.slider, g_windows.stop_button,
+                           g_windows.start_button, g_windows.install_button, g_windows.tooltip};
+  for (HWND control : controls) {
+    if (control != nullptr) SendMessageW(control, message, wparam, lparam);
+  }
+  RedrawWindow(g_windows.main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  return 0;
 }
 
 // The newest frame: new columns scroll in, a resting tooltip follows them, and the
@@ -313,6 +374,24 @@ bool take_instance_mutex() {
 
 }  // namespace
 
+void move_focus_off(HWND control) {
+  if (control != nullptr && GetFocus() == control) SetFocus(g_windows.tab_control);
+}
+
+bool translate_window_keys(HACCEL accelerators, MSG* message) {
+  // Home takes the slider to the lowest level a user may choose, not to 0 and back.
+  if (message->message == WM_KEYDOWN && message->wParam == VK_HOME && message->hwnd == g_windows.slider &&
+      g_windows.slider != nullptr) {
+    SendMessageW(g_windows.slider, TBM_SETPOS, TRUE, kSliderSelStart);
+    SendMessageW(g_windows.main, WM_VSCROLL, MAKEWPARAM(TB_TOP, 0), reinterpret_cast<LPARAM>(g_windows.slider));
+    return true;
+  }
+  // The slider or a button holds the focus, so keys arrive for it; the commands belong to
+  // the main window. Then Tab, Shift+Tab, Space and mnemonics as in a dialog box.
+  if (TranslateAcceleratorW(g_windows.main, accelerators, message)) return true;
+  return IsDialogMessageW(g_windows.main, message) != 0;
+}
+
 bool stays_open(HWND other) {
   for (DWORD watched = 0;; watched += kClosingWindowPollMs) {
     if (!IsWindow(other)) return false;
@@ -359,7 +438,8 @@ void register_main_window_class(HINSTANCE instance) {
 int init_instance(HINSTANCE instance, int show_command) {
   if (!take_instance_mutex()) return 0;
   g_windows.instance = instance;
-  g_windows.main = CreateWindowExW(0, g_window_class, g_window_title, kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+  // A control parent, so that Tab moves through the children as in a dialog box.
+  g_windows.main = CreateWindowExW(WS_EX_CONTROLPARENT, g_window_class, g_window_title, kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                                    kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
   if (g_windows.main == nullptr) return 0;
   SetPropW(g_windows.main, kStaysOpenProperty, kPropertySet);
@@ -384,6 +464,8 @@ int init_instance(HINSTANCE instance, int show_command) {
   RECT client = {0, 0, 0, 0};
   GetClientRect(g_windows.main, &client);
   lay_out(client.right, client.bottom);
+  // The focus is always drawn, not only after the first key.
+  SendMessageW(g_windows.main, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
   ShowWindow(g_windows.main, show_command);
   UpdateWindow(g_windows.main);
   return 1;
@@ -393,7 +475,7 @@ HWND create_tab_control() {
   RECT client = {0, 0, 0, 0};
   GetClientRect(g_windows.main, &client);
   InitCommonControls();
-  HWND tab_control = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
+  HWND tab_control = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 0, 0,
                                      client.right + kTabExtraWidth, kTabInitialHeight, g_windows.main,
                                      nullptr, g_windows.instance, nullptr);
   if (tab_control == nullptr) return nullptr;
@@ -408,7 +490,7 @@ HWND create_tab_control() {
 HWND create_threshold_slider() {
   // Placed by the first layout.
   HWND slider = CreateWindowExW(0, TRACKBAR_CLASSW, nullptr,
-                                WS_CHILD | WS_VISIBLE | TBS_VERT | TBS_AUTOTICKS | TBS_ENABLESELRANGE, 0, 0, 0, 0,
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_VERT | TBS_AUTOTICKS | TBS_ENABLESELRANGE, 0, 0, 0, 0,
                                 g_windows.main, nullptr, g_windows.instance, nullptr);
   SendMessageW(slider, TBM_SETRANGE, TRUE, MAKELPARAM(kSliderMin, kSliderMax));
   SendMessageW(slider, TBM_SETPAGESIZE, 0, kSliderPageSize);
@@ -441,6 +523,12 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
   switch (message) {
     case WM_CREATE:
       return on_create(window);
+    case WM_ACTIVATE:
+      return on_activate(wparam);
+    // The frame itself takes no keys: the focus goes on to a control.
+    case WM_SETFOCUS:
+      restore_focus();
+      return 0;
     case WM_DESTROY:
       return on_destroy();
     case WM_CLOSE:
@@ -465,6 +553,10 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_vscroll(lparam);
     case WM_COMMAND:
       return on_command(window, message, wparam, lparam);
+    // The common controls learn of new colours only from their parent.
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+      return on_colours_changed(message, wparam, lparam);
     case WM_CTLCOLORSTATIC:
       return on_ctl_color_static(window, message, wparam, lparam);
     case WM_MOUSEMOVE:

@@ -56,6 +56,11 @@ HWND create_tab_control();
 HWND create_threshold_slider();
 BOOL CALLBACK layout_child(HWND child, LPARAM rect);
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// The message loop's key handling: accelerators, the slider's Home, then dialog keys. True
+// when the message was handled and is not to be dispatched again.
+bool translate_window_keys(HACCEL accelerators, MSG* message);
+// Called before `control` is hidden or disabled: a focus on it goes to the tabs.
+void move_focus_off(HWND control);
 
 // Usage graph.
 HWND create_graph_area();

@@ -195,6 +195,42 @@ TEST(GridTest, LinesStartAtFirstPositionAndStayInsideThePage) {
   EXPECT_EQ(grid_line_count(0, graph_grid(1).pitch, 100), 0);
 }
 
+// Colours as COLORREF: 0x00bbggrr.
+TEST(GraphColourTest, OwnColoursOutsideHighContrastAndTheSystemsUnderIt) {
+  const SystemColours dark = {0x000000, 0xffffff, 0xff8000, 0x00ffff, 0x808080};  // white on black
+  const SystemColours white = {0xffffff, 0x000000, 0x800000, 0x800000, 0xc0c0c0};  // hot light = highlight
+  const SystemColours flat = {0xffffff, 0x000000, 0x800000, 0x000000, 0xffffff};   // grey text = window
+  struct Case {
+    const char* name;
+    int32_t high_contrast;
+    SystemColours system;
+    GraphColours want;
+  } cases[] = {
+      {"own colours, whatever the system's", 0, dark,
+       {0, 0x000000, 0x008000, 0x00ff00, 0x0000ff, 0x000000, 0x0000f0, 0xffffff}},
+      {"dark scheme", 1, dark, {1, 0x000000, 0x808080, 0xffffff, 0xff8000, 0x000000, 0x00ffff, 0x000000}},
+      // The hot-light colour is the held bars': the grey text colour takes the line.
+      {"white scheme", 1, white, {1, 0xffffff, 0xc0c0c0, 0x000000, 0x800000, 0xffffff, 0xc0c0c0, 0xffffff}},
+      // Hot light is the text, grey text the page: the line takes the held bars' inverse.
+      {"sparse scheme", 1, flat, {1, 0xffffff, 0x000000, 0x000000, 0x800000, 0xffffff, 0x7fffff, 0xffffff}},
+  };
+  for (const Case& c : cases) {
+    const GraphColours got = graph_colours(c.high_contrast, c.system);
+    const uint32_t g[] = {got.background, got.grid, got.ordinary_bar, got.held_bar, got.held_stripe,
+                          got.threshold_line, got.threshold_edge};
+    const uint32_t w[] = {c.want.background, c.want.grid, c.want.ordinary_bar, c.want.held_bar,
+                          c.want.held_stripe, c.want.threshold_line, c.want.threshold_edge};
+    EXPECT_EQ(got.system, c.want.system) << c.name;
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(g[i], w[i]) << c.name << " colour " << i;
+    // Whatever the scheme: the line never takes a bar's or the page's colour, unless the
+    // scheme leaves no other.
+    EXPECT_NE(got.threshold_line, got.held_bar) << c.name;
+    EXPECT_NE(got.threshold_line, got.ordinary_bar) << c.name;
+  }
+  EXPECT_EQ(buffer_colour(0x000000), 0x010101u);
+  EXPECT_EQ(buffer_colour(0x0000ff), 0x0000ffu);
+}
+
 TEST(TabTest, SelChangingFlipsBetweenTheTwoPages) {
   EXPECT_EQ(next_tab(kTabGraph), kTabStatus);
   EXPECT_EQ(next_tab(kTabStatus), kTabGraph);

@@ -388,12 +388,16 @@ void test_graph_page_pixels() {
   const int line = g_monitor.threshold_line_y;
   CHECK(GetPixel(dc, 10, line) == RGB(240, 0, 0));
   CHECK(GetPixel(dc, 10, line + 1) == RGB(240, 0, 0));
+  // Edged in white, so it stays in sight over a red bar, and in grey.
+  CHECK(GetPixel(dc, 10, line - 1) == RGB(255, 255, 255));
+  CHECK(GetPixel(dc, 10, line + 2) == RGB(255, 255, 255));
   CHECK(GetPixel(dc, 4, line + 7) == RGB(0, 128, 0));  // a vertical grid line
   CHECK(GetPixel(dc, 10, 48) == RGB(0, 128, 0));       // a horizontal grid line
   CHECK(GetPixel(dc, 10, line + 7) == RGB(0, 0, 0));
   // The newest column sits at buffer x 550-559 and covers the lower half.
   const int page_height = graph.bottom + kTabStripHeight;
-  const int x = 555 * graph.right / kBufferWidth;
+  // Left of the stripe that marks held bars (buffer x 554-555 after the shift).
+  const int x = 552 * graph.right / kBufferWidth;
   const int y = 350 * page_height / kBufferHeight;
   const COLORREF column = GetPixel(dc, x, y);
   CHECK_EQ(GetRValue(column), 255);
