@@ -54,7 +54,8 @@ int32_t next_tab(int32_t current_tab) { return current_tab == kTabGraph ? kTabSt
 SizeLayout size_layout(LayoutRect display, int32_t dpi) {
   const int32_t band = scale(kSliderBand, dpi);
   const int32_t width = non_negative(display.right - display.left - band);
-  const int32_t height = non_negative(display.bottom - display.top + scale(kExtraHeight, dpi));
+  const int32_t height = non_negative(display.bottom - display.top + scale(kExtraHeight, dpi) -
+                                     scale(kGraphTextLine * kGraphTextLines, dpi));
   SizeLayout layout;
   layout.graph_area = {display.left, display.top, width, height};
   layout.slider = {display.right - band, display.top, band, height};
@@ -151,3 +152,17 @@ GraphColours graph_colours(int32_t high_contrast, SystemColours system) {
 }
 
 uint32_t buffer_colour(uint32_t colour) { return colour == kBlack ? kNearBlack : colour; }
+
+GraphTextLayout graph_text_layout(int32_t graph_width, int32_t graph_height, int32_t dpi) {
+  const int32_t line = scale(kGraphTextLine, dpi);
+  const int32_t margin = scale(kStatusTextX, dpi);
+  const int32_t label = scale(kSliderLabelWidth, dpi);
+  const int32_t width = graph_width + scale(kSliderWidth, dpi);
+  // Below the slider, which reaches past the graph.
+  const int32_t top = tab_strip_height(dpi) + graph_height + scale(kSliderExtraHeight, dpi);
+  GraphTextLayout layout;
+  layout.slider_label = {margin, top, label, line};
+  layout.readout = {margin + label, top, non_negative(width - 2 * margin - label), line};
+  layout.held_line = {margin, top + line, non_negative(width - 2 * margin), line};
+  return layout;
+}

@@ -109,6 +109,18 @@ struct SizeLayout {
 };
 SizeLayout size_layout(LayoutRect display, int32_t dpi);
 
+// The Graph page's two lines of text under the graph and slider: the slider's label and
+// what its level does, then who was held. The graph gives up their height.
+const int32_t kGraphTextLine = 18;
+const int32_t kGraphTextLines = 2;
+const int32_t kSliderLabelWidth = 64;
+struct GraphTextLayout {
+  WindowBox slider_label;
+  WindowBox readout;
+  WindowBox held_line;
+};
+GraphTextLayout graph_text_layout(int32_t graph_width, int32_t graph_height, int32_t dpi);
+
 // The layout pass over the children, from the graph area's client size.
 struct ChildLayout {
   WindowBox graph_area;

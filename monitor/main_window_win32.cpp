@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "monitor/held_programs.h"
 #include "monitor/help.h"
 #include "monitor/layout.h"
 #include "monitor/link.h"
@@ -11,6 +12,7 @@
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
 #include "monitor/resource.h"
+#include "monitor/status_view.h"
 
 namespace {
 
@@ -32,6 +34,7 @@ const int kTabInitialHeight = 400;
 const int kDeferredWindows = 2;
 const LRESULT kNotifyHandled = 1;
 const UINT kRepaintNow = RDW_INVALIDATE | RDW_UPDATENOW;
+const int kLineTextCapacity = 200;
 
 void run_layout_pass(RECT graph) {
   EnumChildWindows(g_windows.main, layout_child, reinterpret_cast<LPARAM>(&graph));
@@ -49,6 +52,26 @@ HWND create_service_button(const wchar_t* text, int id) {
   const WindowBox box = service_button_box(0, 0, g_windows.dpi);
   return CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_TABSTOP, box.x, box.y, box.width, box.height, g_windows.main,
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+}
+
+HWND create_text(const wchar_t* text, DWORD style) {
+  return CreateWindowExW(0, L"STATIC", text, WS_CHILD | SS_LEFT | style, 0, 0, 0, 0, g_windows.main, nullptr,
+                         g_windows.instance, nullptr);
+}
+
+#ifndef EVENT_OBJECT_LIVEREGIONCHANGED
+#define EVENT_OBJECT_LIVEREGIONCHANGED 0x8019
+#endif
+
+// A control's text, changed only when it differs; a change is announced politely, as a
+// live region's, when `announce` is set.
+void set_text_announced(HWND control, const wchar_t* text, bool announce) {
+  if (control == nullptr) return;
+  wchar_t shown[kLineTextCapacity];
+  GetWindowTextW(control, shown, kLineTextCapacity);
+  if (lstrcmpW(shown, text) == 0) return;
+  SetWindowTextW(control, text);
+  if (announce) NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, control, OBJID_CLIENT, CHILDID_SELF);
 }
 
 HWND create_status_line() {
@@ -126,6 +149,11 @@ void lay_out(int width, int height) {
                            layout.slider.width, layout.slider.height, 0);
   }
   if (batch != nullptr) EndDeferWindowPos(batch);
+  // The label stays just before the slider in the z-order: so it names the slider for
+  // screen readers, and its mnemonic moves the focus to it.
+  if (g_windows.slider_label != nullptr) {
+    SetWindowPos(g_windows.slider_label, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
   const RECT graph = graph_client_rect();
   g_monitor.threshold_line_y =
       threshold_line_y(flag_read(&g_monitor.slider_threshold), graph.bottom, g_windows.dpi);
@@ -186,6 +214,7 @@ void select_tab(int32_t selected) {
   if (selected != kTabGraph) hide_held_tip();
   SendMessageW(g_windows.tab_control, TCM_SETCURSEL, selected, 0);
   ShowWindow(g_windows.slider, selected == kTabStatus ? SW_HIDE : SW_SHOW);
+  show_graph_text(selected == kTabGraph);
   // The paint shows the new page's button, which may then take the focus back.
   repaint_main_window();
   HWND back = g_page_focus[selected == kTabStatus ? 1 : 0];
@@ -214,6 +243,7 @@ LRESULT on_vscroll(LPARAM lparam) {
   if (threshold != position) SendMessageW(slider, TBM_SETPOS, TRUE, threshold);
   g_monitor.threshold_line_y = threshold_line_y(threshold, graph_client_rect().bottom, g_windows.dpi);
   send_slider_threshold(threshold);
+  update_readout();
   redraw_newest_column();
   repaint_main_window();
   return 0;
@@ -270,7 +300,16 @@ LRESULT on_ctl_color_static(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   if (reinterpret_cast<HWND>(lparam) == g_windows.graph_area && g_windows.graph_area != nullptr) {
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
   }
-  // The Status page's lines: the system's text colour on the page's window colour.
+  // The Status page's lines and the Graph page's text: the system's text colour on the
+  // window colour.
+  const HWND graph_text[] = {g_windows.slider_label, g_windows.readout, g_windows.held_line};
+  for (HWND line : graph_text) {
+    if (reinterpret_cast<HWND>(lparam) == line && line != nullptr) {
+      SetTextColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOWTEXT));
+      SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    }
+  }
   for (HWND line : g_windows.status_lines) {
     if (reinterpret_cast<HWND>(lparam) == line && line != nullptr) {
       SetTextColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOWTEXT));
@@ -309,6 +348,7 @@ LRESULT on_link_news(WPARAM news) {
   // opens; a hidden window paints nothing and only the icon follows.
   advance_graph();
   update_tray_icon();
+  update_graph_text();
   if (!IsWindowVisible(g_windows.main)) return 0;
   refresh_held_tip();
   repaint_main_window();
@@ -373,6 +413,35 @@ bool take_instance_mutex() {
 }
 
 }  // namespace
+
+void update_readout() {
+  wchar_t text[kLineTextCapacity];
+  // The window runs on the machine it describes; all processor groups count.
+  const int32_t cpus = static_cast<int32_t>(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
+  threshold_readout(flag_read(&g_monitor.slider_threshold), cpus, text, kLineTextCapacity);
+  set_text_announced(g_windows.readout, text, false);
+}
+
+void update_graph_text() {
+  wchar_t text[kLineTextCapacity];
+  const HeldColumn latest = held_column_of(&g_shown.report);
+  bool any = false;
+  for (const HeldProgram& held : latest.held) any = any || held.pid != 0;
+  if (any) {
+    held_summary(&g_shown.held, &latest, text, kLineTextCapacity);
+  } else {
+    lstrcpynW(text, L"Nothing held", kLineTextCapacity);
+  }
+  set_text_announced(g_windows.held_line, text, true);
+  // The service's state, announced from the Status page's headline, which says it.
+  const StatusView view = status_view(&g_shown.service);
+  set_text_announced(g_windows.status_lines[kStatusHeadline], view.headline, true);
+}
+
+void show_graph_text(bool shown) {
+  const HWND texts[] = {g_windows.slider_label, g_windows.readout, g_windows.held_line};
+  for (HWND text : texts) ShowWindow(text, shown ? SW_SHOW : SW_HIDE);
+}
 
 void move_focus_off(HWND control) {
   if (control != nullptr && GetFocus() == control) SetFocus(g_windows.tab_control);
@@ -447,8 +516,12 @@ int init_instance(HINSTANCE instance, int show_command) {
   g_windows.dpi = window_dpi(g_windows.main);
   size_window_to_dpi();
   g_windows.tab_control = create_tab_control();
+  // Before the slider, which it names.
+  g_windows.slider_label = create_text(L"&Threshold:", 0);
   g_windows.slider = create_threshold_slider();
   g_windows.graph_area = create_graph_area();
+  g_windows.readout = create_text(L"", SS_NOPREFIX | SS_ENDELLIPSIS);
+  g_windows.held_line = create_text(L"", SS_NOPREFIX | SS_ENDELLIPSIS);
   g_windows.stop_button = create_service_button(L"Stop Service", IDC_STOP_SERVICE);
   g_windows.start_button = create_service_button(L"Start Service", IDC_START_SERVICE);
   g_windows.install_button = create_service_button(L"Install Service", IDC_INSTALL_SERVICE);
@@ -456,6 +529,8 @@ int init_instance(HINSTANCE instance, int show_command) {
   g_windows.tooltip = create_held_tooltip();
   replace_ui_font();
   flag_store(&g_monitor.slider_threshold, kSliderStart);
+  update_readout();
+  update_graph_text();
   // The first paint shows the empty graph and what the window knows before the link has
   // seen anything: that nobody could tell yet whether the service runs.
   g_shown.service.presence = kServiceUnknown;
@@ -509,8 +584,17 @@ BOOL CALLBACK layout_child(HWND child, LPARAM rect) {
   if (child == g_windows.graph_area) move_box(child, layout.graph_area);
   if (g_monitor.selected_tab == kTabGraph && child == g_windows.slider) move_box(child, layout.slider);
   if (child == g_windows.tab_control) move_box(child, layout.tab_strip);
+  const bool graph_text =
+      child == g_windows.slider_label || child == g_windows.readout || child == g_windows.held_line;
+  if (graph_text && g_monitor.selected_tab == kTabGraph) {
+    const GraphTextLayout text = graph_text_layout(graph->right, graph->bottom, g_windows.dpi);
+    if (child == g_windows.slider_label) move_box(child, text.slider_label);
+    if (child == g_windows.readout) move_box(child, text.readout);
+    if (child == g_windows.held_line) move_box(child, text.held_line);
+  }
   // Shows both service buttons too; the next paint hides the one (or two) not wanted.
-  if (!(g_monitor.selected_tab == kTabStatus && child == g_windows.slider)) ShowWindow(child, SW_SHOW);
+  const bool page_only = child == g_windows.slider || graph_text;
+  if (!(g_monitor.selected_tab == kTabStatus && page_only)) ShowWindow(child, SW_SHOW);
   return TRUE;
 }
 

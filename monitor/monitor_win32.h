@@ -27,6 +27,11 @@ struct MonitorWindows {
   HWND install_button;
   // The Status page's lines, as text controls so that screen readers read them too.
   HWND status_lines[kStatusLineCount];
+  // The Graph page's text: the slider's label (its name for screen readers), what its
+  // level does, and who was held in the latest cycle.
+  HWND slider_label;
+  HWND readout;
+  HWND held_line;
   // Names the programs held in the column under the mouse.
   HWND tooltip;
   HANDLE instance_mutex;
@@ -86,6 +91,12 @@ void held_tip_mouse_left();
 // After the graph scrolled: a shown tip names the column now under the mouse.
 void refresh_held_tip();
 void hide_held_tip();
+
+// The Graph page's text: the read-out follows the slider, the held line each frame; a
+// changed held line or service state is announced to screen readers.
+void update_readout();
+void update_graph_text();
+void show_graph_text(bool shown);
 
 // Status page.
 void paint_status_page(HDC dc);
