@@ -51,6 +51,11 @@ const int kProcessUnknown = 2;
 // One of the values above. Opens the process only to read its flags and image path.
 int platform_process_class(uint32_t process_id);
 
+// Whether the process's token carries UI Access, which Windows grants the assistive
+// technology that drives other programs' input (screen readers, on-screen keyboards,
+// magnifiers): 1 when it does, 0 when it does not, -1 when the token cannot be read.
+int platform_has_ui_access(uint32_t process_id);
+
 // 1 when the process runs the same executable image as this process (the full paths,
 // compared without regard to case), 0 when not or when it cannot be told.
 int platform_runs_own_image(uint32_t process_id);

@@ -177,6 +177,23 @@ int platform_process_class(uint32_t process_id) {
   return process_class;
 }
 
+int platform_has_ui_access(uint32_t process_id) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (process == nullptr) return -1;
+  HANDLE token = nullptr;
+  int result = -1;
+  if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
+    DWORD ui_access = 0;
+    DWORD length = 0;
+    if (GetTokenInformation(token, TokenUIAccess, &ui_access, sizeof(ui_access), &length)) {
+      result = ui_access != 0 ? 1 : 0;
+    }
+    CloseHandle(token);
+  }
+  CloseHandle(process);
+  return result;
+}
+
 int platform_runs_own_image(uint32_t process_id) {
   if (g_own_image_length == 0) g_own_image_length = query_image(GetCurrentProcess(), g_own_image);
   if (g_own_image_length == 0) return 0;

@@ -124,6 +124,10 @@ int32_t decide_verdict(uint32_t pid) {
   if (process_class == kProcessSystem) return kVerdictSystem;
   // Who it is cannot be checked, so it may be one of the system's own: left alone.
   if (process_class != kProcessOrdinary) return kVerdictNotHoldable;
+  // Assistive technology: held, it would freeze for the user who depends on it, and its
+  // input hooks would be dropped by Windows for good. A token that cannot be read leaves
+  // the process to the rules above.
+  if (platform_has_ui_access(pid) == 1) return kVerdictSystem;
   return thread_verdict(pid);
 }
 

@@ -47,7 +47,8 @@ HFONT create_ui_font(int32_t dpi) {
 
 void set_controls_font(HFONT font) {
   const HWND with_text[] = {g_windows.tab_control, g_windows.stop_button, g_windows.start_button,
-                            g_windows.install_button, g_windows.tooltip};
+                            g_windows.install_button, g_windows.tooltip, g_windows.slider_label,
+                            g_windows.readout, g_windows.held_line};
   for (HWND control : with_text) {
     if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }

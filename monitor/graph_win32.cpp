@@ -9,11 +9,33 @@
 
 namespace {
 
-const COLORREF kOrdinaryBarColour = RGB(0, 255, 0);
-const COLORREF kHogBarColour = RGB(255, 0, 0);
-const COLORREF kGridColour = RGB(0, 128, 0);
-const COLORREF kThresholdLineColour = RGB(240, 0, 0);
 const int kThinPen = 0;
+
+// The colours for now: the graph's own, or the system's under High Contrast.
+GraphColours current_colours() {
+  HIGHCONTRASTW contrast = {};
+  contrast.cbSize = sizeof(contrast);
+  const bool on = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+                  (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+  const SystemColours system = {GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT),
+                                GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_HOTLIGHT),
+                                GetSysColor(COLOR_GRAYTEXT)};
+  return graph_colours(on ? 1 : 0, system);
+}
+
+// A bar colour as the buffer takes it: under the system's colours black is not empty.
+COLORREF in_buffer(const GraphColours& colours, uint32_t colour) {
+  return colours.system ? buffer_colour(colour) : colour;
+}
+
+void draw_line_row(HDC dc, int32_t width, int32_t y, COLORREF colour) {
+  HPEN pen = CreatePen(PS_SOLID, kThinPen, colour);
+  HGDIOBJ previous = SelectObject(dc, pen);
+  MoveToEx(dc, width, y, nullptr);
+  LineTo(dc, 0, y);
+  SelectObject(dc, previous);
+  DeleteObject(pen);
+}
 
 void scroll_back_buffer(HDC buffer) {
   // x 590-599 keep their content: they only ever hold never-drawn black.
@@ -50,8 +72,10 @@ HWND create_graph_area() {
 }
 
 void draw_column_into(HDC buffer, const UsageSnapshot* snapshot, int scroll) {
-  HBRUSH ordinary = CreateSolidBrush(kOrdinaryBarColour);
-  HBRUSH hog = CreateSolidBrush(kHogBarColour);
+  const GraphColours colours = current_colours();
+  HBRUSH ordinary = CreateSolidBrush(in_buffer(colours, colours.ordinary_bar));
+  HBRUSH hog = CreateSolidBrush(in_buffer(colours, colours.held_bar));
+  HBRUSH stripe = CreateSolidBrush(in_buffer(colours, colours.held_stripe));
   HGDIOBJ previous = SelectObject(buffer, ordinary);
   const uint32_t count = drawable_bar_count(snapshot->active_count);
   int32_t bottom = kBufferHeight;
@@ -59,13 +83,19 @@ void draw_column_into(HDC buffer, const UsageSnapshot* snapshot, int scroll) {
     const ColumnBar bar = column_bar(snapshot->bars[i], bottom);
     if (bar.hog) SelectObject(buffer, hog);
     Rectangle(buffer, bar.rect.left, bar.rect.top, bar.rect.right, bar.rect.bottom);
-    if (bar.hog) SelectObject(buffer, ordinary);
+    if (bar.hog) {
+      SelectObject(buffer, ordinary);
+      // The stripe inside the outline marks it held in any colour vision and in grey.
+      RECT mark = {kHeldStripeLeft, bar.rect.top + 1, kHeldStripeLeft + kHeldStripeWidth, bar.rect.bottom - 1};
+      if (mark.bottom > mark.top) FillRect(buffer, &mark, stripe);
+    }
     bottom = bar.rect.top;
   }
   SelectObject(buffer, previous);
   if (scroll) scroll_back_buffer(buffer);
   DeleteObject(ordinary);
   DeleteObject(hog);
+  DeleteObject(stripe);
 }
 
 void advance_graph() {
@@ -90,8 +120,11 @@ void paint_graph_background(HDC dc) {
   const int32_t page_top = tab_strip_height(g_windows.dpi);
   const int32_t page_bottom = graph.bottom + page_top;
   RECT page = {0, page_top, width, page_bottom};
-  FillRect(dc, &page, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-  HPEN pen = CreatePen(PS_SOLID, kThinPen, kGridColour);
+  const GraphColours colours = current_colours();
+  HBRUSH background = CreateSolidBrush(colours.background);
+  FillRect(dc, &page, background);
+  DeleteObject(background);
+  HPEN pen = CreatePen(PS_SOLID, kThinPen, colours.grid);
   HGDIOBJ previous = SelectObject(dc, pen);
   const GraphGrid grid = graph_grid(g_windows.dpi);
   const int32_t columns = grid_line_count(grid.first_x, grid.pitch, width);
@@ -112,18 +145,24 @@ void paint_graph_background(HDC dc) {
 
 void paint_graph_image(HDC dc) {
   const RECT graph = graph_client_rect();
-  // From y 0, not from the page top: the strip of tabs covers the image's top rows.
-  StretchBlt(dc, 0, 0, graph.right, graph.bottom + tab_strip_height(g_windows.dpi), g_windows.back_buffer, 0, 0,
-             kBufferWidth, kBufferHeight, SRCPAINT);
-  // Whole rows of 1-pixel lines, never a wider pen: sharp edges at every scale.
-  HPEN line = CreatePen(PS_SOLID, kThinPen, kThresholdLineColour);
-  HGDIOBJ previous = SelectObject(dc, line);
-  const int32_t rows = threshold_line_rows(g_windows.dpi);
-  for (int32_t row = 0; row < rows; ++row) {
-    const int32_t y = g_monitor.threshold_line_y + row;
-    MoveToEx(dc, graph.right, y, nullptr);
-    LineTo(dc, 0, y);
+  const GraphColours colours = current_colours();
+  // From y 0, not from the page top: the strip of tabs covers the image's top rows. The
+  // graph's own black page takes the bars by OR; a page in a system colour would change
+  // them, so there the buffer's black alone lets the page through.
+  const int32_t height = graph.bottom + tab_strip_height(g_windows.dpi);
+  if (colours.system) {
+    GdiTransparentBlt(dc, 0, 0, graph.right, height, g_windows.back_buffer, 0, 0, kBufferWidth, kBufferHeight,
+                      RGB(0, 0, 0));
+  } else {
+    StretchBlt(dc, 0, 0, graph.right, height, g_windows.back_buffer, 0, 0, kBufferWidth, kBufferHeight,
+               SRCPAINT);
   }
-  SelectObject(dc, previous);
-  DeleteObject(line);
+  // Whole rows of 1-pixel lines, never a wider pen: sharp edges at every scale. A row of
+  // the edge colour above and below keeps the line in sight where it crosses a held bar.
+  const int32_t rows = threshold_line_rows(g_windows.dpi);
+  draw_line_row(dc, graph.right, g_monitor.threshold_line_y - 1, colours.threshold_edge);
+  draw_line_row(dc, graph.right, g_monitor.threshold_line_y + rows, colours.threshold_edge);
+  for (int32_t row = 0; row < rows; ++row) {
+    draw_line_row(dc, graph.right, g_monitor.threshold_line_y + row, colours.threshold_line);
+  }
 }

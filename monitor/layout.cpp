@@ -54,7 +54,8 @@ int32_t next_tab(int32_t current_tab) { return current_tab == kTabGraph ? kTabSt
 SizeLayout size_layout(LayoutRect display, int32_t dpi) {
   const int32_t band = scale(kSliderBand, dpi);
   const int32_t width = non_negative(display.right - display.left - band);
-  const int32_t height = non_negative(display.bottom - display.top + scale(kExtraHeight, dpi));
+  const int32_t height = non_negative(display.bottom - display.top + scale(kExtraHeight, dpi) -
+                                     scale(kGraphTextLine * kGraphTextLines, dpi));
   SizeLayout layout;
   layout.graph_area = {display.left, display.top, width, height};
   layout.slider = {display.right - band, display.top, band, height};
@@ -115,4 +116,53 @@ GraphGrid graph_grid(int32_t dpi) {
 int32_t grid_line_count(int32_t first, int32_t pitch, int32_t limit) {
   if (limit <= first || pitch <= 0) return 0;
   return (limit - first - 1) / pitch + 1;
+}
+
+namespace {
+
+const uint32_t kBlack = 0x000000;
+const uint32_t kWhite = 0xffffff;
+const uint32_t kNearBlack = 0x010101;
+
+bool differs_from_all(uint32_t colour, const GraphColours& c) {
+  return colour != c.background && colour != c.ordinary_bar && colour != c.held_bar;
+}
+
+}  // namespace
+
+GraphColours graph_colours(int32_t high_contrast, SystemColours system) {
+  if (!high_contrast) {
+    // Green 0,255,0, red 255,0,0, grid 0,128,0, line 240,0,0; the edge and stripe in
+    // white and black tell line and held bars apart without hue.
+    return GraphColours{0, kBlack, 0x008000, 0x00ff00, 0x0000ff, kBlack, 0x0000f0, kWhite};
+  }
+  GraphColours c = {1, system.window, system.gray_text, system.window_text, system.highlight, system.window, 0, 0};
+  if (c.grid == c.background) c.grid = system.window_text;
+  const uint32_t candidates[] = {system.hotlight, system.gray_text, system.highlight ^ kWhite,
+                                 system.window ^ kWhite};
+  c.threshold_line = candidates[0];
+  for (uint32_t candidate : candidates) {
+    if (differs_from_all(candidate, c)) {
+      c.threshold_line = candidate;
+      break;
+    }
+  }
+  c.threshold_edge = c.background;
+  return c;
+}
+
+uint32_t buffer_colour(uint32_t colour) { return colour == kBlack ? kNearBlack : colour; }
+
+GraphTextLayout graph_text_layout(int32_t graph_width, int32_t graph_height, int32_t dpi) {
+  const int32_t line = scale(kGraphTextLine, dpi);
+  const int32_t margin = scale(kStatusTextX, dpi);
+  const int32_t label = scale(kSliderLabelWidth, dpi);
+  const int32_t width = graph_width + scale(kSliderWidth, dpi);
+  // Below the slider, which reaches past the graph.
+  const int32_t top = tab_strip_height(dpi) + graph_height + scale(kSliderExtraHeight, dpi);
+  GraphTextLayout layout;
+  layout.slider_label = {margin, top, label, line};
+  layout.readout = {margin + label, top, non_negative(width - 2 * margin - label), line};
+  layout.held_line = {margin, top + line, non_negative(width - 2 * margin), line};
+  return layout;
 }

@@ -109,6 +109,18 @@ struct SizeLayout {
 };
 SizeLayout size_layout(LayoutRect display, int32_t dpi);
 
+// The Graph page's two lines of text under the graph and slider: the slider's label and
+// what its level does, then who was held. The graph gives up their height.
+const int32_t kGraphTextLine = 18;
+const int32_t kGraphTextLines = 2;
+const int32_t kSliderLabelWidth = 64;
+struct GraphTextLayout {
+  WindowBox slider_label;
+  WindowBox readout;
+  WindowBox held_line;
+};
+GraphTextLayout graph_text_layout(int32_t graph_width, int32_t graph_height, int32_t dpi);
+
 // The layout pass over the children, from the graph area's client size.
 struct ChildLayout {
   WindowBox graph_area;
@@ -126,6 +138,35 @@ WindowBox service_button_box(int32_t headline_width, int32_t ideal_width, int32_
 // Where the Status page's lines of text start: line 0 is the headline.
 int32_t status_text_x(int32_t dpi);
 int32_t status_line_y(int32_t line, int32_t dpi);
+
+// The graph's colours (COLORREF values, 0x00bbggrr). Outside High Contrast its own: a
+// black page, a green grid and bars, red held bars; under High Contrast the system's:
+// the window colour behind, the text colour for bars, the highlight for held bars, and a
+// threshold line in a third system colour that differs from both bars and the page. Held
+// bars carry a stripe and the line an edge in a second colour, so neither depends on hue.
+struct SystemColours {
+  uint32_t window;
+  uint32_t window_text;
+  uint32_t highlight;
+  uint32_t hotlight;
+  uint32_t gray_text;
+};
+struct GraphColours {
+  int32_t system;  // 1: drawn in the system's colours (High Contrast)
+  uint32_t background;
+  uint32_t grid;
+  uint32_t ordinary_bar;
+  uint32_t held_bar;
+  uint32_t held_stripe;
+  uint32_t threshold_line;
+  uint32_t threshold_edge;
+};
+GraphColours graph_colours(int32_t high_contrast, SystemColours system);
+// Black in the back buffer means empty, so a bar colour of black is drawn a step off it.
+uint32_t buffer_colour(uint32_t colour);
+// The stripe down the middle of a held bar, inside its outline.
+const int32_t kHeldStripeLeft = 564;
+const int32_t kHeldStripeWidth = 2;
 
 // One bar of a graph column: the rectangle Rectangle() draws, and its colour.
 struct ColumnBar {

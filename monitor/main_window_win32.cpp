@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "monitor/held_programs.h"
 #include "monitor/help.h"
 #include "monitor/layout.h"
 #include "monitor/link.h"
@@ -11,6 +12,7 @@
 #include "monitor/monitor_state.h"
 #include "monitor/monitor_win32.h"
 #include "monitor/resource.h"
+#include "monitor/status_view.h"
 
 namespace {
 
@@ -32,6 +34,7 @@ const int kTabInitialHeight = 400;
 const int kDeferredWindows = 2;
 const LRESULT kNotifyHandled = 1;
 const UINT kRepaintNow = RDW_INVALIDATE | RDW_UPDATENOW;
+const int kLineTextCapacity = 200;
 
 void run_layout_pass(RECT graph) {
   EnumChildWindows(g_windows.main, layout_child, reinterpret_cast<LPARAM>(&graph));
@@ -47,13 +50,67 @@ int insert_tab(HWND tab_control, int index, const wchar_t* text) {
 
 HWND create_service_button(const wchar_t* text, int id) {
   const WindowBox box = service_button_box(0, 0, g_windows.dpi);
-  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD, box.x, box.y, box.width, box.height, g_windows.main,
+  return CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_TABSTOP, box.x, box.y, box.width, box.height, g_windows.main,
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+}
+
+HWND create_text(const wchar_t* text, DWORD style) {
+  return CreateWindowExW(0, L"STATIC", text, WS_CHILD | SS_LEFT | style, 0, 0, 0, 0, g_windows.main, nullptr,
+                         g_windows.instance, nullptr);
+}
+
+#ifndef EVENT_OBJECT_LIVEREGIONCHANGED
+#define EVENT_OBJECT_LIVEREGIONCHANGED 0x8019
+#endif
+
+// A control's text, changed only when it differs; a change is announced politely, as a
+// live region's, when `announce` is set.
+void set_text_announced(HWND control, const wchar_t* text, bool announce) {
+  if (control == nullptr) return;
+  wchar_t shown[kLineTextCapacity];
+  GetWindowTextW(control, shown, kLineTextCapacity);
+  if (lstrcmpW(shown, text) == 0) return;
+  SetWindowTextW(control, text);
+  if (announce) NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, control, OBJID_CLIENT, CHILDID_SELF);
 }
 
 HWND create_status_line() {
   return CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 0, 0, 0, 0,
                          g_windows.main, nullptr, nullptr, nullptr);
+}
+
+// The control that had the focus when the window went inactive, and the one each page had
+// when another page was chosen: given back on return, if it can still take it.
+HWND g_focus_at_deactivation = nullptr;
+HWND g_page_focus[2] = {nullptr, nullptr};
+
+bool can_take_focus(HWND control) {
+  return control != nullptr && IsWindow(control) && GetParent(control) == g_windows.main &&
+         IsWindowVisible(control) && IsWindowEnabled(control);
+}
+
+// Where the focus goes when there is nothing to give back: the page's own control, else
+// the tabs, which are always there.
+HWND page_default_focus() {
+  if (g_monitor.selected_tab == kTabGraph && can_take_focus(g_windows.slider)) return g_windows.slider;
+  return g_windows.tab_control;
+}
+
+void restore_focus() {
+  HWND target = g_focus_at_deactivation;
+  if (!can_take_focus(target)) target = page_default_focus();
+  if (can_take_focus(target)) SetFocus(target);
+}
+
+LRESULT on_activate(WPARAM wparam) {
+  if (LOWORD(wparam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    if (focus != nullptr && GetParent(focus) == g_windows.main) g_focus_at_deactivation = focus;
+    return 0;
+  }
+  // Minimized: the focus comes back with the restore.
+  if (HIWORD(wparam) == 0) restore_focus();
+  return 0;
 }
 
 void move_box(HWND window, WindowBox box) { MoveWindow(window, box.x, box.y, box.width, box.height, TRUE); }
@@ -92,6 +149,11 @@ void lay_out(int width, int height) {
                            layout.slider.width, layout.slider.height, 0);
   }
   if (batch != nullptr) EndDeferWindowPos(batch);
+  // The label stays just before the slider in the z-order: so it names the slider for
+  // screen readers, and its mnemonic moves the focus to it.
+  if (g_windows.slider_label != nullptr) {
+    SetWindowPos(g_windows.slider_label, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
   const RECT graph = graph_client_rect();
   g_monitor.threshold_line_y =
       threshold_line_y(flag_read(&g_monitor.slider_threshold), graph.bottom, g_windows.dpi);
@@ -140,11 +202,23 @@ LRESULT on_get_min_max_info(LPARAM lparam) {
 }
 
 void select_tab(int32_t selected) {
+  // A focus on a control of the page left is kept for the return and parked on the tabs
+  // before that control is hidden; one on the tabs stays there, as the user moves along them.
+  HWND focus = GetFocus();
+  const bool in_page = focus != nullptr && focus != g_windows.tab_control && GetParent(focus) == g_windows.main;
+  if (in_page) {
+    g_page_focus[g_monitor.selected_tab == kTabStatus ? 1 : 0] = focus;
+    SetFocus(g_windows.tab_control);
+  }
   g_monitor.selected_tab = selected;
   if (selected != kTabGraph) hide_held_tip();
   SendMessageW(g_windows.tab_control, TCM_SETCURSEL, selected, 0);
   ShowWindow(g_windows.slider, selected == kTabStatus ? SW_HIDE : SW_SHOW);
+  show_graph_text(selected == kTabGraph);
+  // The paint shows the new page's button, which may then take the focus back.
   repaint_main_window();
+  HWND back = g_page_focus[selected == kTabStatus ? 1 : 0];
+  if (in_page && can_take_focus(back)) SetFocus(back);
 }
 
 void switch_tab() {
@@ -169,6 +243,7 @@ LRESULT on_vscroll(LPARAM lparam) {
   if (threshold != position) SendMessageW(slider, TBM_SETPOS, TRUE, threshold);
   g_monitor.threshold_line_y = threshold_line_y(threshold, graph_client_rect().bottom, g_windows.dpi);
   send_slider_threshold(threshold);
+  update_readout();
   redraw_newest_column();
   repaint_main_window();
   return 0;
@@ -209,6 +284,11 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     case IDM_SPARE_FRONT:
       toggle_sparing(window);
       return 0;
+    // Two pages: the next one and the previous one are the other one.
+    case IDM_NEXT_PAGE:
+    case IDM_PREVIOUS_PAGE:
+      switch_tab();
+      return 0;
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }
@@ -220,14 +300,34 @@ LRESULT on_ctl_color_static(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   if (reinterpret_cast<HWND>(lparam) == g_windows.graph_area && g_windows.graph_area != nullptr) {
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
   }
-  // The Status page's lines stand on the page's own colour.
+  // The Status page's lines and the Graph page's text: the system's text colour on the
+  // window colour.
+  const HWND graph_text[] = {g_windows.slider_label, g_windows.readout, g_windows.held_line};
+  for (HWND line : graph_text) {
+    if (reinterpret_cast<HWND>(lparam) == line && line != nullptr) {
+      SetTextColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOWTEXT));
+      SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    }
+  }
   for (HWND line : g_windows.status_lines) {
     if (reinterpret_cast<HWND>(lparam) == line && line != nullptr) {
-      SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_MENU));
-      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_MENU));
+      SetTextColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOWTEXT));
+      SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     }
   }
   return DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT on_colours_changed(UINT message, WPARAM wparam, LPARAM lparam) {
+  const HWND controls[] = {g_windows.tab_control, g_windows.slider, g_windows.stop_button,
+                           g_windows.start_button, g_windows.install_button, g_windows.tooltip};
+  for (HWND control : controls) {
+    if (control != nullptr) SendMessageW(control, message, wparam, lparam);
+  }
+  RedrawWindow(g_windows.main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  return 0;
 }
 
 // The newest frame: new columns scroll in, a resting tooltip follows them, and the
@@ -248,6 +348,7 @@ LRESULT on_link_news(WPARAM news) {
   // opens; a hidden window paints nothing and only the icon follows.
   advance_graph();
   update_tray_icon();
+  update_graph_text();
   if (!IsWindowVisible(g_windows.main)) return 0;
   refresh_held_tip();
   repaint_main_window();
@@ -313,6 +414,53 @@ bool take_instance_mutex() {
 
 }  // namespace
 
+void update_readout() {
+  wchar_t text[kLineTextCapacity];
+  // The window runs on the machine it describes; all processor groups count.
+  const int32_t cpus = static_cast<int32_t>(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
+  threshold_readout(flag_read(&g_monitor.slider_threshold), cpus, text, kLineTextCapacity);
+  set_text_announced(g_windows.readout, text, false);
+}
+
+void update_graph_text() {
+  wchar_t text[kLineTextCapacity];
+  const HeldColumn latest = held_column_of(&g_shown.report);
+  bool any = false;
+  for (const HeldProgram& held : latest.held) any = any || held.pid != 0;
+  if (any) {
+    held_summary(&g_shown.held, &latest, text, kLineTextCapacity);
+  } else {
+    lstrcpynW(text, L"Nothing held", kLineTextCapacity);
+  }
+  set_text_announced(g_windows.held_line, text, true);
+  // The service's state, announced from the Status page's headline, which says it.
+  const StatusView view = status_view(&g_shown.service);
+  set_text_announced(g_windows.status_lines[kStatusHeadline], view.headline, true);
+}
+
+void show_graph_text(bool shown) {
+  const HWND texts[] = {g_windows.slider_label, g_windows.readout, g_windows.held_line};
+  for (HWND text : texts) ShowWindow(text, shown ? SW_SHOW : SW_HIDE);
+}
+
+void move_focus_off(HWND control) {
+  if (control != nullptr && GetFocus() == control) SetFocus(g_windows.tab_control);
+}
+
+bool translate_window_keys(HACCEL accelerators, MSG* message) {
+  // Home takes the slider to the lowest level a user may choose, not to 0 and back.
+  if (message->message == WM_KEYDOWN && message->wParam == VK_HOME && message->hwnd == g_windows.slider &&
+      g_windows.slider != nullptr) {
+    SendMessageW(g_windows.slider, TBM_SETPOS, TRUE, kSliderSelStart);
+    SendMessageW(g_windows.main, WM_VSCROLL, MAKEWPARAM(TB_TOP, 0), reinterpret_cast<LPARAM>(g_windows.slider));
+    return true;
+  }
+  // The slider or a button holds the focus, so keys arrive for it; the commands belong to
+  // the main window. Then Tab, Shift+Tab, Space and mnemonics as in a dialog box.
+  if (TranslateAcceleratorW(g_windows.main, accelerators, message)) return true;
+  return IsDialogMessageW(g_windows.main, message) != 0;
+}
+
 bool stays_open(HWND other) {
   for (DWORD watched = 0;; watched += kClosingWindowPollMs) {
     if (!IsWindow(other)) return false;
@@ -359,7 +507,8 @@ void register_main_window_class(HINSTANCE instance) {
 int init_instance(HINSTANCE instance, int show_command) {
   if (!take_instance_mutex()) return 0;
   g_windows.instance = instance;
-  g_windows.main = CreateWindowExW(0, g_window_class, g_window_title, kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+  // A control parent, so that Tab moves through the children as in a dialog box.
+  g_windows.main = CreateWindowExW(WS_EX_CONTROLPARENT, g_window_class, g_window_title, kMainWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                                    kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
   if (g_windows.main == nullptr) return 0;
   SetPropW(g_windows.main, kStaysOpenProperty, kPropertySet);
@@ -367,8 +516,12 @@ int init_instance(HINSTANCE instance, int show_command) {
   g_windows.dpi = window_dpi(g_windows.main);
   size_window_to_dpi();
   g_windows.tab_control = create_tab_control();
+  // Before the slider, which it names.
+  g_windows.slider_label = create_text(L"&Threshold:", 0);
   g_windows.slider = create_threshold_slider();
   g_windows.graph_area = create_graph_area();
+  g_windows.readout = create_text(L"", SS_NOPREFIX | SS_ENDELLIPSIS);
+  g_windows.held_line = create_text(L"", SS_NOPREFIX | SS_ENDELLIPSIS);
   g_windows.stop_button = create_service_button(L"Stop Service", IDC_STOP_SERVICE);
   g_windows.start_button = create_service_button(L"Start Service", IDC_START_SERVICE);
   g_windows.install_button = create_service_button(L"Install Service", IDC_INSTALL_SERVICE);
@@ -376,6 +529,8 @@ int init_instance(HINSTANCE instance, int show_command) {
   g_windows.tooltip = create_held_tooltip();
   replace_ui_font();
   flag_store(&g_monitor.slider_threshold, kSliderStart);
+  update_readout();
+  update_graph_text();
   // The first paint shows the empty graph and what the window knows before the link has
   // seen anything: that nobody could tell yet whether the service runs.
   g_shown.service.presence = kServiceUnknown;
@@ -384,6 +539,8 @@ int init_instance(HINSTANCE instance, int show_command) {
   RECT client = {0, 0, 0, 0};
   GetClientRect(g_windows.main, &client);
   lay_out(client.right, client.bottom);
+  // The focus is always drawn, not only after the first key.
+  SendMessageW(g_windows.main, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
   ShowWindow(g_windows.main, show_command);
   UpdateWindow(g_windows.main);
   return 1;
@@ -393,7 +550,7 @@ HWND create_tab_control() {
   RECT client = {0, 0, 0, 0};
   GetClientRect(g_windows.main, &client);
   InitCommonControls();
-  HWND tab_control = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
+  HWND tab_control = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 0, 0,
                                      client.right + kTabExtraWidth, kTabInitialHeight, g_windows.main,
                                      nullptr, g_windows.instance, nullptr);
   if (tab_control == nullptr) return nullptr;
@@ -408,7 +565,7 @@ HWND create_tab_control() {
 HWND create_threshold_slider() {
   // Placed by the first layout.
   HWND slider = CreateWindowExW(0, TRACKBAR_CLASSW, nullptr,
-                                WS_CHILD | WS_VISIBLE | TBS_VERT | TBS_AUTOTICKS | TBS_ENABLESELRANGE, 0, 0, 0, 0,
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | TBS_VERT | TBS_AUTOTICKS | TBS_ENABLESELRANGE, 0, 0, 0, 0,
                                 g_windows.main, nullptr, g_windows.instance, nullptr);
   SendMessageW(slider, TBM_SETRANGE, TRUE, MAKELPARAM(kSliderMin, kSliderMax));
   SendMessageW(slider, TBM_SETPAGESIZE, 0, kSliderPageSize);
@@ -427,8 +584,17 @@ BOOL CALLBACK layout_child(HWND child, LPARAM rect) {
   if (child == g_windows.graph_area) move_box(child, layout.graph_area);
   if (g_monitor.selected_tab == kTabGraph && child == g_windows.slider) move_box(child, layout.slider);
   if (child == g_windows.tab_control) move_box(child, layout.tab_strip);
+  const bool graph_text =
+      child == g_windows.slider_label || child == g_windows.readout || child == g_windows.held_line;
+  if (graph_text && g_monitor.selected_tab == kTabGraph) {
+    const GraphTextLayout text = graph_text_layout(graph->right, graph->bottom, g_windows.dpi);
+    if (child == g_windows.slider_label) move_box(child, text.slider_label);
+    if (child == g_windows.readout) move_box(child, text.readout);
+    if (child == g_windows.held_line) move_box(child, text.held_line);
+  }
   // Shows both service buttons too; the next paint hides the one (or two) not wanted.
-  if (!(g_monitor.selected_tab == kTabStatus && child == g_windows.slider)) ShowWindow(child, SW_SHOW);
+  const bool page_only = child == g_windows.slider || graph_text;
+  if (!(g_monitor.selected_tab == kTabStatus && page_only)) ShowWindow(child, SW_SHOW);
   return TRUE;
 }
 
@@ -441,6 +607,12 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
   switch (message) {
     case WM_CREATE:
       return on_create(window);
+    case WM_ACTIVATE:
+      return on_activate(wparam);
+    // The frame itself takes no keys: the focus goes on to a control.
+    case WM_SETFOCUS:
+      restore_focus();
+      return 0;
     case WM_DESTROY:
       return on_destroy();
     case WM_CLOSE:
@@ -465,6 +637,10 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_vscroll(lparam);
     case WM_COMMAND:
       return on_command(window, message, wparam, lparam);
+    // The common controls learn of new colours only from their parent.
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+      return on_colours_changed(message, wparam, lparam);
     case WM_CTLCOLORSTATIC:
       return on_ctl_color_static(window, message, wparam, lparam);
     case WM_MOUSEMOVE:

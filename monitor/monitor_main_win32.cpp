@@ -75,8 +75,7 @@ int run_monitor(HINSTANCE instance, int show_command, int install_refused, bool 
   MSG message = {};
   // GetMessageW returns -1 on failure; that ends the loop like WM_QUIT.
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    // The slider holds the focus, so keys arrive for it; the commands belong to the main window.
-    if (!TranslateAcceleratorW(g_windows.main, accelerators, &message)) {
+    if (!translate_window_keys(accelerators, &message)) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }

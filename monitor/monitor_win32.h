@@ -27,6 +27,11 @@ struct MonitorWindows {
   HWND install_button;
   // The Status page's lines, as text controls so that screen readers read them too.
   HWND status_lines[kStatusLineCount];
+  // The Graph page's text: the slider's label (its name for screen readers), what its
+  // level does, and who was held in the latest cycle.
+  HWND slider_label;
+  HWND readout;
+  HWND held_line;
   // Names the programs held in the column under the mouse.
   HWND tooltip;
   HANDLE instance_mutex;
@@ -56,6 +61,11 @@ HWND create_tab_control();
 HWND create_threshold_slider();
 BOOL CALLBACK layout_child(HWND child, LPARAM rect);
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// The message loop's key handling: accelerators, the slider's Home, then dialog keys. True
+// when the message was handled and is not to be dispatched again.
+bool translate_window_keys(HACCEL accelerators, MSG* message);
+// Called before `control` is hidden or disabled: a focus on it goes to the tabs.
+void move_focus_off(HWND control);
 
 // Usage graph.
 HWND create_graph_area();
@@ -81,6 +91,12 @@ void held_tip_mouse_left();
 // After the graph scrolled: a shown tip names the column now under the mouse.
 void refresh_held_tip();
 void hide_held_tip();
+
+// The Graph page's text: the read-out follows the slider, the held line each frame; a
+// changed held line or service state is announced to screen readers.
+void update_readout();
+void update_graph_text();
+void show_graph_text(bool shown);
 
 // Status page.
 void paint_status_page(HDC dc);

@@ -19,6 +19,8 @@
 #define IDC_INSTALL_SERVICE 117
 #define IDM_SPARE_FRONT 118
 #define IDM_OPEN_WINDOW 119  // the notification icon's "Open Quellcore", and a second start's
+#define IDM_NEXT_PAGE 123  // Ctrl+Tab, Ctrl+PgDn
+#define IDM_PREVIOUS_PAGE 124  // Ctrl+Shift+Tab, Ctrl+PgUp
 
 // The notification icon's states: holding something, holding nothing, service stopped.
 #define IDI_TRAY_HOLDING 120

@@ -75,11 +75,15 @@ void place_button(int32_t headline_width, const StatusView* view) {
   HWND shown = button_for(view->button);
   const HWND all[] = {g_windows.stop_button, g_windows.start_button, g_windows.install_button};
   for (HWND button : all) {
-    if (button != shown) ShowWindow(button, SW_HIDE);
+    if (button != shown) {
+      move_focus_off(button);
+      ShowWindow(button, SW_HIDE);
+    }
   }
   if (shown == nullptr) return;
   const int32_t action = action_under_way();
   set_text(shown, button_text(view->button, action));
+  if (action != ACTION_NONE) move_focus_off(shown);
   EnableWindow(shown, action == ACTION_NONE);
   SendMessageW(shown, BCM_SETSHIELD, 0, view->shield && action == ACTION_NONE ? TRUE : FALSE);
   SIZE ideal = {0, 0};
@@ -106,7 +110,9 @@ void paint_status_page(HDC dc) {
   GetClientRect(g_windows.main, &page);
   const int32_t page_width = page.right;
   OffsetRect(&page, 0, tab_strip_height(g_windows.dpi));
-  HBRUSH background = CreateSolidBrush(GetSysColor(COLOR_MENU));
+  // The system's text colour on its window colour, as the lines draw themselves, so no
+  // theme leaves the text in the page's own colour.
+  HBRUSH background = CreateSolidBrush(GetSysColor(COLOR_WINDOW));
   FillRect(dc, &page, background);
   // The window's font, at its DPI: the headline is measured in it.
   HGDIOBJ previous_font = g_windows.font != nullptr ? SelectObject(dc, g_windows.font) : nullptr;
@@ -147,6 +153,9 @@ void request_action_from_window(int32_t action) {
 
 void hide_status_page() {
   const HWND buttons[] = {g_windows.stop_button, g_windows.start_button, g_windows.install_button};
-  for (HWND button : buttons) ShowWindow(button, SW_HIDE);
+  for (HWND button : buttons) {
+    move_focus_off(button);
+    ShowWindow(button, SW_HIDE);
+  }
   for (HWND line : g_windows.status_lines) ShowWindow(line, SW_HIDE);
 }

@@ -50,3 +50,61 @@ StatusView status_view(const ServiceView* service) {
   // Start- and stop-pending count as stopped: the service is not throttling yet, or no more.
   return make_view(stopped_text(service), refused ? kStartNeedsApproval : nullptr, STATUS_BUTTON_START, refused);
 }
+
+namespace {
+
+struct Words {
+  wchar_t* out;
+  int32_t capacity;
+  int32_t length;
+};
+
+void put(Words* w, const wchar_t* text) {
+  for (; *text != L'\0' && w->length + 1 < w->capacity; ++text) w->out[w->length++] = *text;
+  w->out[w->length] = L'\0';
+}
+
+void put_number(Words* w, int32_t value) {
+  wchar_t digits[12];
+  int32_t n = 0;
+  uint32_t rest = static_cast<uint32_t>(value < 0 ? -value : value);
+  do {
+    digits[n++] = static_cast<wchar_t>(L'0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  if (value < 0) put(w, L"-");
+  wchar_t one[2] = {0, 0};
+  while (n > 0) {
+    one[0] = digits[--n];
+    put(w, one);
+  }
+}
+
+// Tenths, rounded half up: 6 as "0.6", 48 as "4.8".
+void put_tenths(Words* w, int32_t tenths) {
+  put_number(w, tenths / 10);
+  put(w, L".");
+  put_number(w, tenths % 10);
+}
+
+}  // namespace
+
+void threshold_readout(int32_t threshold, int32_t cpus, wchar_t* out, int32_t capacity) {
+  if (out == nullptr || capacity <= 0) return;
+  Words w = {out, capacity, 0};
+  out[0] = L'\0';
+  if (threshold < 0) threshold = 0;
+  if (threshold > 100) threshold = 100;
+  if (cpus < 1) cpus = 1;
+  const int32_t share = 100 - threshold;
+  put_number(&w, threshold);
+  put(&w, L": holds a program using more than ");
+  put_number(&w, share);
+  put(&w, L" % of this machine (");
+  put_tenths(&w, (share * cpus + 5) / 10);
+  put(&w, L" of its ");
+  put_number(&w, cpus);
+  put(&w, cpus == 1 ? L" processor) for " : L" processors) for ");
+  put_tenths(&w, (threshold + 5) / 10);
+  put(&w, L" s of every second");
+}

@@ -21,3 +21,8 @@ struct StatusView {
 };
 
 StatusView status_view(const ServiceView* service);
+
+// What the slider's level does, in the user's terms, for a machine of `cpus` logical
+// processors: "70: holds a program using more than 30 % of this machine (0.6 of its 2
+// processors) for 0.7 s of every second". Cut to `capacity`, always terminated.
+void threshold_readout(int32_t threshold, int32_t cpus, wchar_t* out, int32_t capacity);

@@ -75,6 +75,28 @@ TEST_F(ExemptionTest, TheSystemsOwnProcessesAreDrawnButNeverHeldAndAskedAboutOnc
   EXPECT_EQ(g_engine.report.system_passed_over, 3);
 }
 
+// Assistive technology, told by the UI Access in its token, counts as the system's own;
+// a token that cannot be read changes nothing. Each is asked about once.
+TEST_F(ExemptionTest, AProcessWithUiAccessIsPassedOverAndAnUnreadableTokenChangesNothing) {
+  // 110's token carries UI Access, 120's does not, 130's cannot be read.
+  const struct {
+    uint32_t pid;
+    int ui_access;
+  } cases[] = {{110, 1}, {120, 0}, {130, -1}};
+  for (const auto& c : cases) {
+    add(c.pid, true);
+    process(c.pid)->ui_access = c.ui_access;
+  }
+  pass();
+  pass();
+  pass();
+  EXPECT_EQ(held(), (std::vector<uint32_t>{120, 130}));
+  EXPECT_EQ(g_engine.report.system_passed_over, 1);
+  std::vector<std::string> asked = fake_calls_starting("ui_access");
+  std::sort(asked.begin(), asked.end());
+  EXPECT_EQ(asked, (std::vector<std::string>{"ui_access 110", "ui_access 120", "ui_access 130"}));
+}
+
 // The system's own programs are told by where they live: only folders that the system's
 // installer alone can write count, each spelt as the system may hand it over.
 TEST(SystemImageTest, OnlyFoldersTheSystemAloneWritesHoldItsOwnPrograms) {

@@ -137,6 +137,12 @@ int platform_process_class(uint32_t process_id) {
   return p != nullptr ? p->process_class : kProcessUnknown;
 }
 
+int platform_has_ui_access(uint32_t process_id) {
+  log("ui_access " + std::to_string(process_id));
+  const FakeProcess* p = find_process(process_id);
+  return p != nullptr ? p->ui_access : -1;
+}
+
 int platform_runs_own_image(uint32_t process_id) {
   const FakeProcess* p = find_process(process_id);
   return p != nullptr && p->own_image ? 1 : 0;

@@ -17,6 +17,7 @@ struct FakeProcess {
   uint64_t creation_time = 1;
   bool own_image = false;  // runs the same executable as the service
   int process_class = kProcessOrdinary;
+  int ui_access = 0;  // 1: its token carries UI Access; -1: the token cannot be read
   uint32_t session = 1;
   uint32_t parent = 0;  // the starter's id as the system lists it
   bool opens = true;  // for the throttle to keep open while it holds it

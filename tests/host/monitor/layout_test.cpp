@@ -1,6 +1,8 @@
 // Window geometry and graph arithmetic, checked to the pixel.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "monitor/layout.h"
 #include "monitor/status_view.h"
 #include "shared/service_facts.h"
@@ -64,7 +66,8 @@ TEST(SizeLayoutTest, GraphAndSliderShareTheDisplayArea) {
     WindowBox graph;
     WindowBox slider;
   } cases[] = {
-      {{0, 0, 100, 50}, {0, 0, 60, 60}, {60, 0, 40, 60}},
+      // The graph and slider give two 18-pixel lines of text their height.
+      {{0, 0, 100, 50}, {0, 0, 60, 24}, {60, 0, 40, 24}},
       // Minimised: the adjusted rectangle turns inside out; sizes stop at zero.
       {{2, 24, -2, -2}, {2, 24, 0, 0}, {-42, 24, 40, 0}},
   };
@@ -89,15 +92,16 @@ TEST(DpiLayoutTest, FixedSizesScaleWithTheWindowsDpi) {
     GraphGrid grid;
     int32_t line_rows;
     WindowSize min_track;
+    WindowBox readout, held;  // the label lies left of the read-out, as high
   } cases[] = {
-      {96, {542, 24, 40, 346}, {540, 20, 50, 351}, {0, 0, 590, 20}, {203, 38, 100, 20}, 40, 64, {4, 24, 12}, 2,
-       {350, 250}},
-      {120, {532, 24, 50, 349}, {540, 25, 63, 352}, {0, 0, 603, 25}, {254, 48, 125, 25}, 50, 80, {5, 30, 15}, 3,
-       {438, 313}},
-      {144, {522, 24, 60, 351}, {540, 30, 75, 354}, {0, 0, 615, 30}, {305, 57, 150, 30}, 60, 96, {6, 36, 18}, 3,
-       {525, 375}},
-      {192, {502, 24, 80, 356}, {540, 40, 100, 356}, {0, 0, 640, 40}, {406, 76, 200, 40}, 80, 128, {8, 48, 24}, 4,
-       {700, 500}},
+      {96, {542, 24, 40, 310}, {540, 20, 50, 351}, {0, 0, 590, 20}, {203, 38, 100, 20}, 40, 64, {4, 24, 12}, 2,
+       {350, 250}, {69, 371, 516, 18}, {5, 389, 580, 18}},
+      {120, {532, 24, 50, 304}, {540, 25, 63, 352}, {0, 0, 603, 25}, {254, 48, 125, 25}, 50, 80, {5, 30, 15}, 3,
+       {438, 313}, {86, 377, 511, 23}, {6, 400, 591, 23}},
+      {144, {522, 24, 60, 297}, {540, 30, 75, 354}, {0, 0, 615, 30}, {305, 57, 150, 30}, 60, 96, {6, 36, 18}, 3,
+       {525, 375}, {104, 384, 503, 27}, {8, 411, 599, 27}},
+      {192, {502, 24, 80, 284}, {540, 40, 100, 356}, {0, 0, 640, 40}, {406, 76, 200, 40}, 80, 128, {8, 48, 24}, 4,
+       {700, 500}, {138, 396, 492, 36}, {10, 432, 620, 36}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dpi);
@@ -109,6 +113,10 @@ TEST(DpiLayoutTest, FixedSizesScaleWithTheWindowsDpi) {
     expect_box(layout.graph_area, 0, c.tab_strip.height, 540, 346);
     expect_box(layout.slider, c.slider.x, c.slider.y, c.slider.width, c.slider.height);
     expect_box(layout.tab_strip, c.tab_strip.x, c.tab_strip.y, c.tab_strip.width, c.tab_strip.height);
+    const GraphTextLayout text = graph_text_layout(540, 346, c.dpi);
+    expect_box(text.readout, c.readout.x, c.readout.y, c.readout.width, c.readout.height);
+    expect_box(text.held_line, c.held.x, c.held.y, c.held.width, c.held.height);
+    expect_box(text.slider_label, c.held.x, c.readout.y, c.readout.x - c.held.x, c.readout.height);
     const WindowBox button = service_button_box(185, 90, c.dpi);
     expect_box(button, c.button.x, c.button.y, c.button.width, c.button.height);
     EXPECT_EQ(status_line_y(kStatusHeadline, c.dpi), c.headline_y);
@@ -193,6 +201,67 @@ TEST(GridTest, LinesStartAtFirstPositionAndStayInsideThePage) {
   }
   // A DPI too small to scale the pitch to a pixel draws no grid rather than looping.
   EXPECT_EQ(grid_line_count(0, graph_grid(1).pitch, 100), 0);
+}
+
+// Colours as COLORREF: 0x00bbggrr.
+TEST(GraphColourTest, OwnColoursOutsideHighContrastAndTheSystemsUnderIt) {
+  const SystemColours dark = {0x000000, 0xffffff, 0xff8000, 0x00ffff, 0x808080};  // white on black
+  const SystemColours white = {0xffffff, 0x000000, 0x800000, 0x800000, 0xc0c0c0};  // hot light = highlight
+  const SystemColours flat = {0xffffff, 0x000000, 0x800000, 0x000000, 0xffffff};   // grey text = window
+  struct Case {
+    const char* name;
+    int32_t high_contrast;
+    SystemColours system;
+    GraphColours want;
+  } cases[] = {
+      {"own colours, whatever the system's", 0, dark,
+       {0, 0x000000, 0x008000, 0x00ff00, 0x0000ff, 0x000000, 0x0000f0, 0xffffff}},
+      {"dark scheme", 1, dark, {1, 0x000000, 0x808080, 0xffffff, 0xff8000, 0x000000, 0x00ffff, 0x000000}},
+      // The hot-light colour is the held bars': the grey text colour takes the line.
+      {"white scheme", 1, white, {1, 0xffffff, 0xc0c0c0, 0x000000, 0x800000, 0xffffff, 0xc0c0c0, 0xffffff}},
+      // Hot light is the text, grey text the page: the line takes the held bars' inverse.
+      {"sparse scheme", 1, flat, {1, 0xffffff, 0x000000, 0x000000, 0x800000, 0xffffff, 0x7fffff, 0xffffff}},
+  };
+  for (const Case& c : cases) {
+    const GraphColours got = graph_colours(c.high_contrast, c.system);
+    const uint32_t g[] = {got.background, got.grid, got.ordinary_bar, got.held_bar, got.held_stripe,
+                          got.threshold_line, got.threshold_edge};
+    const uint32_t w[] = {c.want.background, c.want.grid, c.want.ordinary_bar, c.want.held_bar,
+                          c.want.held_stripe, c.want.threshold_line, c.want.threshold_edge};
+    EXPECT_EQ(got.system, c.want.system) << c.name;
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(g[i], w[i]) << c.name << " colour " << i;
+    // Whatever the scheme: the line never takes a bar's or the page's colour, unless the
+    // scheme leaves no other.
+    EXPECT_NE(got.threshold_line, got.held_bar) << c.name;
+    EXPECT_NE(got.threshold_line, got.ordinary_bar) << c.name;
+  }
+  EXPECT_EQ(buffer_colour(0x000000), 0x010101u);
+  EXPECT_EQ(buffer_colour(0x0000ff), 0x0000ffu);
+}
+
+TEST(ReadoutTest, SaysWhatTheLevelDoesForThisMachine) {
+  struct Case {
+    int32_t threshold;
+    int32_t cpus;
+    const wchar_t* text;
+  } cases[] = {
+      {70, 2, L"70: holds a program using more than 30 % of this machine (0.6 of its 2 processors) for 0.7 s of every second"},
+      {40, 1, L"40: holds a program using more than 60 % of this machine (0.6 of its 1 processor) for 0.4 s of every second"},
+      {40, 8, L"40: holds a program using more than 60 % of this machine (4.8 of its 8 processors) for 0.4 s of every second"},
+      // Tenths of a processor rounded half up; 100 holds anything that runs at all.
+      {45, 3, L"45: holds a program using more than 55 % of this machine (1.7 of its 3 processors) for 0.5 s of every second"},
+      {100, 64, L"100: holds a program using more than 0 % of this machine (0.0 of its 64 processors) for 1.0 s of every second"},
+      // No count known counts as one processor.
+      {50, 0, L"50: holds a program using more than 50 % of this machine (0.5 of its 1 processor) for 0.5 s of every second"},
+  };
+  for (const Case& c : cases) {
+    wchar_t text[200];
+    threshold_readout(c.threshold, c.cpus, text, 200);
+    EXPECT_EQ(std::wstring(text), std::wstring(c.text)) << c.threshold << " at " << c.cpus;
+  }
+  wchar_t cut[6];
+  threshold_readout(70, 2, cut, 6);
+  EXPECT_EQ(std::wstring(cut), L"70: h");
 }
 
 TEST(TabTest, SelChangingFlipsBetweenTheTwoPages) {

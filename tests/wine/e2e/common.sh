@@ -117,6 +117,17 @@ tray_icon() {
   icon_x=$((X + HEIGHT / 2)) icon_y=$((Y + HEIGHT / 2))
 }
 
+# keys KEY...: each key as a user types it, to the main window, given the focus first.
+keys() {
+  local wid
+  wid=$(xdotool search --name '^Quellcore$' | head -1)
+  xdotool windowfocus --sync "$wid"
+  for key in "$@"; do
+    xdotool key --clearmodifiers "$key"
+    sleep 0.3
+  done
+}
+
 # click_client X Y: a left click at client coordinates of the main window.
 click_client() {
   probe window >/dev/null

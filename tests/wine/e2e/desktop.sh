@@ -36,6 +36,11 @@ if [ "$QC_ARCH" = x64 ]; then
   background_program system_dwm 'C:\windows\system32\dwm.exe' busy 150
   out=$(first_line_of system_dwm); system=$(val pid)
 fi
+# A dark high-contrast colour scheme, white text on black, which the window's text must follow.
+for entry in "Window 0 0 0" "WindowText 255 255 255" "ButtonFace 0 0 0" "ButtonText 255 255 255" \
+  "Menu 0 0 0" "MenuText 255 255 255"; do
+  "$QC_WINE" reg add 'HKCU\Control Panel\Colors' /v "${entry%% *}" /d "${entry#* }" /f >/dev/null 2>&1
+done
 start_monitor
 probe wait-window present 60 || fail "the window did not open"
 background_program front "$demo/in-front.exe" busy-front 150
@@ -107,6 +112,11 @@ sleep 9
 probe texts
 texts=$(rest texts)
 screenshot status_held
+probe window >/dev/null
+IFS=, read -r cx cy _ _ <<<"$(val client)"
+contrast=$(python3 "$here/pixels.py" status "$QC_ARTIFACTS/status_held.png" "$cx" "$cy")
+expect "dark scheme: the Status page's text stands out from its page ($contrast)" "$?" = 0
+expect "dark scheme: the page takes the window colour, black" "$(grep -c 'page_colour=(0, 0, 0)' <<<"$contrast")" = 1
 expect "the Status page lists both held programs" \
   "$(grep -c 'Held in the last cycle: .*busy-one.exe' <<<"$texts")$(grep -c 'dwm.exe [0-9]* %' <<<"$texts")" = 11
 expect "and the program in front it spared" "$(grep -c 'Spared because it is in front: in-front.exe' <<<"$texts")" = 1

@@ -87,15 +87,31 @@ expect "one service and one monitor process" "$(val quellcore_processes)" = 2
 sleep 6.5  # two link polls
 # The buttons' work runs beside the window, which answers all the while.
 background_probe answering answers 8 20
-show_tab status
-click_button now
+# Keys only, through the X server: Ctrl+Tab to Status, Tab to the button, Space on it.
+keys ctrl+Tab Tab
+probe window
+expect "keys: Ctrl+Tab shows Status" "$(val tab)" = 1
+expect "keys: Tab reaches the service button" "$(val focus)" = button
+keys space
 screenshot stopping  # the button says "Stopping…" while the stop runs
-probe wait-service $SERVICE_STOPPED 10 || fail "Stop Service did not stop the service"
-show_tab graph
-show_tab status
+probe wait-service $SERVICE_STOPPED 10 || fail "Space on Stop Service did not stop the service"
 click_button
 probe wait-service $SERVICE_RUNNING 30 || fail "Start Service did not start the service"
-show_tab graph
+# The clicked button went disabled while starting, so the focus waits on the tabs.
+keys ctrl+shift+Tab Tab
+probe window
+expect "keys: Ctrl+Shift+Tab shows Graph" "$(val tab)" = 0
+expect "keys: Tab reaches the slider" "$(val focus)" = slider
+keys End
+for _ in $(seq 20); do
+  probe region >/dev/null
+  [ "$(val threshold)" = 100 ] && break
+  sleep 0.25
+done
+expect "keys: End sends 100 to the service" "$(val threshold)" = 100
+keys Home
+probe window
+expect "keys: Home goes to 40, the lowest level" "$(val slider)" = 40
 wait "${background_pids[-1]}"
 out=$(first_line_of answering)
 echo "figure: while Stop Service and Start Service ran, the window answered within $(val longest_ms) ms"

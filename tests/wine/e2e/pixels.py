@@ -75,14 +75,16 @@ def check_graph(shot, ox, oy, gw, gh, line_y, min_red=0):
 
 
 def check_status(shot, ox, oy):
-    # The page is filled with the menu colour and carries one line of text at (5, 40).
+    # The page is filled with the window colour and carries one line of text at (5, 40).
     background = shot.at(ox + 300, oy + 200)
     text_box = [shot.at(ox + x, oy + y) for x in range(5, 200) for y in range(40, 56)]
-    dark = sum(1 for p in text_box if p is not None and sum(p) < 200)
+    # Text pixels stand out from the page whatever the scheme: dark on light or light on dark.
+    dark = sum(1 for p in text_box if p is not None and background is not None
+               and sum(abs(a - b) for a, b in zip(p, background)) > 300)
     page = [shot.at(ox + x, oy + y) for x in range(0, 500, 5) for y in range(100, 300, 5)]
     plain = share(page, {background})
     print("page_colour=%s plain_page=%.2f text_pixels=%d" % (background, plain, dark))
-    return background is not None and sum(background) > 3 * 128 and plain >= 0.95 and dark >= 50
+    return background is not None and plain >= 0.95 and dark >= 50
 
 
 def main():

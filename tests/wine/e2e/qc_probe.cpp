@@ -511,6 +511,17 @@ int cmd_window() {
     if (shown == nullptr && IsWindowVisible(b)) shown = b;
   }
   print_rect("button_rect", shown);
+  // Which child has the keyboard focus, as the window's thread has it.
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof(gui);
+  const char* focus = "none";
+  if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui) && gui.hwndFocus != nullptr) {
+    focus = gui.hwndFocus == c.tab ? "tabs" : gui.hwndFocus == c.slider ? "slider" : gui.hwndFocus == window ? "frame" : "other";
+    for (HWND b : c.buttons) {
+      if (gui.hwndFocus == b) focus = "button";
+    }
+  }
+  printf(" focus=%s", focus);
   // Last on the line: button texts contain spaces.
   printf(" buttons=%s\n", visible_buttons(c).c_str());
   return 0;

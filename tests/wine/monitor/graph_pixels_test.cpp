@@ -84,9 +84,11 @@ void test_hog_bar_and_the_bar_stacked_on_it() {
   const uint8_t bars[] = {153, 10};  // HOG_FLAG with 25 %, then 10 % green
   draw_snapshot(2, bars, sizeof(bars), 0);
   const Pixel pixels[] = {
-      // The red bar: rows 300-399, outlined in black on all four sides.
-      {565, 399, kBlack}, {565, 398, kRed}, {565, 350, kRed}, {565, 301, kRed}, {565, 300, kBlack},
+      // The red bar: rows 300-399, outlined in black on all four sides, with a black
+      // stripe at 564-565 inside the outline that marks it held without its hue.
+      {562, 399, kBlack}, {562, 398, kRed}, {562, 350, kRed}, {562, 301, kRed}, {562, 300, kBlack},
       {560, 350, kBlack}, {561, 350, kRed}, {568, 350, kRed}, {569, 350, kBlack},
+      {563, 350, kRed}, {564, 350, kBlack}, {565, 398, kBlack}, {565, 301, kBlack}, {566, 350, kRed},
       // The green bar stands on it: rows 260-299.
       {565, 299, kBlack}, {565, 298, kGreen}, {565, 261, kGreen}, {565, 260, kBlack},
       // Nothing above the stack or beside the column.
@@ -107,8 +109,8 @@ void test_scroll_moves_image_left_and_keeps_right_edge() {
   draw_snapshot(1, bars, sizeof(bars), 1);
   const Pixel pixels[] = {
       // The column now lies at 550-559; the new 1 % bar was drawn over the old stack.
-      {555, 399, kBlack}, {555, 398, kRed}, {555, 397, kRed}, {555, 396, kBlack},
-      {555, 350, kRed}, {555, 280, kGreen}, {550, 350, kBlack}, {559, 350, kBlack},
+      {552, 399, kBlack}, {552, 398, kRed}, {552, 397, kRed}, {552, 396, kBlack},
+      {552, 350, kRed}, {555, 280, kGreen}, {550, 350, kBlack}, {559, 350, kBlack},
       // 560-569 took the black from 570-579; 580-589 took the marker; 590-599 kept it.
       {565, 350, kBlack}, {565, 398, kBlack}, {585, 5, kMarker}, {585, 15, kBlack},
       {590, 5, kMarker}, {599, 9, kMarker}, {595, 10, kBlack},
@@ -122,7 +124,7 @@ void test_column_without_scroll_lands_right_of_newest() {
   draw_snapshot(1, bars, sizeof(bars), 0);
   const Pixel pixels[] = {
       {560, 350, kBlack}, {565, 350, kGreen}, {569, 350, kBlack}, {565, 300, kBlack}, {565, 299, kBlack},
-      {570, 350, kBlack}, {555, 350, kRed},  // the scrolled column is untouched
+      {570, 350, kBlack}, {552, 350, kRed},  // the scrolled column is untouched
   };
   check_pixels("no scroll", pixels, sizeof(pixels) / sizeof(pixels[0]));
 }
@@ -130,7 +132,7 @@ void test_column_without_scroll_lands_right_of_newest() {
 void test_empty_snapshot_still_scrolls() {
   draw_snapshot(0, nullptr, 0, 1);
   const Pixel pixels[] = {
-      {545, 350, kRed}, {555, 350, kGreen},  // both columns moved one step left
+      {542, 350, kRed}, {555, 350, kGreen},  // both columns moved one step left
       {565, 350, kBlack},
   };
   check_pixels("empty column", pixels, sizeof(pixels) / sizeof(pixels[0]));
@@ -141,7 +143,7 @@ void test_count_above_capacity_draws_only_the_bars_there_are() {
   memset(bars, 1, sizeof(bars));
   bars[0] = 0x80 | 50;
   draw_snapshot(0xFFFFFFFFu, bars, sizeof(bars), 0);  // a count no service sends
-  const Pixel pixels[] = {{565, 398, kRed}, {565, 201, kRed}, {565, 198, kGreen}};
+  const Pixel pixels[] = {{562, 398, kRed}, {562, 201, kRed}, {565, 198, kGreen}};
   check_pixels("capped count", pixels, sizeof(pixels) / sizeof(pixels[0]));
 }
 

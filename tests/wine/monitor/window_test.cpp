@@ -183,14 +183,26 @@ void test_size_message_lays_out_children() {
     RECT display = {0, 0, c.width, c.height};
     SendMessageW(g_windows.tab_control, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
     const int gw = display.right - display.left - 40;
-    const int gh = display.bottom - display.top + 10;
+    // Two 18-pixel lines of text under the graph take their height from it.
+    const int gh = display.bottom - display.top + 10 - 36;
     SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(c.width, c.height));
     check_child("graph area", g_windows.graph_area, 0, 20, gw, gh);
     check_child("slider", g_windows.slider, gw, 20, 50, gh + 5);
     check_child("tab strip", g_windows.tab_control, 0, 0, gw + 50, 20);
     check_child("stop button", g_windows.stop_button, 203, 38, 100, 20);
+    check_child("slider label", g_windows.slider_label, 5, gh + 25, 64, 18);
+    check_child("held line", g_windows.held_line, 5, gh + 43, gw + 40, 18);
     CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(40, gh, kDefaultDpi));
   }
+  // The slider's name for screen readers is the label just before it in the z-order.
+  wchar_t text[200] = {};
+  CHECK(GetWindow(g_windows.slider, GW_HWNDPREV) == g_windows.slider_label);
+  GetWindowTextW(g_windows.slider_label, text, 200);
+  CHECK(wcscmp(text, L"&Threshold:") == 0);
+  GetWindowTextW(g_windows.readout, text, 200);
+  CHECK(wcsncmp(text, L"40: holds a program using more than 60 % of this machine (", 58) == 0);
+  GetWindowTextW(g_windows.held_line, text, 200);
+  CHECK(wcscmp(text, L"Nothing held") == 0);
   SendMessageW(g_windows.main, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0));
   CHECK_EQ(g_monitor.threshold_line_y, 30);
   // A tab strip too narrow for its tabs grows scroll arrows of its own; once the tabs
@@ -388,12 +400,16 @@ void test_graph_page_pixels() {
   const int line = g_monitor.threshold_line_y;
   CHECK(GetPixel(dc, 10, line) == RGB(240, 0, 0));
   CHECK(GetPixel(dc, 10, line + 1) == RGB(240, 0, 0));
+  // Edged in white, so it stays in sight over a red bar, and in grey.
+  CHECK(GetPixel(dc, 10, line - 1) == RGB(255, 255, 255));
+  CHECK(GetPixel(dc, 10, line + 2) == RGB(255, 255, 255));
   CHECK(GetPixel(dc, 4, line + 7) == RGB(0, 128, 0));  // a vertical grid line
   CHECK(GetPixel(dc, 10, 48) == RGB(0, 128, 0));       // a horizontal grid line
   CHECK(GetPixel(dc, 10, line + 7) == RGB(0, 0, 0));
   // The newest column sits at buffer x 550-559 and covers the lower half.
   const int page_height = graph.bottom + kTabStripHeight;
-  const int x = 555 * graph.right / kBufferWidth;
+  // Left of the stripe that marks held bars (buffer x 554-555 after the shift).
+  const int x = 552 * graph.right / kBufferWidth;
   const int y = 350 * page_height / kBufferHeight;
   const COLORREF column = GetPixel(dc, x, y);
   CHECK_EQ(GetRValue(column), 255);

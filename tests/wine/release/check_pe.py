@@ -77,7 +77,7 @@ MF_END = 0x80
 # Menu 109 as the window shows it: popup text, then (item text, command id) in order.
 EXPECTED_MENU = [
     ("&File", [("&Options ...", IDM_OPTIONS), ("&Spare the Program in Front", IDM_SPARE_FRONT), ("E&xit", IDM_EXIT)]),
-    ("&Help", [("&Help", IDM_HELP), ("&About ...", IDM_ABOUT)]),
+    ("&Help", [("&Help", IDM_HELP), ("&About", IDM_ABOUT)]),
 ]
 
 
@@ -316,9 +316,13 @@ def check_menu_and_accelerators(f, resources):
                "accelerator table %d present" % ID_ACCELERATORS):
         entries = [struct.unpack_from("<HHHH", table, i) for i in range(0, len(table), 8)]
         plain = sorted((key, fvirt & ~MF_END, cmd) for fvirt, key, cmd, _ in entries)
-        # Character keys, so FVIRTKEY stays clear; both give the About box.
-        expected = sorted((ord(c), FALT, IDM_ABOUT) for c in "?/")
-        f.check(plain == expected, "accelerators are Alt+? and Alt+/ giving 104 (found %r)" % plain)
+        # Character keys, so FVIRTKEY stays clear; both give the About box. Then the
+        # virtual keys: F1 for Help, Ctrl(+Shift)+Tab and Ctrl+PgDn/PgUp between the pages.
+        virt, ctrl, shift = 0x01, 0x08, 0x04
+        expected = sorted([(ord(c), FALT, IDM_ABOUT) for c in "?/"] + [
+            (0x70, virt, IDM_HELP), (0x09, virt | ctrl, 123), (0x22, virt | ctrl, 123),
+            (0x09, virt | ctrl | shift, 124), (0x21, virt | ctrl, 124)])
+        f.check(plain == expected, "accelerators: About, Help and the page keys (found %r)" % plain)
 
 
 def check_icons(f, resources):
