@@ -3,6 +3,7 @@
 // the service, the region or anything else outside the process.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include "monitor/held_programs.h"
 #include "monitor/help.h"
@@ -72,6 +73,36 @@ void set_text_announced(HWND control, const wchar_t* text, bool announce) {
   if (lstrcmpW(shown, text) == 0) return;
   SetWindowTextW(control, text);
   if (announce) NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, control, OBJID_CLIENT, CHILDID_SELF);
+}
+
+// Where the system keeps annotations (oleacc's property services), and the UI Automation
+// property that makes a control a live region; "polite" waits for the reader to finish.
+const CLSID kAccPropServicesClass = {0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+const IID kAccPropServicesInterface = {0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+const GUID kLiveSettingProperty = {0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+const LONG kLivePolite = 1;
+
+// The Graph page's held line and the Status headline become polite live regions, so the
+// change events they raise are read out. COM stays open on the window thread: the
+// annotations live in the property services' server for the windows' whole life. Where the
+// system has no such server, the events still go out.
+void mark_live_regions() {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return;
+  IAccPropServices* services = nullptr;
+  if (FAILED(CoCreateInstance(kAccPropServicesClass, nullptr, CLSCTX_INPROC_SERVER, kAccPropServicesInterface,
+                              reinterpret_cast<void**>(&services))) ||
+      services == nullptr) {
+    return;
+  }
+  VARIANT polite;
+  VariantInit(&polite);
+  polite.vt = VT_I4;
+  polite.lVal = kLivePolite;
+  HWND live[] = {g_windows.held_line, g_windows.status_lines[kStatusHeadline]};
+  for (HWND control : live) {
+    if (control != nullptr) services->SetHwndProp(control, OBJID_CLIENT, CHILDID_SELF, kLiveSettingProperty, polite);
+  }
+  services->Release();
 }
 
 HWND create_status_line() {
@@ -527,6 +558,7 @@ int init_instance(HINSTANCE instance, int show_command) {
   g_windows.install_button = create_service_button(L"Install Service", IDC_INSTALL_SERVICE);
   for (HWND& line : g_windows.status_lines) line = create_status_line();
   g_windows.tooltip = create_held_tooltip();
+  mark_live_regions();
   replace_ui_font();
   flag_store(&g_monitor.slider_threshold, kSliderStart);
   update_readout();
