@@ -5,9 +5,8 @@ namespace {
 
 const double kPercent = 0.01;
 
-// Width and height between the graph area and the slider on WM_SIZE.
+// Width between the graph area and the slider on WM_SIZE.
 const int32_t kSliderBand = 40;
-const int32_t kExtraHeight = 10;
 // In the layout pass the slider is wider and a little taller than the graph area.
 const int32_t kSliderWidth = 50;
 const int32_t kSliderExtraHeight = 5;
@@ -54,7 +53,9 @@ int32_t next_tab(int32_t current_tab) { return current_tab == kTabGraph ? kTabSt
 SizeLayout size_layout(LayoutRect display, int32_t dpi) {
   const int32_t band = scale(kSliderBand, dpi);
   const int32_t width = non_negative(display.right - display.left - band);
-  const int32_t height = non_negative(display.bottom - display.top + scale(kExtraHeight, dpi) -
+  // The lines of text stand below the slider, which reaches past the graph; the graph no
+  // longer reaches past the page, so both lines stay inside the window.
+  const int32_t height = non_negative(display.bottom - display.top - scale(kSliderExtraHeight, dpi) -
                                      scale(kGraphTextLine * kGraphTextLines, dpi));
   SizeLayout layout;
   layout.graph_area = {display.left, display.top, width, height};

@@ -67,7 +67,7 @@ TEST(SizeLayoutTest, GraphAndSliderShareTheDisplayArea) {
     WindowBox slider;
   } cases[] = {
       // The graph and slider give two 18-pixel lines of text their height.
-      {{0, 0, 100, 50}, {0, 0, 60, 24}, {60, 0, 40, 24}},
+      {{0, 0, 100, 50}, {0, 0, 60, 9}, {60, 0, 40, 9}},
       // Minimised: the adjusted rectangle turns inside out; sizes stop at zero.
       {{2, 24, -2, -2}, {2, 24, 0, 0}, {-42, 24, 40, 0}},
   };
@@ -94,13 +94,13 @@ TEST(DpiLayoutTest, FixedSizesScaleWithTheWindowsDpi) {
     WindowSize min_track;
     WindowBox readout, held;  // the label lies left of the read-out, as high
   } cases[] = {
-      {96, {542, 24, 40, 310}, {540, 20, 50, 351}, {0, 0, 590, 20}, {203, 38, 100, 20}, 40, 64, {4, 24, 12}, 2,
+      {96, {542, 24, 40, 295}, {540, 20, 50, 351}, {0, 0, 590, 20}, {203, 38, 100, 20}, 40, 64, {4, 24, 12}, 2,
        {350, 250}, {69, 371, 516, 18}, {5, 389, 580, 18}},
-      {120, {532, 24, 50, 304}, {540, 25, 63, 352}, {0, 0, 603, 25}, {254, 48, 125, 25}, 50, 80, {5, 30, 15}, 3,
+      {120, {532, 24, 50, 285}, {540, 25, 63, 352}, {0, 0, 603, 25}, {254, 48, 125, 25}, 50, 80, {5, 30, 15}, 3,
        {438, 313}, {86, 377, 511, 23}, {6, 400, 591, 23}},
-      {144, {522, 24, 60, 297}, {540, 30, 75, 354}, {0, 0, 615, 30}, {305, 57, 150, 30}, 60, 96, {6, 36, 18}, 3,
+      {144, {522, 24, 60, 274}, {540, 30, 75, 354}, {0, 0, 615, 30}, {305, 57, 150, 30}, 60, 96, {6, 36, 18}, 3,
        {525, 375}, {104, 384, 503, 27}, {8, 411, 599, 27}},
-      {192, {502, 24, 80, 284}, {540, 40, 100, 356}, {0, 0, 640, 40}, {406, 76, 200, 40}, 80, 128, {8, 48, 24}, 4,
+      {192, {502, 24, 80, 254}, {540, 40, 100, 356}, {0, 0, 640, 40}, {406, 76, 200, 40}, 80, 128, {8, 48, 24}, 4,
        {700, 500}, {138, 396, 492, 36}, {10, 432, 620, 36}},
   };
   for (const Case& c : cases) {
@@ -109,6 +109,11 @@ TEST(DpiLayoutTest, FixedSizesScaleWithTheWindowsDpi) {
     expect_box(sized.slider, c.size_slider.x, c.size_slider.y, c.size_slider.width, c.size_slider.height);
     EXPECT_EQ(sized.graph_area.width, c.size_slider.x - 2);
     EXPECT_EQ(sized.graph_area.height, c.size_slider.height);
+    // Below a page that starts under its tab strip, both lines of text end inside the page.
+    const int32_t page_bottom = 360;
+    const SizeLayout page = size_layout({2, tab_strip_height(c.dpi) + 4, 582, page_bottom}, c.dpi);
+    const WindowBox held = graph_text_layout(page.graph_area.width, page.graph_area.height, c.dpi).held_line;
+    EXPECT_LE(held.y + held.height, page_bottom);
     const ChildLayout layout = child_layout(540, 346, c.dpi);
     expect_box(layout.graph_area, 0, c.tab_strip.height, 540, 346);
     expect_box(layout.slider, c.slider.x, c.slider.y, c.slider.width, c.slider.height);
