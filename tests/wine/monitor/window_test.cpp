@@ -183,8 +183,9 @@ void test_size_message_lays_out_children() {
     RECT display = {0, 0, c.width, c.height};
     SendMessageW(g_windows.tab_control, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
     const int gw = display.right - display.left - 40;
-    // Two 18-pixel lines of text under the graph take their height from it.
-    const int gh = display.bottom - display.top + 10 - 36;
+    // Two 18-pixel lines of text under the slider, which reaches 5 past the graph, take
+    // their height from it.
+    const int gh = display.bottom - display.top - 5 - 36;
     SendMessageW(g_windows.main, WM_SIZE, SIZE_RESTORED, MAKELPARAM(c.width, c.height));
     check_child("graph area", g_windows.graph_area, 0, 20, gw, gh);
     check_child("slider", g_windows.slider, gw, 20, 50, gh + 5);
@@ -192,6 +193,7 @@ void test_size_message_lays_out_children() {
     check_child("stop button", g_windows.stop_button, 203, 38, 100, 20);
     check_child("slider label", g_windows.slider_label, 5, gh + 25, 64, 18);
     check_child("held line", g_windows.held_line, 5, gh + 43, gw + 40, 18);
+    CHECK(gh + 43 + 18 <= c.height);  // inside the window, not cut by its edge
     CHECK_EQ(g_monitor.threshold_line_y, threshold_line_y(40, gh, kDefaultDpi));
   }
   // The slider's name for screen readers is the label just before it in the z-order.
